@@ -1,0 +1,160 @@
+#include "app/command_line.h"
+
+#include "app/config.h"
+#include "sys/paths.h"
+#include "sys/utils.h"
+
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+bool EndsWith(const std::string& text, const char* suffix) {
+    const size_t length = std::char_traits<char>::length(suffix);
+    return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
+}
+
+std::string Quoted(const char* before, const std::string& text, const char* after = "\n") {
+    return std::string(before) + "\"" + text + "\"" + after;
+}
+
+bool ParseRange(const std::string& value, RunSettings& settings) {
+    settings.FrameRangeFirst = kUnparsedRange;
+    settings.FrameRangeLast = kUnparsedRange;
+    if (value.size() < 3) return false;
+    const size_t comma = value.find(',');
+    if (comma == std::string::npos || comma < 1 || comma > 27) return false;
+    settings.FrameRangeText = "FrameRange=" + value;
+    const std::string first = value.substr(0, comma);
+    const std::string last = value.substr(comma + 1);
+    if (!CUtils::IsNumber(first) || !CUtils::IsNumber(last)) return false;
+    settings.FrameRangeFirst = ReadInt64(first);
+    settings.FrameRangeLast = ReadInt64(last);
+    return true;
+}
+
+// Script names: "x.avs" (any letter case), or "x" completed with ".avs" when allowed.
+bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSettings& settings,
+                     CommandLineRequest& request, std::string& message) {
+    const size_t n = lowered.size();
+    if (n > 4 && EndsWith(lowered, ".avs")) {
+        const std::string absolute = sys::MakeAbsolute(raw);
+        if (!absolute.empty()) {
+            request.scriptPath = absolute;
+            if (CUtils::FileExists(absolute)) return true;
+            message = Quoted("\nFile not found: ", raw);
+            return false;
+        }
+    } else if (settings.AutoCompleteExtension && request.scriptPath.empty() && n > 0) {
+        const std::string candidate = raw + ".avs";
+        const std::string absolute = sys::MakeAbsolute(candidate);
+        if (!absolute.empty()) {
+            request.scriptPath = absolute;
+            if (CUtils::FileExists(absolute)) return true;
+            message = Quoted("\nFile not found: ", candidate);
+            return false;
+        }
+    }
+    message = Quoted("\nInvalid argument: ", raw);
+    return false;
+}
+
+bool ParseArgument(const std::string& raw, RunSettings& settings, CommandLineRequest& request,
+                   std::string& message) {
+    std::string typed = raw;
+    CUtils::Trim(typed);
+    std::string text = typed;
+    CUtils::ToLower(text);
+    const std::string append = typed + " ";
+
+    if (text == "-avsinfo") {
+        request.switchesText += append;
+        request.avisynthInfoRequested = true;
+    } else if (text == "-i" || text == "-info") {
+        request.switchesText += append;
+        request.clipInfoRequested = true;
+    } else if (text == "-l" || text == "-log") {
+        request.switchesText += append;
+        settings.CreateLog = 1;
+    } else if (text == "-csv") {
+        request.switchesText += append;
+        settings.CreateCSV = 1;
+    } else if (text == "-gpu") {
+        request.switchesText += append;
+        settings.MonitorGPULoad = 1;
+    } else if (StartsWith(text, "-range=")) {
+        request.switchesText += append;
+        if (!ParseRange(text.substr(7), settings)) {
+            message = Quoted("\nInvalid parameter format: ", raw);
+            return false;
+        }
+    } else if (StartsWith(text, "-priority=")) {
+        request.switchesText += append;
+        const std::string value = text.substr(10);
+        const int32_t priority = CUtils::IsNumber(value) ? ReadInt32(value) : 0;
+        if (priority < 1 || priority > 3) {
+            message =
+                Quoted("\nInvalid parameter value: ", raw, "\nValue must be between 1 and 3\n");
+            return false;
+        }
+        settings.ProcessPriority = static_cast<uint8_t>(priority);
+    } else if (StartsWith(text, "-timelimit=")) {
+        request.switchesText += append;
+        const std::string value = text.substr(11);
+        const int32_t limit = CUtils::IsNumber(value) ? ReadInt32(value) : 0;
+        if (limit < 1 || limit > 999999) {
+            message = Quoted("\nInvalid parameter value: ", raw,
+                             "\nValue must be between 1 and 999999\n");
+            return false;
+        }
+        settings.TimeLimit = limit;
+    } else {
+        return ParseScriptName(raw, text, settings, request, message);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
+                    CommandLineRequest& request, std::string& message) {
+    request = CommandLineRequest{};
+    message.clear();
+    for (const std::string& raw : args) {
+        if (!ParseArgument(raw, settings, request, message)) return false;
+    }
+    CUtils::Trim(request.switchesText);
+    return true;
+}
+
+bool ParseCommandLine(int argc, char** argv, CommandLineRequest& request) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    std::string message;
+    if (ParseArguments(args, g_settings, request, message)) return true;
+    g_utils.Print(g_settings.ConUseSTDOUT != 0, 0x0B, "%s", message.c_str());
+    return false;
+}
+
+void PrintUsage() {
+    static const char* const kLines[] = {
+        "\nUsage:  Trevalo script.avs [switches]\n\n",
+        "Switches:\n",
+        "  -avsinfo            Display Avisynth info\n",
+        "  -info [-i]          Display clip info\n",
+        "  -log  [-l]          Create log file\n",
+        "  -csv                Create csv file\n",
+        "  -gpu                Monitor GPU/VPU usage\n",
+        "  -range=first,last   Set frame range\n",
+        "  -timelimit=n        Set time limit (seconds)\n",
+        "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
+        "  For more info on the command line switches and INI file\n",
+        "  options, read the documentation (Trevalo.html) included\n",
+        "  in the distribution package.\n",
+    };
+    for (const char* line : kLines)
+        g_utils.Print(true, 0x0F, "%s", line);
+    g_utils.Print(true, 0, "\n");
+}

@@ -1,0 +1,25 @@
+// The program's arguments: switches on top of the INI settings, and the script to run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+
+struct CommandLineRequest {
+    std::string scriptPath;  // absolute; empty when no script was named
+    bool avisynthInfoRequested = false;
+    bool clipInfoRequested = false;
+    std::string switchesText;  // the recognised switches as typed, for the log
+};
+
+// Parses the arguments (without the program name) into settings and request. Stops at the
+// first invalid argument: returns false with the message to print.
+bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
+                    CommandLineRequest& request, std::string& message);
+
+// ParseArguments on argv applied to g_settings; prints the message on failure.
+bool ParseCommandLine(int argc, char** argv, CommandLineRequest& request);
+
+// The usage text, to standard output.
+void PrintUsage();

@@ -1,0 +1,288 @@
+#include "app/config.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "app/version.h"
+#include "sys/paths.h"
+#include "sys/utils.h"
+
+namespace {
+
+const char kIniName[] = "Trevalo.ini";
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+}
+
+std::string CannotOpen(const std::string& path) {
+    return "\nCannot open \"" + path + "\"\n";
+}
+
+std::string CannotCreate(const std::string& path) {
+    return "\nCannot create \"" + path + "\"\n";
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    // Binary, so that CR LF files read the same everywhere; SplitIniLines drops the CR.
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& content, bool textMode) {
+    std::ofstream out(path, textMode ? std::ios::out | std::ios::trunc
+                                     : std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out) return false;
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    return !out.fail();
+}
+
+// strtol on the digits, clamped to [lowest, highest].
+int64_t ReadClamped(const std::string& text, int64_t lowest, int64_t highest) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Magnitudes in unsigned arithmetic, so that the lowest value itself fits.
+    const uint64_t limit =
+        negative ? static_cast<uint64_t>(-(lowest + 1)) + 1 : static_cast<uint64_t>(highest);
+    uint64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
+    }
+    if (!negative) return static_cast<int64_t>(magnitude);
+    if (magnitude == limit) return lowest;
+    return -static_cast<int64_t>(magnitude);
+}
+
+// A flag moves only away from its default, and only the line's last character counts.
+void ApplyFlag(const std::string& line, int32_t& flag, int32_t defaultValue) {
+    const char away = defaultValue == 1 ? '0' : '1';
+    if (line.back() == away) flag = defaultValue == 1 ? 0 : 1;
+}
+
+void ApplyFrameRange(const std::string& rawLine, const std::string& value, RunSettings& settings) {
+    settings.FrameRangeText = rawLine;
+    settings.FrameRangeFirst = kUnparsedRange;
+    settings.FrameRangeLast = kUnparsedRange;
+    if (value.size() < 3) return;
+    const size_t comma = value.find(',');
+    if (comma == std::string::npos || comma < 1 || comma > 27) return;
+    const std::string first = value.substr(0, comma);
+    const std::string last = value.substr(comma + 1);
+    if (!CUtils::IsNumber(first) || !CUtils::IsNumber(last)) return;
+    settings.FrameRangeFirst = ReadInt64(first);
+    settings.FrameRangeLast = ReadInt64(last);
+}
+
+// The value after the raw line's first '=', so that a library path keeps its case and blanks.
+std::string RawValue(const std::string& rawLine) {
+    const size_t equals = rawLine.find('=');
+    std::string value = equals == std::string::npos ? "" : rawLine.substr(equals + 1);
+    CUtils::Trim(value);
+    return value;
+}
+
+}  // namespace
+
+int32_t ReadInt32(const std::string& text) {
+    return static_cast<int32_t>(ReadClamped(text, std::numeric_limits<int32_t>::min(),
+                                            std::numeric_limits<int32_t>::max()));
+}
+
+int64_t ReadInt64(const std::string& text) {
+    return ReadClamped(text, std::numeric_limits<int64_t>::min(),
+                       std::numeric_limits<int64_t>::max());
+}
+
+std::vector<std::string> DefaultIniLines(const std::string& version) {
+    return {"[Main]\n",
+            "Version=" + version + "\n",
+            "AVSDLL=\n",
+            "DisplayFPS=1\n",
+            "DisplayTPF=0\n",
+            "DisplayEfficiencyIndex=1\n",
+            "CreateLog=0\n",
+            "CreateCSV=0\n",
+            "PauseBeforeExit=0\n",
+            "FrameRange=0,-1\n",
+            "InvokeDistributor=1\n",
+            "AllowOnlyOneInstance=1\n",
+            "UseColor=1\n",
+            "MonitorGPULoad=0\n",
+            "ProcessPriority=2\n",
+            "ConUseSTDOUT=0\n",
+            "TimeLimit=-1\n",
+            "\n[Miscellaneous]\n",
+            "LogEstimatedTime=0\n",
+            "AutoCompleteExtension=0\n"};
+}
+
+std::vector<std::string> SplitIniLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string NormaliseIniLine(const std::string& line) {
+    std::string normalised = line;
+    CUtils::ToLower(normalised);
+    CUtils::Trim(normalised);
+    normalised.erase(std::remove(normalised.begin(), normalised.end(), ' '), normalised.end());
+    return normalised;
+}
+
+bool IniIsUpToDate(const std::vector<std::string>& lines, const std::string& version) {
+    for (const std::string& raw : lines) {
+        const std::string line = NormaliseIniLine(raw);
+        if (StartsWith(line, "version=") && line.size() >= 5 &&
+            line.compare(line.size() - 5, 5, version) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ApplyIniLines(const std::vector<std::string>& lines, RunSettings& settings) {
+    const RunSettings defaults;
+    for (const std::string& raw : lines) {
+        const std::string line = NormaliseIniLine(raw);
+        if (line.empty()) continue;
+
+        if (StartsWith(line, "avsdll=")) {
+            settings.AVSDLL = RawValue(raw);
+        } else if (StartsWith(line, "displayfps")) {
+            ApplyFlag(line, settings.DisplayFPS, defaults.DisplayFPS);
+        } else if (StartsWith(line, "displaytpf")) {
+            ApplyFlag(line, settings.DisplayTPF, defaults.DisplayTPF);
+        } else if (StartsWith(line, "displayefficiencyindex")) {
+            ApplyFlag(line, settings.DisplayEfficiencyIndex, defaults.DisplayEfficiencyIndex);
+        } else if (StartsWith(line, "createlog")) {
+            ApplyFlag(line, settings.CreateLog, defaults.CreateLog);
+        } else if (StartsWith(line, "createcsv")) {
+            ApplyFlag(line, settings.CreateCSV, defaults.CreateCSV);
+        } else if (StartsWith(line, "pausebeforeexit")) {
+            ApplyFlag(line, settings.PauseBeforeExit, defaults.PauseBeforeExit);
+        } else if (StartsWith(line, "invokedistributor")) {
+            ApplyFlag(line, settings.InvokeDistributor, defaults.InvokeDistributor);
+        } else if (StartsWith(line, "allowonlyoneinstance")) {
+            ApplyFlag(line, settings.AllowOnlyOneInstance, defaults.AllowOnlyOneInstance);
+        } else if (StartsWith(line, "monitorgpuload")) {
+            ApplyFlag(line, settings.MonitorGPULoad, defaults.MonitorGPULoad);
+        } else if (StartsWith(line, "processpriority=")) {
+            const std::string value = line.substr(16);
+            if (CUtils::IsNumber(value)) {
+                const int32_t priority = ReadInt32(value);
+                settings.ProcessPriority = priority >= 1 && priority <= 3
+                                               ? static_cast<uint8_t>(priority)
+                                               : defaults.ProcessPriority;
+            }
+        } else if (StartsWith(line, "timelimit=")) {
+            const std::string value = line.substr(10);
+            if (CUtils::IsNumber(value)) {
+                const int32_t limit = ReadInt32(value);
+                settings.TimeLimit = limit >= 1 && limit <= 999999 ? limit : defaults.TimeLimit;
+            }
+        } else if (StartsWith(line, "usecolor")) {
+            ApplyFlag(line, settings.UseColor, defaults.UseColor);
+        } else if (StartsWith(line, "conusestdout")) {
+            ApplyFlag(line, settings.ConUseSTDOUT, defaults.ConUseSTDOUT);
+        } else if (StartsWith(line, "framerange=")) {
+            ApplyFrameRange(raw, line.substr(11), settings);
+        } else if (StartsWith(line, "logestimatedtime")) {
+            ApplyFlag(line, settings.LogEstimatedTime, defaults.LogEstimatedTime);
+        } else if (StartsWith(line, "autocompleteextension")) {
+            ApplyFlag(line, settings.AutoCompleteExtension, defaults.AutoCompleteExtension);
+        }
+    }
+}
+
+std::string ChooseConfigurationPath(const std::string& exeDir, bool exeDirWritable,
+                                    bool iniBesideExecutable, const std::string& xdgConfigHome,
+                                    const std::string& home) {
+    if (!exeDir.empty() && (exeDirWritable || iniBesideExecutable)) {
+        return sys::JoinPath(exeDir, kIniName);
+    }
+    // A system-wide installation: the user's own configuration directory. A relative
+    // XDG_CONFIG_HOME is invalid and ignored.
+    std::string base;
+    if (!xdgConfigHome.empty() && xdgConfigHome[0] == '/') {
+        base = xdgConfigHome;
+    } else if (!home.empty()) {
+        base = sys::JoinPath(home, ".config");
+    }
+    if (base.empty()) return sys::JoinPath(exeDir, kIniName);
+    return sys::JoinPath(sys::JoinPath(base, "trevalo"), kIniName);
+}
+
+std::string ConfigurationPath() {
+    const std::string executable = sys::ExecutablePath();
+    const std::string exeDir = executable.empty() ? "" : sys::DirectoryOf(executable);
+#ifdef _WIN32
+    return sys::JoinPath(exeDir, kIniName);
+#else
+    const bool besideExists =
+        !exeDir.empty() && CUtils::FileExists(sys::JoinPath(exeDir, kIniName));
+    const bool writable = !exeDir.empty() && sys::IsDirectoryWritable(exeDir);
+    return ChooseConfigurationPath(exeDir, writable, besideExists,
+                                   sys::GetEnvironment("XDG_CONFIG_HOME"),
+                                   sys::GetEnvironment("HOME"));
+#endif
+}
+
+std::string ReadConfigurationAt(const std::string& iniPath, const std::string& version,
+                                RunSettings& settings) {
+    // Defaults before anything can fail, so every way out leaves them in place.
+    settings = RunSettings{};
+
+    const bool existed = CUtils::FileExists(iniPath);
+    std::string content;
+    std::vector<std::string> lines;
+    bool upToDate = false;
+    if (existed) {
+        if (!ReadWholeFile(iniPath, content)) return CannotOpen(iniPath);
+        lines = SplitIniLines(content);
+        upToDate = IniIsUpToDate(lines, version);
+    }
+
+    if (!upToDate || !CUtils::FileExists(iniPath)) {
+        // Keep the user's old settings before the defaults replace them; without a backup
+        // the old file stays untouched.
+        if (existed && !WriteWholeFile(iniPath + ".bak", content, false)) {
+            return CannotCreate(iniPath);
+        }
+        const std::string dir = sys::DirectoryOf(iniPath);
+        if (!dir.empty()) sys::MakeDirectories(dir);  // a failure shows when writing
+
+        std::string text;
+        for (const std::string& line : DefaultIniLines(version))
+            text += line;
+        if (!WriteWholeFile(iniPath, text, true)) return CannotCreate(iniPath);
+        return "";  // the new file is not read back: the run uses the defaults
+    }
+
+    ApplyIniLines(lines, settings);
+    return "";
+}
+
+std::string ReadConfiguration() {
+    return ReadConfigurationAt(ConfigurationPath(), ProgramVersion(), g_settings);
+}

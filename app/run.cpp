@@ -1,0 +1,327 @@
+#include "app/run.h"
+
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/config.h"
+#include "app/settings.h"
+#include "app/version.h"
+#include "avs/avisynth_info.h"
+#include "avs/script.h"
+#include "bench/measure.h"
+#include "report/log_file.h"
+#include "sys/gpu.h"
+#include "sys/process.h"
+#include "sys/se_exception.h"
+#include "sys/terminal.h"
+#include "sys/utils.h"
+
+namespace app {
+namespace {
+
+constexpr unsigned short kNoColor = 0;
+constexpr unsigned short kWhite = 0x0F;
+constexpr unsigned short kCyan = 0x0B;
+constexpr unsigned short kRed = 0x0C;
+constexpr unsigned short kGreen = 0x0A;
+constexpr int kExitError = -1;
+constexpr const char* kInstanceLockName = "__trevalo__single__instance__lock__";
+
+// The console stream: standard error unless ConUseSTDOUT is set.
+bool Con() {
+    return g_settings.ConUseSTDOUT != 0;
+}
+
+void StatusLine(const char* text) {
+    g_utils.Print(Con(), kNoColor, "\r%s\r", g_utils.PadToConsoleWidth(text).c_str());
+}
+
+// Blanks the current line: "\r", the padded empty text, then tail ("\r", "" or "\n").
+void ClearLine(const char* tail) {
+    g_utils.Print(Con(), kNoColor, "\r%s%s", g_utils.PadToConsoleWidth("").c_str(), tail);
+}
+
+// Print the message in the error colour, pause, and end with -1.
+int Stop(const std::string& message) {
+    g_utils.Print(Con(), kCyan, "%s", message.c_str());
+    ExitPause();
+    return kExitError;
+}
+
+// Waits for y or n; end of input counts as n.
+bool AskContinueWithoutGpu() {
+    sys::KeyboardMode keyboard;
+    for (;;) {
+        sys::SleepMs(10);
+        if (!sys::KeyPressed()) continue;
+        int key = sys::ReadKey();
+        if (key == 'y' || key == 'Y') return true;
+        if (key == 'n' || key == 'N' || key == sys::kKeyEndOfInput) return false;
+    }
+}
+
+void SetPriority() {
+    sys::SetProcessPriority(g_settings.ProcessPriority);
+}
+
+// The measured part of a run, from the library load to the summary, under the handlers.
+struct RunState {
+    avs::ScriptSession session;
+    std::string errorText;
+    std::string logText;
+    std::string graphicsCardText;
+    bench::Samples samples;
+    bool loopStarted = false;
+    uint32_t refreshInterval = 0;
+    int exitCode = 0;
+};
+
+// Clears the lines the live display had drawn when an exception ends the loop.
+void ClearForHandler(const RunState& state) {
+    ClearLine("\r");
+    g_settings.CreateLog = 1;
+    if (state.loopStarted) {
+        g_utils.CursorUp(2);
+        ClearLine("\n");
+        ClearLine("\n");
+        g_utils.CursorUp(2);
+    }
+}
+
+// Step 15: unload, the files, the pause, the exit code. A report-only ending (-info, a
+// declined range) writes no CSV file, and a log writer's error does not change its code.
+int Finish(RunState& state, const std::string& scriptPath, bool abandoned, bool measured) {
+    if (abandoned) {
+        avs::AbandonSession(state.session);
+    } else {
+        state.session.module.Unload();
+    }
+    if (g_settings.CreateLog) {
+        std::string text = report::WriteLogFile(scriptPath, state.logText, state.errorText,
+                                                state.samples, state.refreshInterval);
+        if (!text.empty()) {
+            if (measured) return Stop(text);
+            g_utils.Print(Con(), kCyan, "%s", text.c_str());
+        }
+    }
+    if (measured && g_settings.CreateCSV) {
+        std::string text = report::WriteCsvFile(scriptPath, state.samples, state.refreshInterval);
+        if (!text.empty()) return Stop(text);
+    }
+    ExitPause();
+    return state.exitCode;
+}
+
+enum class LoadOutcome { Loaded, Stopped, InfoDone, Measured };
+
+// Steps 13.2 to 14, run under the fault guard. Returns how the phase ended; a Stopped
+// outcome has printed its message.
+LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
+    avs::ScriptSession& s = state.session;
+    std::string missing;
+    if (!s.module.Resolve(missing)) {
+        g_utils.Print(Con(), kCyan, "\n%s\n", missing.c_str());
+        return LoadOutcome::Stopped;
+    }
+    if (!s.env.Create(s.module, g_avsInfo.interfaceVersion)) {
+        g_utils.Print(Con(), kCyan, "\nCould not create IScriptenvironment\n");
+        return LoadOutcome::Stopped;
+    }
+    StatusLine("Loading script...");
+    s.value = s.env.Invoke("Import", request.scriptPath);
+    ClearLine("\r");
+    if (!s.value.IsClip()) {
+        s.env.ThrowError("\"%s\":\nScript did not return a clip", request.scriptPath.c_str());
+    }
+    avs::ApplyMultiThreading(s, g_settings.InvokeDistributor != 0);
+    s.clip = s.env.TakeClip(s.value);
+    s.videoInfo = s.clip.GetVideoInfo();
+
+    report::PrintClipInfo(s, request, state.logText);
+    if (request.clipInfoRequested) return LoadOutcome::InfoDone;
+
+    bench::FrameRange range;
+    if (!bench::ResolveFrameRange(s.videoInfo, range)) return LoadOutcome::InfoDone;
+    state.loopStarted = true;
+    bench::RunTotals totals = bench::MeasureFrames(s, range, state.refreshInterval, state.samples);
+    avs::ReleaseSession(s);
+    bench::PrintSummary(totals, state.logText);
+    return LoadOutcome::Measured;
+}
+
+}  // namespace
+
+void ExitPause() {
+    if (!g_settings.PauseBeforeExit) return;
+    g_utils.Print(Con(), kNoColor, "\nPress any key to exit...");
+    sys::KeyboardMode keyboard;
+    while (!sys::KeyPressed())
+        sys::SleepMs(100);
+    ClearLine("");
+}
+
+int Run(int argc, char** argv) {
+    sys::InstallTerminalRestoreHandlers();
+
+    // 2. Configuration: nothing else is read before it.
+    std::string configError = ReadConfiguration();
+    g_utils.SetUseColor(g_settings.UseColor != 0);
+    g_utils.SetConsoleStream(Con());
+    if (!configError.empty()) {
+        g_utils.Print(true, kCyan, "%s", configError.c_str());
+        ExitPause();
+        return kExitError;
+    }
+
+    // 3. Banner.
+    g_utils.Print(Con(), kRed, "\nTrevalo %s\n", BannerVersion().c_str());
+
+    // 4. The installed AviSynth.
+    StatusLine("Query Avisynth info...");
+    const std::string dllPath = g_settings.AVSDLL;
+    if (!dllPath.empty() && !CUtils::FileExists(dllPath)) {
+        return Stop(
+            CUtils::FormatString("Specified avisynth.dll does not exist:\n%s\n", dllPath.c_str()));
+    }
+    std::string errorText;
+    int queried = g_avsInfo.QueryAvisynthInfo(errorText, dllPath);
+    ClearLine("\r");
+    if (!queried) {
+        if (g_avsInfo.loadFailed) return Stop("\n" + errorText + "\n");
+        if (g_avsInfo.foreignArchitecture) {
+            return Stop("\n" + g_avsInfo.ArchitectureMessage() + "\n");
+        }
+        if (!errorText.empty()) return Stop("\n" + errorText + "\n");
+        return Stop(CUtils::FormatString("\nCannot load avisynth.dll\n%s\n",
+                                         CUtils::GetLastErrorText().c_str()));
+    }
+    g_utils.Print(Con(), kGreen, "\r%s", g_avsInfo.versionString.c_str());
+    g_utils.Print(Con(), kWhite, " (%s)\n", g_avsInfo.fileVersion.c_str());
+
+    // 5. One instance at a time, before anything the command line asks for.
+    if (g_settings.AllowOnlyOneInstance &&
+        sys::AcquireSingleInstanceLock(kInstanceLockName) == sys::InstanceLock::kAlreadyRunning) {
+        return Stop("\nOne instance of Trevalo is already running\n");
+    }
+
+    // 6. No arguments: the usage text.
+    if (argc < 2) {
+        PrintUsage();
+        ExitPause();
+        return kExitError;
+    }
+
+    // 7. The command line on top of the settings.
+    CommandLineRequest request;
+    if (!ParseCommandLine(argc, argv, request)) {
+        ExitPause();
+        return kExitError;
+    }
+
+    // 8. The installation report replaces the short version line.
+    if (request.avisynthInfoRequested) {
+        g_utils.CursorUp(1);
+        ClearLine("");
+        g_utils.Print(Con(), kNoColor, "\n");
+        g_avsInfo.PrintReport();
+        g_utils.Print(Con(), kNoColor, "\n");
+        ExitPause();
+        return 0;
+    }
+
+    // 9.
+    if (request.scriptPath.empty()) return Stop("\nNo script file specified\n");
+
+    // 10.
+    SetPriority();
+
+    // 11. GPU monitoring needs GPU-Z.
+    if (g_settings.MonitorGPULoad && !sys::GpuzRunning()) {
+        g_utils.Print(Con(), kCyan, "\nIn order to measure GPU usage, GPU-Z must be running.\n\n");
+        g_utils.Print(Con(), kNoColor, "Continue without GPU monitoring? [y/n]");
+        if (AskContinueWithoutGpu()) {
+            for (int i = 0; i < 3; ++i) {
+                ClearLine("");
+                g_utils.CursorUp(1);
+            }
+            g_settings.MonitorGPULoad = 0;
+        } else {
+            ClearLine("");
+            g_utils.CursorUp(1);
+            ClearLine("");
+            g_utils.CursorUp(1);
+            ClearLine("\n");
+            ExitPause();
+            return kExitError;
+        }
+    }
+
+    avs::LoadSettings loadSettings;
+    loadSettings.dllPath = dllPath;
+    loadSettings.interfaceVersion = g_avsInfo.interfaceVersion;
+    loadSettings.invokeDistributor = g_settings.InvokeDistributor != 0;
+
+    RunState state;
+
+    // 12. The trial run chooses the refresh interval.
+    if (!request.clipInfoRequested) {
+        StatusLine("Analysing script...");
+        state.refreshInterval =
+            avs::EstimateRefreshInterval(loadSettings, request.scriptPath, state.errorText);
+        ClearLine("\r");
+        if (state.refreshInterval == 0 || !state.errorText.empty()) {
+            return Stop("\n" + state.errorText + "\n");
+        }
+    }
+
+    // 13. The run's own load.
+    if (!state.session.module.Load(dllPath)) {
+        return Stop(CUtils::FormatString("\nCannot load avisynth.dll\n%s\n",
+                                         CUtils::GetLastErrorText().c_str()));
+    }
+    InstallFaultTranslation();
+    LoadOutcome outcome = LoadOutcome::Loaded;
+    bool abandoned = false;
+    try {
+        outcome = RunGuarded([&] { return LoadAndMeasure(state, request); });
+    } catch (const avs::AvisynthError& e) {
+        ClearForHandler(state);
+        state.errorText = e.what();
+        if (state.loopStarted) {
+            g_utils.Print(Con(), kCyan, "\r%s\n", e.what());
+        } else {
+            g_utils.Print(Con(), kCyan, "\n%s\n", e.what());
+        }
+        state.exitCode = kExitError;
+        abandoned = true;
+    } catch (const SE_Exception& e) {
+        ClearForHandler(state);
+        g_utils.Print(Con(), kCyan, "\n%s\n", GetExceptionText(e.code).c_str());
+        state.exitCode = kExitError;
+        abandoned = true;
+    } catch (...) {
+        ClearForHandler(state);
+        std::string system = CUtils::GetLastErrorText();
+        if (system.empty()) {
+            g_utils.Print(Con(), kCyan, "\nUnknown exception\n");
+        } else {
+            g_utils.Print(Con(), kCyan, "\n%s\n", system.c_str());
+        }
+        state.exitCode = kExitError;
+        abandoned = true;
+    }
+
+    if (outcome == LoadOutcome::Stopped) {
+        ExitPause();
+        return kExitError;
+    }
+    if (outcome == LoadOutcome::InfoDone) {
+        // -info, or a declined range: the session is released, no CSV file.
+        avs::ReleaseSession(state.session);
+        return Finish(state, request.scriptPath, false, false);
+    }
+    return Finish(state, request.scriptPath, abandoned, true);
+}
+
+}  // namespace app

@@ -1,0 +1,3 @@
+#include "app/settings.h"
+
+RunSettings g_settings;

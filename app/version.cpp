@@ -1,0 +1,44 @@
+#include "app/version.h"
+
+#ifndef TREVALO_VERSION_MAJOR
+#define TREVALO_VERSION_MAJOR 0
+#endif
+#ifndef TREVALO_VERSION_MINOR
+#define TREVALO_VERSION_MINOR 0
+#endif
+#ifndef TREVALO_VERSION_PATCH
+#define TREVALO_VERSION_PATCH 0
+#endif
+
+std::string ProgramVersion() {
+    std::string version = std::to_string(TREVALO_VERSION_MAJOR) + "." +
+                          std::to_string(TREVALO_VERSION_MINOR) + "." +
+                          std::to_string(TREVALO_VERSION_PATCH) + ".0";
+    // The INI file's Version line carries exactly five characters.
+    if (version.size() > 5) version.resize(5);
+    return version;
+}
+
+std::string ArchitectureName() {
+#if defined(__x86_64__) || defined(_M_X64) || defined(_M_AMD64)
+    return "x64";
+#elif defined(__i386__) || defined(_M_IX86)
+    return "x86";
+#elif defined(__aarch64__) || defined(_M_ARM64)
+    return "arm64";
+#elif defined(__arm__) || defined(_M_ARM)
+    return "arm";
+#elif defined(__riscv) && __riscv_xlen == 64
+    return "riscv64";
+#elif defined(__powerpc64__)
+    return "ppc64";
+#elif defined(__s390x__)
+    return "s390x";
+#else
+    return "unknown";
+#endif
+}
+
+std::string BannerVersion() {
+    return ProgramVersion() + " (" + ArchitectureName() + ")";
+}

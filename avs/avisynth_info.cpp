@@ -1,0 +1,279 @@
+#include "avs/avisynth_info.h"
+
+#include <vector>
+
+#include "avs/host.h"
+#include "avs/image_inspect.h"
+#include "sys/file_info.h"
+#include "sys/library.h"
+#include "sys/se_exception.h"
+#include "sys/terminal.h"
+#include "sys/utils.h"
+
+CAvisynthInfo g_avsInfo;
+
+namespace {
+
+constexpr unsigned kPauseBeforeDeleteMs = 100;
+constexpr unsigned kPauseAfterUnloadMs = 50;
+// A frame server library is a few megabytes; anything far larger is not one.
+constexpr size_t kLargestImage = 256u * 1024u * 1024u;
+
+std::string LoadText() {
+    std::string system = CUtils::GetLastErrorText();
+    return system.empty() ? "Cannot load avisynth.dll" : "Cannot load avisynth.dll\n" + system;
+}
+
+std::string LibraryName(const std::string& dllPath) {
+    return dllPath.empty() ? sys::DefaultAvisynthLibraryName() : dllPath;
+}
+
+}  // namespace
+
+std::string GetFileVersionString(const std::string& path) {
+    if (path.empty()) {
+        return CUtils::FormatString("%u.%u.%u.0", TREVALO_VERSION_MAJOR, TREVALO_VERSION_MINOR,
+                                    TREVALO_VERSION_PATCH);
+    }
+    std::string real = sys::RealPath(path);
+    return FileVersionFromFileName(real.empty() ? path : real);
+}
+
+std::string GetFileTimeStamp(const std::string& path) {
+    unsigned y, mo, d, h, mi, s;
+    if (path.empty() || !sys::ModificationTimeUtc(path, y, mo, d, h, mi, s)) {
+        return "Cannot determine timestamp";
+    }
+    return FormatTimeStamp(y, mo, d, h, mi, s);
+}
+
+int CAvisynthInfo::InspectLibraryFile(const std::string& name, std::string& moduleName,
+                                      bool& exportsLinkage, std::string& errorText) {
+    moduleName = sys::FindLibraryFile(name);
+    std::vector<uint8_t> bytes;
+    if (moduleName.empty()) {
+        // Let the loader say why it cannot find the library.
+        sys::Library probe;
+        if (probe.Open(name)) sys::SetLastErrorText(name + ": library file not found");
+        loadFailed = 1;
+        errorText = LoadText();
+        return 0;
+    }
+    if (!sys::ReadFileBytes(moduleName, bytes, kLargestImage)) {
+        loadFailed = 1;
+        errorText = LoadText();
+        return 0;
+    }
+    ImageFacts facts;
+    std::string inspectError;
+    bool ok = InspectImage(bytes, facts, inspectError);
+    if (facts.machine != 0 && IsForeignArchitecture(facts)) {
+        is64Bit = facts.is64Bit ? 1 : 0;
+        foreignArchitecture = 1;
+        errorText = "Cannot load avisynth.dll";
+        return 0;
+    }
+    if (!ok) {
+        errorText = "Cannot load avisynth.dll\n" + inspectError;
+        return 0;
+    }
+    linkerVersion = facts.linkerVersion;
+    exportsLinkage = ExportsLinkage(facts.exportNames);
+    return 1;
+}
+
+int CAvisynthInfo::QueryAvisynthInfo(std::string& errorText, std::string dllPath) {
+    dllLocation.clear();
+    is64Bit = 0;
+    foreignArchitecture = 0;
+    mtSupport = 0;
+    interfaceVersion = 0;
+    fileVersion.clear();
+    versionString = "Unknown Avisynth Version";
+    loadFailed = 0;
+    errorText.clear();
+    sys::ClearLastError();
+
+    const std::string name = LibraryName(dllPath);
+    std::string moduleName;
+    bool exportsLinkage = false;
+    if (!InspectLibraryFile(name, moduleName, exportsLinkage, errorText)) return 0;
+
+    dllLocation = sys::RealPath(moduleName);
+    if (dllLocation.empty()) dllLocation = moduleName;
+    fileVersion = GetFileVersionString(dllLocation);
+    if (!exportsLinkage) {
+        errorText = CUtils::FormatString(
+            "Avisynth version is too old (%s).\nPlease update to Avisynth 2.6 or Avisynth+.",
+            fileVersion.c_str());
+        return 0;
+    }
+    timeStamp = GetFileTimeStamp(dllLocation);
+
+    interfaceVersion = QueryInterfaceVersion(errorText, dllPath);
+    if (interfaceVersion == 0) return 0;
+
+    // The environment cycle: version string and multi-threading support.
+    avs::AvsLibrary library;
+    if (!library.Load(name)) {
+        errorText = LoadText();
+        return 0;
+    }
+    InstallFaultTranslation();
+    int success = 1;
+    bool created = false;
+    avs::ScriptEnvironment env;
+    try {
+        RunGuarded([&] {
+            if (!library.Resolve(errorText)) return;
+            if (!env.Create(library, interfaceVersion)) {
+                errorText = "Could not create IScriptenvironment";
+                return;
+            }
+            created = true;
+            try {
+                avs::Value result = env.InvokeWithoutArguments("VersionString");
+                versionString = CUtils::FormatString("%s", result.AsString().c_str());
+            } catch (const avs::NotFound&) {
+                // an AviSynth without VersionString keeps the default text
+            }
+            mtSupport = env.FunctionExists("SetMTMode") || env.FunctionExists("Prefetch") ? 1 : 0;
+            sys::SleepMs(kPauseBeforeDeleteMs);
+            env.Delete();
+        });
+    } catch (const avs::AvisynthError& e) {
+        errorText = CUtils::FormatString("%s", e.what());
+        success = 0;
+    } catch (const SE_Exception& e) {
+        errorText = GetExceptionText(e.code);
+        success = 0;
+    } catch (...) {
+        errorText = LoadText();
+        success = 0;
+    }
+    if (!created && success) {
+        // No entry point, or no environment: nothing more to ask of this library.
+        library.Unload();
+        return 0;
+    }
+    if (!success) {
+        env.Abandon();
+        library.Abandon();
+    } else if (!library.Unload()) {
+        success = 0;
+        errorText = avs::UnloadErrorText();
+    }
+    sys::SleepMs(kPauseAfterUnloadMs);
+    ReadPluginDirectories();
+    return success;
+}
+
+int CAvisynthInfo::QueryInterfaceVersion(std::string& errorText, std::string dllPath) {
+    errorText.clear();
+    avs::AvsLibrary library;
+    if (!library.Load(LibraryName(dllPath))) {
+        errorText = LoadText();
+        return 0;
+    }
+    InstallFaultTranslation();
+    int result = 0;
+    avs::ScriptEnvironment env;
+    bool failed = false;
+    try {
+        RunGuarded([&] {
+            if (!library.Resolve(errorText)) {
+                failed = true;
+                return;
+            }
+            result = 5;
+            if (!env.Create(library, 5)) {
+                errorText = "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)";
+                result = 0;
+                failed = true;
+                return;
+            }
+            try {
+                env.CheckVersion(6);
+                result = 6;
+                env.CheckVersion(7);
+                result = 7;
+            } catch (const avs::AvisynthError&) {
+                // the version reached so far stands
+            }
+            sys::SleepMs(kPauseBeforeDeleteMs);
+            env.Delete();
+        });
+    } catch (const avs::AvisynthError& e) {
+        errorText = CUtils::FormatString("%s", e.what());
+        failed = true;
+        result = 0;
+    } catch (const SE_Exception& e) {
+        errorText = GetExceptionText(e.code);
+        failed = true;
+        result = 0;
+    } catch (...) {
+        errorText = LoadText();
+        failed = true;
+        result = 0;
+    }
+    if (failed) {
+        if (env) {
+            // An environment that failed is not handed back to its library.
+            env.Abandon();
+            library.Abandon();
+        } else {
+            library.Unload();
+        }
+        sys::SleepMs(kPauseAfterUnloadMs);
+        return 0;
+    }
+    if (!library.Unload()) {
+        errorText = avs::UnloadErrorText();
+        result = 0;
+    }
+    sys::SleepMs(kPauseAfterUnloadMs);
+    return result;
+}
+
+void CAvisynthInfo::ReadPluginDirectories() {
+    for (auto& slot : pluginDirs)
+        slot.clear();
+    // The user's directory takes the first slot and the system's the second, as the
+    // per-user registry hive does on Windows.
+    for (const auto& dir : sys::PluginDirectories(dllLocation)) {
+        std::string text = dir.path;
+        CUtils::Trim(text);
+        if (text.empty()) continue;
+        if (dir.kind == sys::PluginDirectoryKind::User) {
+            pluginDirs[0] = "PluginDir+    (user):\t" + text;
+        } else {
+            pluginDirs[1] = "PluginDir+    (system):\t" + text;
+        }
+    }
+}
+
+std::string CAvisynthInfo::ArchitectureMessage() const {
+    const char* tool = sizeof(void*) == 8 ? "x64" : "x86";
+    return CUtils::FormatString("Trevalo (%s) cannot load a %d Bit avisynth.dll.", tool,
+                                is64Bit ? 64 : 32);
+}
+
+void CAvisynthInfo::PrintReport() const {
+    constexpr unsigned short kWhite = 0x0F;
+    g_utils.Print(true, kWhite, "Avisynth version string:     %s\n", versionString.c_str());
+    g_utils.Print(true, kWhite, "File version:                %s\n", fileVersion.c_str());
+    g_utils.Print(true, kWhite, "Avisynth Interface Version:  %d\n", interfaceVersion);
+    g_utils.Print(true, kWhite, "Muli-threading support:      %s\n", mtSupport ? "Yes" : "No");
+    g_utils.Print(true, kWhite, "Linker/compiler version:     %s\n", linkerVersion.c_str());
+    g_utils.Print(true, kWhite, "Avisynth DLL location:       %s\n",
+                  CUtils::ToOem(dllLocation).c_str());
+    g_utils.Print(true, kWhite, "Avisynth DLL time stamp:     %s\n", timeStamp.c_str());
+    for (const auto& entry : pluginDirs) {
+        if (entry.empty()) continue;
+        size_t split = entry.find(":\t");
+        std::string line = split == std::string::npos
+                               ? entry
+                               : entry.substr(0, split + 1) + "   " + entry.substr(split + 2);
+        g_utils.Print(true, kWhite, "%s\n", CUtils::ToOem(line).c_str());
+    }
+}

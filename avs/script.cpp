@@ -1,0 +1,157 @@
+#include "avs/script.h"
+
+#include "sys/se_exception.h"
+#include "sys/terminal.h"
+#include "sys/timer.h"
+#include "sys/utils.h"
+
+namespace avs {
+namespace {
+
+constexpr unsigned kPauseBeforeDeleteMs = 100;
+constexpr unsigned kPauseAfterUnloadMs = 50;
+constexpr double kPreRunSeconds = 5.0;
+constexpr double kShortestPreRunSeconds = 0.5;
+
+void ReleaseHeld(ScriptSession& session) {
+    session.clip.Reset();
+    session.value.Reset();
+    session.mtValue.Reset();
+}
+
+}  // namespace
+
+uint32_t RefreshIntervalFor(double tpf) {
+    struct Row {
+        double upTo;
+        uint32_t interval;
+    };
+    static const Row rows[] = {{0.001, 50000}, {0.002, 20000}, {0.004, 10000}, {0.01, 5000},
+                               {0.02, 2000},   {0.04, 1000},   {0.1, 500},     {0.2, 200},
+                               {0.4, 100},     {1, 50},        {2, 20},        {20, 10}};
+    for (const Row& row : rows) {
+        if (!(tpf > row.upTo)) return row.interval;
+    }
+    return 1;
+}
+
+void ApplyMultiThreading(ScriptSession& session, bool invokeDistributor) {
+    session.mtAvailable = 1;
+    session.mtMode = 0;
+    try {
+        session.mtValue = session.env.Invoke("GetMTMode", false);
+        session.mtMode = session.mtValue.IsInt() ? session.mtValue.AsInt() : 0;
+        if (session.mtMode >= 1 && session.mtMode <= 4 && invokeDistributor) {
+            session.value = session.env.Invoke("Distributor", session.value);
+        }
+    } catch (const NotFound&) {
+        session.mtAvailable = 0;
+    }
+}
+
+uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string& scriptPath,
+                                 std::string& errorText) {
+    errorText.clear();
+    if (!g_timer.CheckPerformanceCounter()) {
+        errorText = "QueryPerformanceCounter() is not supported";
+        return 0;
+    }
+    ScriptSession session;
+    if (!session.module.Load(settings.dllPath)) {
+        errorText = "Failed to load avisynth.dll";
+        return 0;
+    }
+    InstallFaultTranslation();
+    uint32_t interval = 0;
+    bool created = false;
+    try {
+        RunGuarded([&] {
+            if (!session.module.Resolve(errorText)) return;
+            if (!session.env.Create(session.module, settings.interfaceVersion)) {
+                errorText = "Could not create IScriptenvironment";
+                return;
+            }
+            created = true;
+            session.value = session.env.Invoke("Import", scriptPath);
+            if (!session.value.IsClip()) {
+                session.env.ThrowError("Script did not return a video clip:\n(%s)",
+                                       scriptPath.c_str());
+            }
+            ApplyMultiThreading(session, settings.invokeDistributor);
+            session.clip = session.env.TakeClip(session.value);
+            session.videoInfo = session.clip.GetVideoInfo();
+            if (!session.videoInfo.HasVideo()) {
+                session.env.ThrowError("Script did not return a video clip:\n(%s)",
+                                       scriptPath.c_str());
+            }
+
+            const int frames = session.videoInfo.raw.num_frames;
+            unsigned n = 0;
+            double elapsed = 0.0;
+            const double t0 = g_timer.GetTickSeconds();
+            // Each frame is released by GetFrame itself, so the loop holds none between
+            // requests.
+            do {
+                session.clip.GetFrame(static_cast<int>(n));
+                ++n;
+                elapsed = g_timer.GetTickSeconds() - t0;
+            } while (elapsed < kPreRunSeconds && static_cast<int>(n) != frames);
+
+            double timePerFrame = 0.0;
+            if (elapsed > kShortestPreRunSeconds) {
+                timePerFrame = elapsed * 1000.0 / n;
+            } else {
+                errorText = "Script runtime is too short for accurate measurements";
+            }
+            interval = RefreshIntervalFor(timePerFrame);
+
+            ReleaseHeld(session);
+            sys::SleepMs(kPauseBeforeDeleteMs);
+            session.env.Delete();
+        });
+    } catch (const AvisynthError& e) {
+        errorText = CUtils::FormatString("%s", e.what());
+        interval = 0;
+    } catch (const SE_Exception& e) {
+        errorText = GetExceptionText(e.code);
+        interval = 0;
+    } catch (...) {
+        std::string system = CUtils::GetLastErrorText();
+        errorText = system.empty() ? "Unknown exception" : system;
+        interval = 0;
+    }
+
+    if (!created) {
+        // Resolution or creation failed: nothing of the library is held.
+        session.module.Unload();
+        return 0;
+    }
+    if (interval == 0) {
+        // The environment was not deleted: leave everything of it alone.
+        AbandonSession(session);
+        sys::SleepMs(kPauseAfterUnloadMs);
+        return 0;
+    }
+    if (!session.module.Unload()) {
+        errorText = UnloadErrorText();
+        interval = 0;
+    }
+    sys::SleepMs(kPauseAfterUnloadMs);
+    return interval;
+}
+
+void ReleaseSession(ScriptSession& session) {
+    ReleaseHeld(session);
+    sys::SleepMs(kPauseBeforeDeleteMs);
+    session.env.Delete();
+}
+
+void AbandonSession(ScriptSession& session) {
+    session.clip.Abandon();
+    session.value.Abandon();
+    session.mtValue.Abandon();
+    session.env.Abandon();
+    session.module.Abandon();
+}
+
+}  // namespace avs

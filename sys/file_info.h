@@ -1,0 +1,60 @@
+// Facts about files on disk: contents, real location, last-write time, where the dynamic
+// loader finds a library, and the frame server's plugin directories.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sys {
+
+// The whole file. false (bytes empty, last error set) when it cannot be read or is larger
+// than maxBytes.
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes);
+
+// Absolute path with every link resolved; "" on failure (last error set).
+std::string RealPath(const std::string& path);
+
+// Last-write time in UTC: false when the file cannot be stat'ed.
+bool ModificationTimeUtc(const std::string& path, unsigned& y, unsigned& mo, unsigned& d,
+                         unsigned& h, unsigned& mi, unsigned& s);
+
+// The file that the loader would open for a library name: a name with '/' is used as given;
+// otherwise the loader's search: LD_LIBRARY_PATH, the directories of /etc/ld.so.conf (with
+// its includes), then the default directories. "" when not found.
+std::string FindLibraryFile(const std::string& name);
+
+enum class PluginDirectoryKind { System, User };
+struct PluginDirectory {
+    PluginDirectoryKind kind;
+    std::string path;
+};
+// The plugin directories that AviSynth+ searches here, each only when it exists:
+// <directory of the library>/avisynth (System) and $HOME/.local/lib/avisynth (User).
+std::vector<PluginDirectory> PluginDirectories(const std::string& libraryPath);
+
+// ---- Pure parts, shared by the implementations and unit-tested on literal input ----
+
+// One meaningful line of an ld.so.conf-style file, in file order. Relative include
+// patterns are made relative to fileDirectory, as the loader's configuration tool does.
+struct LdSoConfLine {
+    enum class Kind { Directory, Include };
+    Kind kind;
+    std::string value;  // a directory, or a glob pattern of further files
+};
+std::vector<LdSoConfLine> ParseLdSoConf(const std::string& text, const std::string& fileDirectory);
+
+// The directories of a search-path variable (LD_LIBRARY_PATH): separated by ':' or ';';
+// an empty entry means the current directory.
+std::vector<std::string> SplitLibraryPath(const std::string& value);
+
+// The loader's built-in directories for this build's architecture, in search order.
+std::vector<std::string> DefaultLibraryDirectories();
+
+// The candidate plugin directories before the existence check; an empty home skips the
+// user directory.
+std::vector<PluginDirectory> PluginDirectoryCandidates(const std::string& libraryPath,
+                                                       const std::string& home);
+
+}  // namespace sys

@@ -1,0 +1,39 @@
+// File-system paths: where the program lives, absolute paths, directories, environment.
+#pragma once
+
+#include <string>
+
+namespace sys {
+
+// Full path of the running executable; "" when the system cannot tell.
+std::string ExecutablePath();
+
+// The process's current directory; "" when it cannot be read.
+std::string CurrentDirectory();
+
+// Joins a relative path with cwd and normalises it lexically (".", "..", repeated
+// separators). The file need not exist; letter case and blanks are kept. "" when the path
+// is empty or is relative to an empty or relative cwd.
+std::string MakeAbsolute(const std::string& path, const std::string& cwd);
+
+// MakeAbsolute against the current directory.
+std::string MakeAbsolute(const std::string& path);
+
+// The path cut before its last separator: "/a/b" -> "/a", "/a" -> "/", "a" -> "".
+std::string DirectoryOf(const std::string& path);
+
+// dir and name with exactly one separator between them (name alone when dir is empty).
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+bool IsDirectory(const std::string& path);
+
+// True when files can be created in the existing directory dir.
+bool IsDirectoryWritable(const std::string& dir);
+
+// Creates dir and any missing parents; true when dir exists as a directory afterwards.
+bool MakeDirectories(const std::string& dir);
+
+// Value of an environment variable; "" when it is unset or empty.
+std::string GetEnvironment(const char* name);
+
+}  // namespace sys

@@ -1,0 +1,175 @@
+#include <fcntl.h>
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <set>
+
+#include "sys/file_info.h"
+#include "sys/utils.h"
+
+namespace sys {
+
+namespace {
+
+class FileDescriptor {
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+class GlobResult {
+  public:
+    explicit GlobResult(const std::string& pattern) {
+        ok_ = glob(pattern.c_str(), 0, nullptr, &result_) == 0;
+    }
+    ~GlobResult() { globfree(&result_); }
+    GlobResult(const GlobResult&) = delete;
+    GlobResult& operator=(const GlobResult&) = delete;
+    // sorted, as glob returns them
+    std::vector<std::string> Paths() const {
+        std::vector<std::string> paths;
+        if (ok_) paths.assign(result_.gl_pathv, result_.gl_pathv + result_.gl_pathc);
+        return paths;
+    }
+
+  private:
+    glob_t result_{};
+    bool ok_ = false;
+};
+
+// Reads the whole file; on failure returns the errno value.
+int ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes) {
+    bytes.clear();
+    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.Get() < 0) return errno;
+    struct stat status {};
+    if (fstat(file.Get(), &status) != 0) return errno;
+    if (S_ISDIR(status.st_mode)) return EISDIR;
+    if (status.st_size > 0 && static_cast<uint64_t>(status.st_size) > maxBytes) return EFBIG;
+
+    // Read to the end rather than trusting st_size: /proc files report 0.
+    uint8_t chunk[65536];
+    while (true) {
+        const ssize_t got = read(file.Get(), chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            bytes.clear();
+            return error;
+        }
+        if (got == 0) return 0;
+        if (static_cast<size_t>(got) > maxBytes - bytes.size()) {
+            bytes.clear();
+            return EFBIG;
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+}
+
+bool StatIs(const std::string& path, mode_t type) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == type;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The directories named by a loader configuration file and the files it includes.
+void CollectConfDirectories(const std::string& file, int depth, std::set<std::string>& seen,
+                            std::vector<std::string>& directories) {
+    constexpr int kMaxIncludeDepth = 8;
+    if (depth > kMaxIncludeDepth || !seen.insert(file).second) return;
+    std::vector<uint8_t> bytes;
+    if (ReadWholeFile(file, bytes, 1 << 20) != 0) return;
+    const std::string text(bytes.begin(), bytes.end());
+    for (const LdSoConfLine& line : ParseLdSoConf(text, DirectoryOf(file))) {
+        if (line.kind == LdSoConfLine::Kind::Directory) {
+            directories.push_back(line.value);
+        } else {
+            for (const std::string& included : GlobResult(line.value).Paths()) {
+                CollectConfDirectories(included, depth + 1, seen, directories);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes) {
+    const int error = ReadWholeFile(path, bytes, maxBytes);
+    if (error != 0) SetLastErrorFromErrno(error);
+    return error == 0;
+}
+
+std::string RealPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
+                                                         &std::free);
+    if (!resolved) {
+        SetLastErrorFromErrno(errno);
+        return "";
+    }
+    return resolved.get();
+}
+
+bool ModificationTimeUtc(const std::string& path, unsigned& y, unsigned& mo, unsigned& d,
+                         unsigned& h, unsigned& mi, unsigned& s) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return false;
+    const time_t when = status.st_mtime;
+    struct tm utc {};
+    if (gmtime_r(&when, &utc) == nullptr || utc.tm_year < -1900) return false;
+    y = static_cast<unsigned>(utc.tm_year + 1900);
+    mo = static_cast<unsigned>(utc.tm_mon + 1);
+    d = static_cast<unsigned>(utc.tm_mday);
+    h = static_cast<unsigned>(utc.tm_hour);
+    mi = static_cast<unsigned>(utc.tm_min);
+    s = static_cast<unsigned>(utc.tm_sec);
+    return true;
+}
+
+std::string FindLibraryFile(const std::string& name) {
+    if (name.empty()) return "";
+    if (name.find('/') != std::string::npos) return StatIs(name, S_IFREG) ? name : "";
+
+    const char* libraryPath = std::getenv("LD_LIBRARY_PATH");
+    std::vector<std::string> directories = SplitLibraryPath(libraryPath ? libraryPath : "");
+    std::set<std::string> seen;
+    CollectConfDirectories("/etc/ld.so.conf", 0, seen, directories);
+    for (const std::string& directory : DefaultLibraryDirectories()) {
+        directories.push_back(directory);
+    }
+    for (const std::string& directory : directories) {
+        const std::string candidate = directory.empty() || directory.back() == '/'
+                                          ? directory + name
+                                          : directory + "/" + name;
+        if (StatIs(candidate, S_IFREG)) return candidate;
+    }
+    return "";
+}
+
+std::vector<PluginDirectory> PluginDirectories(const std::string& libraryPath) {
+    const char* home = std::getenv("HOME");
+    std::vector<PluginDirectory> existing;
+    for (PluginDirectory& candidate : PluginDirectoryCandidates(libraryPath, home ? home : "")) {
+        if (StatIs(candidate.path, S_IFDIR)) existing.push_back(std::move(candidate));
+    }
+    return existing;
+}
+
+}  // namespace sys

@@ -1,0 +1,7 @@
+#include "sys/gpu.h"
+
+namespace sys {
+
+bool GpuzRunning() { return false; }
+
+}  // namespace sys

@@ -1,0 +1,75 @@
+// Dynamic libraries on POSIX systems: dlopen, dlsym, dlclose, dlerror.
+#include <dlfcn.h>
+
+#include <utility>
+
+#include "sys/library.h"
+#include "sys/utils.h"
+
+namespace sys {
+
+namespace {
+
+void TakeLoaderError(const char* fallback) {
+    const char* text = dlerror();
+    SetLastErrorText(text != nullptr ? text : fallback);
+}
+
+}  // namespace
+
+Library::~Library() {
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+Library::Library(Library&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+
+Library& Library::operator=(Library&& other) noexcept {
+    if (this != &other) {
+        if (handle_ != nullptr) dlclose(handle_);
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
+
+bool Library::Open(const std::string& path) {
+    Close();
+    dlerror();
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        TakeLoaderError("The library could not be loaded");
+        return false;
+    }
+    return true;
+}
+
+void* Library::Symbol(const char* name) const {
+    if (handle_ == nullptr || name == nullptr) {
+        SetLastErrorText("No library is loaded");
+        return nullptr;
+    }
+    dlerror();
+    void* address = dlsym(handle_, name);
+    if (address == nullptr) TakeLoaderError("The symbol was not found");
+    return address;
+}
+
+bool Library::Close() {
+    if (handle_ == nullptr) return true;
+    dlerror();
+    const int result = dlclose(std::exchange(handle_, nullptr));
+    if (result != 0) {
+        TakeLoaderError("The library could not be unloaded");
+        return false;
+    }
+    return true;
+}
+
+std::string DefaultAvisynthLibraryName() {
+#if defined(__APPLE__)
+    return "libavisynth.dylib";
+#else
+    return "libavisynth.so";
+#endif
+}
+
+}  // namespace sys

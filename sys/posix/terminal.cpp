@@ -1,0 +1,171 @@
+// POSIX terminal: termios for the key mode, poll and read for the keys, signal handlers that
+// give the terminal back on every way out.
+#include "sys/terminal.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+namespace sys {
+
+namespace {
+
+// Shared with signal handlers: the mode to restore is valid only while savedValid is set.
+struct termios g_savedMode;
+volatile sig_atomic_t g_savedValid = 0;
+volatile sig_atomic_t g_colourFd = -1;
+volatile sig_atomic_t g_atexitRegistered = 0;
+volatile sig_atomic_t g_handlersInstalled = 0;
+
+// How long the rest of an escape sequence may take to arrive after its ESC.
+constexpr int kEscapeWaitMs = 50;
+
+void RestoreAtExit() {
+    RestoreTerminalFromSignal();
+}
+
+// Changing the mode of our controlling terminal from a background job would stop us
+// (SIGTTOU); a terminal that is not our controlling one has no such rule.
+bool MayChangeMode() {
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    return foreground < 0 || foreground == getpgrp();
+}
+
+// Waits up to timeoutMs (negative: forever) for a byte; false on timeout, end or error.
+bool ReadByte(unsigned char* byte, int timeoutMs) {
+    for (;;) {
+        if (timeoutMs >= 0) {
+            struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
+            const int ready = poll(&pfd, 1, timeoutMs);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) return false;
+        }
+        const ssize_t got = read(STDIN_FILENO, byte, 1);
+        if (got == 1) return true;
+        if (got < 0 && errno == EINTR) continue;
+        return false;
+    }
+}
+
+void OnTerminatingSignal(int signalNumber) {
+    RestoreTerminalFromSignal();
+    // SA_RESETHAND has put the default action back and SA_NODEFER lets it act at once.
+    raise(signalNumber);
+}
+
+}  // namespace
+
+KeyboardMode::KeyboardMode() {
+    if (g_savedValid || !isatty(STDIN_FILENO) || !MayChangeMode()) return;
+    struct termios mode;
+    if (tcgetattr(STDIN_FILENO, &mode) != 0) return;
+    g_savedMode = mode;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_savedValid = 1;
+    if (!g_atexitRegistered) {
+        g_atexitRegistered = 1;
+        std::atexit(RestoreAtExit);  // exit() skips the destructors of live objects
+    }
+    mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    mode.c_cc[VMIN] = 1;
+    mode.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) {
+        g_savedValid = 0;
+        return;
+    }
+    owner_ = true;
+}
+
+KeyboardMode::~KeyboardMode() {
+    if (!owner_) return;
+    if (g_savedValid) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+    g_savedValid = 0;
+}
+
+bool KeyPressed() {
+    struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
+    if (poll(&pfd, 1, 0) <= 0) return false;
+    // The end of a pipe or a closed descriptor counts, so that a wait for a key ends.
+    return (pfd.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+int ReadKey() {
+    const KeyboardMode mode;  // no echo for a key typed while we wait
+    unsigned char byte = 0;
+    if (!ReadByte(&byte, -1)) return kKeyEndOfInput;
+    std::string bytes(1, static_cast<char>(byte));
+    if (byte == kKeyEsc) {
+        std::string tail;
+        while (!EscapeSequenceComplete(tail) && ReadByte(&byte, kEscapeWaitMs)) {
+            tail.push_back(static_cast<char>(byte));
+        }
+        bytes += tail;
+    }
+    return KeyFromBytes(bytes);
+}
+
+bool StdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
+bool IsTerminal(bool stdoutStream) {
+    return isatty(stdoutStream ? STDOUT_FILENO : STDERR_FILENO) == 1;
+}
+
+int TerminalColumns(bool stdoutStream) {
+    struct winsize size = {};
+    if (ioctl(stdoutStream ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+void SleepMs(unsigned ms) {
+    struct timespec left;
+    left.tv_sec = static_cast<time_t>(ms / 1000);
+    left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+void RestoreTerminalFromSignal() {
+    const int savedErrno = errno;
+    ResetPendingColour();
+    if (g_savedValid) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+    errno = savedErrno;
+}
+
+void InstallTerminalRestoreHandlers() {
+    if (g_handlersInstalled) return;
+    g_handlersInstalled = 1;
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction previous;
+        if (sigaction(signalNumber, nullptr, &previous) != 0) continue;
+        if (previous.sa_handler == SIG_IGN) continue;  // e.g. started with nohup
+        struct sigaction action = {};
+        action.sa_handler = OnTerminatingSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+void SetColourActive(bool stdoutStream, bool active) {
+    g_colourFd = active ? (stdoutStream ? STDOUT_FILENO : STDERR_FILENO) : -1;
+}
+
+void ResetPendingColour() {
+    const int fd = g_colourFd;
+    if (fd < 0) return;
+    g_colourFd = -1;
+    static const char kReset[] = "\x1b[0m";
+    const ssize_t written = write(fd, kReset, sizeof kReset - 1);
+    static_cast<void>(written);
+}
+
+}  // namespace sys

@@ -1,0 +1,19 @@
+// Process-wide services: scheduling priority and the single-instance guard.
+#pragma once
+
+#include <string>
+
+namespace sys {
+
+// 1 idle, 3 high, anything else normal. Failure (no right to raise the priority) is
+// ignored, as the run goes on at the priority it has.
+void SetProcessPriority(int level);
+
+enum class InstanceLock { kAcquired, kAlreadyRunning, kUnavailable };
+
+// Takes the named single-instance lock for the rest of the process's life. kAlreadyRunning
+// when it is held already (by another process, or by an earlier call); kUnavailable when
+// the lock cannot be taken at all, which lets the run go on.
+InstanceLock AcquireSingleInstanceLock(const std::string& name);
+
+}  // namespace sys

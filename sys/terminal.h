@@ -1,0 +1,55 @@
+// Keyboard and terminal control: the non-blocking key test and the unechoed key read.
+#pragma once
+
+#include <string>
+
+namespace sys {
+
+constexpr int kKeyEsc = 27;
+constexpr int kKeyOther = 0;  // an escape sequence such as an arrow key
+constexpr int kKeyEndOfInput = -1;
+
+// While alive: standard input (when a terminal) in non-canonical, no-echo mode. Only the
+// outermost instance changes and restores the mode, so nested instances are harmless.
+class KeyboardMode {
+  public:
+    KeyboardMode();
+    ~KeyboardMode();
+    KeyboardMode(const KeyboardMode&) = delete;
+    KeyboardMode& operator=(const KeyboardMode&) = delete;
+
+  private:
+    bool owner_ = false;
+};
+
+// Non-blocking: a key (or, on a pipe or file, the end of input) is waiting.
+bool KeyPressed();
+// Reads one key without echo: the byte, kKeyEsc for a lone ESC, kKeyOther for a whole
+// escape sequence, kKeyEndOfInput at the end of input.
+int ReadKey();
+
+bool StdinIsTerminal();
+bool IsTerminal(bool stdoutStream);      // standard output (true) or standard error (false)
+int TerminalColumns(bool stdoutStream);  // 0 when the stream is not a terminal
+void SleepMs(unsigned ms);
+
+// Restores the mode saved by the outermost KeyboardMode and resets a pending colour.
+// Async-signal-safe.
+void RestoreTerminalFromSignal();
+// SIGINT, SIGTERM and SIGHUP restore the terminal and then take their default action.
+// Idempotent; a signal that is ignored stays ignored.
+void InstallTerminalRestoreHandlers();
+
+// Print marks the stream that carries a colour until its reset is written, so that a
+// signal or the exit can reset it.
+void SetColourActive(bool stdoutStream, bool active);
+// Writes the colour reset if a colour is still marked active. Async-signal-safe.
+void ResetPendingColour();
+
+// Pure parts of ReadKey. tail: the bytes read after an ESC so far. An empty tail is never
+// complete: a lone ESC shows only by the silence after it.
+bool EscapeSequenceComplete(const std::string& tail);
+// The key for the bytes of one key press (ESC included); "" is the end of input.
+int KeyFromBytes(const std::string& bytes);
+
+}  // namespace sys

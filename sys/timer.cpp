@@ -1,0 +1,67 @@
+// The portable half of CTimer; the clocks and the processor binding live in sys/<os>/.
+#include "sys/timer.h"
+
+#include <cstdio>
+
+#include "sys/terminal.h"
+
+CTimer g_timer;
+
+uint64_t TickReader::Next(uint32_t raw) {
+    uint64_t result = raw;
+    if (raw < previous_) result += uint64_t{1} << 32;
+    previous_ = raw;
+    return result;
+}
+
+bool CounterSpanAcceptable(double t0, double t1) {
+    const double span = t1 - t0;
+    return span > 0.4 && span < 0.6;
+}
+
+CTimer::~CTimer() = default;
+
+bool CTimer::CheckPerformanceCounter() {
+    if (!sys::MonotonicClockWorks()) return false;
+    const double t0 = GetSeconds();
+    sys::SleepMs(500);
+    const double t1 = GetSeconds();
+    return CounterSpanAcceptable(t0, t1);
+}
+
+double CTimer::GetSeconds() {
+    // Pinned so that successive readings come from the same processor's counter.
+    sys::AffinitySnapshot saved;
+    sys::PinToFirstProcessor(saved);
+    sys::YieldTimeSlice();
+    const double seconds = sys::MonotonicSeconds();
+    sys::RestoreAffinity(saved);
+    sys::YieldTimeSlice();
+    return seconds;
+}
+
+double CTimer::GetTickSeconds() {
+    return static_cast<double>(GetTickMs()) / 1000.0;
+}
+
+uint64_t CTimer::GetTickMs() {
+    return tickReader_.Next(sys::TickCount32());
+}
+
+std::string CTimer::FormatDuration(uint64_t ms, bool keepBlanks) {
+    const unsigned long long hours = ms / 3600000;
+    const unsigned minutes = static_cast<unsigned>((ms / 60000) % 60);
+    const unsigned seconds = static_cast<unsigned>((ms / 1000) % 60);
+    const unsigned millis = static_cast<unsigned>(ms % 1000);
+    char buffer[512];
+    if (hours < 100) {
+        std::snprintf(buffer, sizeof buffer, "   %02llu:%02u:%02u.%03u", hours, minutes, seconds,
+                      millis);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%5llu:%02u:%02u.%03u", hours, minutes, seconds,
+                      millis);
+    }
+    std::string text = buffer;
+    if (!keepBlanks) text.erase(0, text.find_first_not_of(' '));
+    return text;
+}

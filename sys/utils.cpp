@@ -1,0 +1,144 @@
+// Portable half of CUtils: text formats and the last-error store.
+#include "sys/utils.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+
+CUtils g_utils;
+
+namespace {
+
+// Never destroyed, so that code running late in the exit still finds it.
+std::string& LastErrorStorage() {
+    static std::string* text = new std::string;
+    return *text;
+}
+
+// value + 0.5 cut to unsigned 32 bits; saturates instead of overflowing the conversion.
+unsigned RoundedUnsigned(double value) {
+    const double rounded = value + 0.5;
+    if (!(rounded >= 0.0)) return 0;
+    if (rounded >= static_cast<double>(std::numeric_limits<unsigned>::max())) {
+        return std::numeric_limits<unsigned>::max();
+    }
+    return static_cast<unsigned>(rounded);
+}
+
+bool IsTrimmed(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+}  // namespace
+
+namespace sys {
+
+void SetLastErrorText(std::string text) {
+    LastErrorStorage() = std::move(text);
+}
+
+void SetLastErrorFromErrno(int errorNumber) {
+    SetLastErrorText(std::strerror(errorNumber));
+}
+
+void ClearLastError() {
+    LastErrorStorage().clear();
+}
+
+}  // namespace sys
+
+std::string CUtils::GetLastErrorText() {
+    return LastErrorStorage();
+}
+
+void CUtils::SetUseColor(bool useColor) {
+    useColor_ = useColor;
+}
+
+void CUtils::SetConsoleWidthForTest(int width) {
+    consoleWidth_ = width;
+}
+
+int CUtils::ConsoleWidth() const {
+    return consoleWidth_;
+}
+
+std::string CUtils::PadToConsoleWidth(const std::string& text) const {
+    const long long count =
+        static_cast<long long>(consoleWidth_) - static_cast<long long>(text.size()) - 1;
+    if (count < 0 || count > 999) return text;
+    return text + std::string(static_cast<std::size_t>(count), ' ');
+}
+
+std::string CUtils::FormatString(const char* format, ...) {
+    if (format == nullptr) return std::string();
+    char buffer[4096];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) return std::string();
+    return std::string(buffer);
+}
+
+std::string CUtils::FormatFPS(double value) {
+    if (value < 9.999) return FormatString("%.3f", value);
+    if (value < 99.99) return FormatString("%.2f", value);
+    if (value < 999.9) return FormatString("%.1f", value);
+    return FormatString("%u", RoundedUnsigned(value));
+}
+
+std::string CUtils::FormatTPF(double value) {
+    if (value < 1.0) return FormatString("%.4f", value);
+    if (value < 10.0) return FormatString("%.3f", value);
+    if (value < 100.0) return FormatString("%.2f", value);
+    if (value < 1000.0) return FormatString("%.1f", value);
+    return FormatString("%u", RoundedUnsigned(value));
+}
+
+void CUtils::Trim(std::string& text) {
+    std::size_t end = text.size();
+    while (end > 0 && IsTrimmed(text[end - 1]))
+        --end;
+    std::size_t begin = 0;
+    while (begin < end && IsTrimmed(text[begin]))
+        ++begin;
+    text = text.substr(begin, end - begin);
+}
+
+void CUtils::ToLower(std::string& text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+bool CUtils::IsNumber(const std::string& text) {
+    if (text.empty()) return false;
+    for (const char c : text) {
+        if (c != '-' && (c < '0' || c > '9')) return false;
+    }
+    return true;
+}
+
+bool ColorEnabled(bool useColor, bool streamIsTerminal, const char* noColorValue) {
+    const bool noColor = noColorValue != nullptr && noColorValue[0] != '\0';
+    return useColor && streamIsTerminal && !noColor;
+}
+
+std::string AnsiColorSequence(unsigned short attribute) {
+    if (attribute == 0) return std::string();
+    // Windows orders the bits blue, green, red; ANSI red, green, blue.
+    const auto ansiColour = [](unsigned bits) {
+        return ((bits & 4u) ? 1u : 0u) | (bits & 2u) | ((bits & 1u) ? 4u : 0u);
+    };
+    const unsigned foreground = attribute & 0x0Fu;
+    const unsigned background = (attribute >> 4) & 0x0Fu;
+    std::string sequence =
+        CUtils::FormatString("\x1b[%u", ansiColour(foreground) + ((foreground & 8u) ? 90u : 30u));
+    // A black background is left to the terminal's own background.
+    if (background != 0) {
+        sequence +=
+            CUtils::FormatString(";%u", ansiColour(background) + ((background & 8u) ? 100u : 40u));
+    }
+    return sequence + "m";
+}

@@ -1,0 +1,75 @@
+// Console output and small text helpers shared by the whole tool.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// printf-style checking; MinGW needs its own format flavour so that %zu and %lld are accepted.
+#if defined(__MINGW32__) && defined(__MINGW_PRINTF_FORMAT)
+#define TREVALO_PRINTF_FORMAT(fmt, first) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, first)))
+#elif defined(__GNUC__) || defined(__clang__)
+#define TREVALO_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define TREVALO_PRINTF_FORMAT(fmt, first)
+#endif
+
+class CUtils {
+  public:
+    CUtils();           // reads the width of the console stream (standard error)
+    virtual ~CUtils();  // resets a colour that an interrupted Print left switched on
+
+    CUtils(const CUtils&) = delete;
+    CUtils& operator=(const CUtils&) = delete;
+
+    // Console stream: standard output when toStdout, else standard error (the default).
+    // Re-reads the width of that stream; 0 when it is not a terminal.
+    void SetConsoleStream(bool toStdout);
+    void SetUseColor(bool useColor);
+    void SetConsoleWidthForTest(int width);
+    int ConsoleWidth() const;
+
+    // printf-style output to standard output or standard error, flushed at once. colour 0
+    // leaves the colour alone; others are console attributes (0x0F, 0x0B, 0x0C, 0x0A).
+    void Print(bool toStdout, unsigned short colour, const char* format, ...)
+        TREVALO_PRINTF_FORMAT(4, 5);
+    // Moves the cursor n lines up to column 0 on the console stream (terminal only).
+    void CursorUp(int n);
+    // The text followed by blanks up to one column less than the console width.
+    std::string PadToConsoleWidth(const std::string& text) const;
+
+    // Empty for a null format or a text longer than 4095 characters.
+    static std::string FormatString(const char* format, ...) TREVALO_PRINTF_FORMAT(1, 2);
+    static std::string FormatFPS(double value);
+    static std::string FormatTPF(double value);
+    static std::string ToOem(const std::string& text);
+    static void Trim(std::string& text);
+    static void ToLower(std::string& text);
+    static bool IsNumber(const std::string& text);
+    static bool FileExists(const std::string& path);
+    // The system's text of the last failing OS call, "" when there is none.
+    static std::string GetLastErrorText();
+
+  private:
+    bool toStdout_ = false;
+    bool useColor_ = true;
+    int consoleWidth_ = 0;
+};
+
+extern CUtils g_utils;
+
+namespace sys {
+// The "last error" of the tool's OS layer: set after a failing OS call, read through
+// CUtils::GetLastErrorText.
+void SetLastErrorText(std::string text);
+void SetLastErrorFromErrno(int errorNumber);  // the C library's text for an errno value
+void ClearLastError();
+}  // namespace sys
+
+// Colour only when the UseColor setting is on, the stream is a terminal and NO_COLOR is
+// unset or empty (the no-color.org convention).
+bool ColorEnabled(bool useColor, bool streamIsTerminal, const char* noColorValue);
+
+// ANSI sequence for a console attribute (Windows bits: 1 blue, 2 green, 4 red, 8 bright;
+// the same bits shifted by 4 for the background). "" for 0.
+std::string AnsiColorSequence(unsigned short attribute);
+constexpr const char* kAnsiReset = "\x1b[0m";

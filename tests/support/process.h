@@ -1,0 +1,80 @@
+// Running programs the way a user does, for the end-to-end tests: with pipes
+// (RunProgram) or on a pseudo-terminal (PtySession).
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProgramOptions {
+    std::string workingDirectory;               // empty: the test's own
+    std::map<std::string, std::string> setEnv;  // added to (or replacing in) the environment
+    std::vector<std::string> unsetEnv;
+    std::string stdinText;   // written to the program's standard input, then closed
+    bool closeStdin = true;  // false: standard input stays open (a pipe nobody writes to)
+    std::chrono::milliseconds timeout{60000};
+};
+
+struct ProgramResult {
+    int exitCode = -1;   // valid when exited
+    int termSignal = 0;  // non-zero when killed by a signal
+    bool exited = false;
+    bool timedOut = false;
+    bool coreDumped = false;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const ProgramOptions& options = {});
+
+// A program on a pseudo-terminal: what it writes is collected, keys are typed into it.
+class PtySession {
+  public:
+    PtySession(const std::string& program, const std::vector<std::string>& args,
+               const ProgramOptions& options = {}, int columns = 100, int rows = 40);
+    ~PtySession();
+    PtySession(const PtySession&) = delete;
+    PtySession& operator=(const PtySession&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    // Reads output until it contains text (true) or the timeout passes (false).
+    bool WaitFor(const std::string& text, std::chrono::milliseconds timeout);
+    void Type(const std::string& keys);
+    // Waits for the program to end, collecting the rest of its output.
+    ProgramResult Wait(std::chrono::milliseconds timeout);
+    const std::string& Output() const { return output_; }
+    // The terminal's settings as the program left them: echo and canonical mode flags.
+    bool TerminalIsCooked() const;
+
+  private:
+    void Pump(std::chrono::milliseconds timeout);
+
+    int pid_ = -1;
+    int master_ = -1;
+    std::string output_;
+};
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return path_; }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    void Write(const std::string& name, const std::string& content) const;
+    std::string Read(const std::string& name) const;
+    bool Exists(const std::string& name) const;
+
+  private:
+    std::string path_;
+};
+
+bool CopyExecutable(const std::string& from, const std::string& to);
+
+}  // namespace testsupport

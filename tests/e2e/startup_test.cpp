@@ -1,0 +1,197 @@
+// Start-up as the user meets it: the installation check, the INI file, the command line.
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+
+#include "e2e/e2e.h"
+
+namespace e2e {
+namespace {
+
+using testsupport::ProgramResult;
+
+constexpr int kErrorStatus = 255;
+
+std::string ReportLine(const std::string& out, const std::string& label) {
+    size_t at = out.find(label);
+    if (at == std::string::npos) return "";
+    size_t end = out.find('\n', at);
+    return out.substr(at + label.size(), end - at - label.size());
+}
+
+TEST_F(Trevalo, AvsinfoReportsTheInstallationOnStandardOutput) {
+    ProgramResult r = Run({"-avsinfo"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReportLine(r.out, "Avisynth Interface Version:  "), "7");
+    EXPECT_EQ(ReportLine(r.out, "Muli-threading support:      "), "Yes");
+    EXPECT_FALSE(ReportLine(r.out, "Avisynth version string:     ").empty());
+    EXPECT_EQ(ReportLine(r.out, "Avisynth DLL location:       "),
+              std::filesystem::canonical(MINISYNTH_LIB).string());
+    std::string stamp = ReportLine(r.out, "Avisynth DLL time stamp:     ");
+    EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d\d-\d\d, \d\d:\d\d:\d\d)"))) << stamp;
+    EXPECT_TRUE(std::regex_match(ReportLine(r.out, "File version:                "),
+                                 std::regex(R"(\d+\.\d+\.\d+\.\d+)")));
+    EXPECT_NE(r.err.find("Trevalo " + ProgramVersion()), std::string::npos) << "banner on stderr";
+    EXPECT_EQ(r.out.find("Trevalo "), std::string::npos);
+}
+
+TEST_F(Trevalo, AvsinfoWinsOverAScriptAndOtherSwitches) {
+    std::string script = Script("clip.avs", "BlankClip()\n");
+    ProgramResult r = Run({"-log", script, "-avsinfo", "-range=0,5"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Avisynth Interface Version:"), std::string::npos);
+    EXPECT_FALSE(dir.Exists("clip.log"));
+}
+
+TEST_F(Trevalo, InvalidSwitchStopsEvenWithAvsinfo) {
+    ProgramResult r = Run({"-avsinfo", "-priority=9"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("Invalid parameter value: \"-priority=9\"\nValue must be between 1 and 3"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
+}
+
+struct VariantCase {
+    const char* variant;
+    bool succeeds;
+    const char* expected;  // a report line's value on success, the message on failure
+    const char* label;
+};
+
+TEST_F(Trevalo, TheInstallationCheckTellsTheLibraryVariantsApart) {
+    const VariantCase cases[] = {
+        {"if5", true, "5", "Avisynth Interface Version:  "},
+        {"if6", true, "6", "Avisynth Interface Version:  "},
+        {"mt-classic", true, "Yes", "Muli-threading support:      "},
+        {"no-versionstring", true, "Unknown Avisynth Version", "Avisynth version string:     "},
+        {"no-linkage", false, "Avisynth version is too old (", nullptr},
+        {"env-refused", false,
+         "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", nullptr},
+        {"no-create-entry", false, "Failed to load CreateScriptEnvironment()", nullptr},
+    };
+    for (const VariantCase& c : cases) {
+        WriteIni({{"AVSDLL", VariantLibrary(c.variant)}});
+        ProgramResult r = Run({"-avsinfo"});
+        if (c.succeeds) {
+            EXPECT_EQ(r.exitCode, 0) << c.variant << "\n" << r.err;
+            EXPECT_EQ(ReportLine(r.out, c.label), c.expected) << c.variant << "\n" << r.out;
+        } else {
+            EXPECT_EQ(r.exitCode, kErrorStatus) << c.variant;
+            EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.variant << "\n" << r.err;
+            EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Trevalo, TooOldMessageNamesTheFileVersionAndAsksForAnUpdate) {
+    WriteIni({{"AVSDLL", VariantLibrary("no-linkage")}});
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_TRUE(std::regex_search(
+        r.err, std::regex(R"(Avisynth version is too old \(\d+\.\d+\.\d+\.\d+\)\.\n)"
+                          R"(Please update to Avisynth 2\.6 or Avisynth\+\.)")))
+        << r.err;
+}
+
+TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
+    // An ELF header of class 32 for i386: a library of the other architecture.
+    std::string elf32(52, '\0');
+    elf32[0] = 0x7f;
+    elf32[1] = 'E';
+    elf32[2] = 'L';
+    elf32[3] = 'F';
+    elf32[4] = 1;   // 32-bit
+    elf32[5] = 1;   // little-endian
+    elf32[6] = 1;   // version
+    elf32[16] = 3;  // shared object
+    elf32[18] = 3;  // i386
+    elf32[20] = 1;
+    std::filesystem::create_directories(dir.File("x86"));
+    dir.Write("x86/libavisynth.so", elf32);
+    dir.Write("text.so", "not a library at all\n");
+
+    WriteIni({{"AVSDLL", dir.File("x86/libavisynth.so")}});
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("\nTrevalo (x64) cannot load a 32 Bit avisynth.dll.\n"), std::string::npos)
+        << r.err;
+
+    WriteIni({{"AVSDLL", dir.File("text.so")}});
+    r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("\nCannot load avisynth.dll\n"), std::string::npos) << r.err;
+
+    WriteIni({{"AVSDLL", dir.File("missing/libavisynth.so")}});
+    r = Run({});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" +
+                         dir.File("missing/libavisynth.so") + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << "the broken installation stops first";
+}
+
+TEST_F(Trevalo, AvsdllKeepsCapitalsAndBlanks) {
+    std::string folder = dir.File("My Tools");
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(MINISYNTH_LIB, folder + "/LibAviSynth.so");
+    WriteIni({{"AVSDLL", folder + "/LibAviSynth.so"}});
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReportLine(r.out, "Avisynth DLL location:       "), folder + "/LibAviSynth.so");
+}
+
+TEST_F(Trevalo, ConUseStdoutMovesTheMessages) {
+    WriteIni({{"ConUseSTDOUT", "1"}});
+    ProgramResult r = Run({"nothing-here.avs"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.out.find("File not found: \"nothing-here.avs\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Trevalo " + ProgramVersion()), std::string::npos);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Trevalo, MissingIniIsCreatedWithTheDefaults) {
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, 0);
+    std::string ini = dir.Read("Trevalo.ini");
+    EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), 21) << ini;  // 20 lines, one of them two
+    EXPECT_EQ(ini.rfind("[Main]\nVersion=" + ProgramVersion() + "\nAVSDLL=\n", 0), 0u) << ini;
+}
+
+TEST_F(Trevalo, OutdatedIniIsKeptAsBackupAndRewritten) {
+    const std::string old = "[Main]\nVersion=0.0.1\nAVSDLL=/somewhere/else.so\nCreateLog=1\n";
+    dir.Write("Trevalo.ini", old);
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, 0) << "the defaults are used, so the old AVSDLL is not\n" << r.err;
+    EXPECT_EQ(dir.Read("Trevalo.ini.bak"), old);
+    EXPECT_NE(dir.Read("Trevalo.ini").find("Version=" + ProgramVersion()), std::string::npos);
+}
+
+TEST_F(Trevalo, ADirectoryWhereTheIniShouldBeIsAConfigurationError) {
+    std::filesystem::create_directory(dir.File("Trevalo.ini"));
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.out.find("\nCannot create \"" + dir.File("Trevalo.ini") + "\"\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err.find("Trevalo " + ProgramVersion()), std::string::npos)
+        << "the configuration error comes before the banner";
+}
+
+TEST_F(Trevalo, NoScriptAfterSwitchesIsReported) {
+    ProgramResult r = Run({"-log"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("\nNo script file specified\n"), std::string::npos) << r.err;
+}
+
+TEST_F(Trevalo, AutoCompletionFindsTheScript) {
+    Script("clip.avs", "BlankClip(length=10)\n");
+    ProgramResult r = Run({"-info", "clip"});
+    EXPECT_NE(r.err.find("Invalid argument: \"clip\""), std::string::npos) << r.err;
+    WriteIni({{"AutoCompleteExtension", "1"}});
+    r = Run({"-info", "clip"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+}  // namespace
+}  // namespace e2e

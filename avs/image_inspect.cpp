@@ -47,6 +47,7 @@ class ByteReader {
     bool String(uint64_t offset, uint64_t limit, std::string& text) const {
         if (!Has(offset, 0)) return false;
         const uint64_t available = std::min<uint64_t>(limit, size_ - offset);
+        if (available == 0) return false;
         const void* end = std::memchr(data_ + offset, 0, static_cast<size_t>(available));
         if (end == nullptr) return false;
         text.assign(reinterpret_cast<const char*>(data_ + offset),
@@ -264,7 +265,7 @@ bool ElfReader::Run(ImageFacts& facts, std::string& errorText) {
     if (!haveSymbols) return Error(errorText, "there is no dynamic symbol table");
     if (!ReadSymbols(symbols, facts, errorText)) return false;
 
-    if (haveComment) {
+    if (haveComment && comment.size > 0) {
         facts.linkerVersion = CompilerFromComment(
             std::string(reinterpret_cast<const char*>(file_.Data() + comment.offset),
                         static_cast<size_t>(comment.size)));

@@ -17,7 +17,7 @@ namespace ms {
 
 // A script or frame error; its text reaches the host verbatim.
 class Error : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -26,7 +26,7 @@ using VideoInfo = AVS_VideoInfo;
 // One video frame: up to three planes in the clip's format. Packed formats (RGB24,
 // RGB32, YUY2) use plane 0 only, with rowSize bytes per row.
 class Frame {
-public:
+  public:
     explicit Frame(const VideoInfo& vi);
 
     int PlaneCount() const { return planeCount_; }
@@ -37,7 +37,7 @@ public:
     int Height(int plane) const { return height_[plane]; }
     int BytesPerSample() const { return bytesPerSample_; }
 
-private:
+  private:
     std::vector<uint8_t> buffer_;
     int planeCount_ = 0;
     int bytesPerSample_ = 1;
@@ -52,13 +52,13 @@ using PFrame = std::shared_ptr<const Frame>;
 // A source or filter. GetFrame may be called from several threads at once (Prefetch);
 // it throws ms::Error for a frame that cannot be rendered.
 class Clip {
-public:
+  public:
     explicit Clip(const VideoInfo& vi) : vi_(vi) {}
     virtual ~Clip() = default;
     const VideoInfo& GetVideoInfo() const { return vi_; }
     virtual PFrame GetFrame(int n) = 0;
 
-protected:
+  protected:
     VideoInfo vi_;
 };
 
@@ -67,7 +67,7 @@ using PClip = std::shared_ptr<Clip>;
 // A script value. Floats are kept in double precision inside minisynth and handed to the
 // host as 'f' (single precision), as the C interface requires.
 class Value {
-public:
+  public:
     enum class Type { Void, Bool, Int, Float, String, Clip, Array };
 
     Value() = default;
@@ -100,7 +100,7 @@ public:
     double AsFloat(double dflt) const { return IsVoid() ? dflt : AsFloat(); }
     std::string AsString(const std::string& dflt) const { return IsVoid() ? dflt : s_; }
 
-private:
+  private:
     Type type_ = Type::Void;
     bool b_ = false;
     int i_ = 0;
@@ -129,8 +129,8 @@ void RegisterFilters(std::vector<Function>& table);
 
 // Multi-threading state of the older MT style, read by Distributor.
 struct MtState {
-    int mode = 0;      // SetMTMode's mode, 0 = off
-    int threads = 0;   // SetMTMode's thread count, 0 = one per processor
+    int mode = 0;     // SetMTMode's mode, 0 = off
+    int threads = 0;  // SetMTMode's thread count, 0 = one per processor
 };
 
 // Renders frames ahead on worker threads: Prefetch(threads) and Distributor() both use it.

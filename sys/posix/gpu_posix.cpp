@@ -2,6 +2,8 @@
 
 namespace sys {
 
-bool GpuzRunning() { return false; }
+bool GpuzRunning() {
+    return false;
+}
 
 }  // namespace sys

@@ -1,7 +1,6 @@
 #include "sys/file_info.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 

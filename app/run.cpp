@@ -190,7 +190,9 @@ int Run(int argc, char** argv) {
     if (!queried) {
         if (g_avsInfo.loadFailed) return Stop("\n" + errorText + "\n");
         if (g_avsInfo.foreignArchitecture) {
-            return Stop("\n" + g_avsInfo.ArchitectureMessage() + "\n");
+            return Stop(CUtils::FormatString("\nTrevalo (%s) cannot load a %d Bit avisynth.dll.\n",
+                                             ArchitectureName().c_str(),
+                                             g_avsInfo.is64Bit ? 64 : 32));
         }
         if (!errorText.empty()) return Stop("\n" + errorText + "\n");
         return Stop(CUtils::FormatString("\nCannot load avisynth.dll\n%s\n",

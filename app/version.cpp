@@ -1,19 +1,9 @@
 #include "app/version.h"
 
-#ifndef TREVALO_VERSION_MAJOR
-#define TREVALO_VERSION_MAJOR 0
-#endif
-#ifndef TREVALO_VERSION_MINOR
-#define TREVALO_VERSION_MINOR 0
-#endif
-#ifndef TREVALO_VERSION_PATCH
-#define TREVALO_VERSION_PATCH 0
-#endif
+#include "avs/avisynth_info.h"
 
 std::string ProgramVersion() {
-    std::string version = std::to_string(TREVALO_VERSION_MAJOR) + "." +
-                          std::to_string(TREVALO_VERSION_MINOR) + "." +
-                          std::to_string(TREVALO_VERSION_PATCH) + ".0";
+    std::string version = GetFileVersionString("");
     // The INI file's Version line carries exactly five characters.
     if (version.size() > 5) version.resize(5);
     return version;

@@ -252,12 +252,6 @@ void CAvisynthInfo::ReadPluginDirectories() {
     }
 }
 
-std::string CAvisynthInfo::ArchitectureMessage() const {
-    const char* tool = sizeof(void*) == 8 ? "x64" : "x86";
-    return CUtils::FormatString("Trevalo (%s) cannot load a %d Bit avisynth.dll.", tool,
-                                is64Bit ? 64 : 32);
-}
-
 void CAvisynthInfo::PrintReport() const {
     constexpr unsigned short kWhite = 0x0F;
     g_utils.Print(true, kWhite, "Avisynth version string:     %s\n", versionString.c_str());

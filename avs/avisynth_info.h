@@ -17,8 +17,6 @@ class CAvisynthInfo {
 
     // The -avsinfo report, on standard output.
     void PrintReport() const;
-    // The refusal of a library built for another architecture.
-    std::string ArchitectureMessage() const;
 
     int mtSupport = 0;
     int interfaceVersion = 0;

@@ -162,5 +162,32 @@ TEST_F(Trevalo, PauseBeforeExitEndsAtEndOfPipedInput) {
     EXPECT_NE(r.err.find("Press any key to exit..."), std::string::npos);
 }
 
+TEST_F(Trevalo, GpuMonitoringWithoutGpuzAsksWhetherToGoOn) {
+    std::string script = Script("clip.avs", "BlankClip(length=10)\n");
+    {
+        testsupport::PtySession pty(exe, {"-gpu", "-info", script}, Options());
+        ASSERT_TRUE(pty.WaitFor("Continue without GPU monitoring? [y/n]", 30s)) << pty.Output();
+        pty.Type("x");
+        std::this_thread::sleep_for(200ms);
+        pty.Type("n");
+        ProgramResult r = pty.Wait(10s);
+        EXPECT_EQ(r.exitCode, kErrorStatus) << "x is ignored, n declines\n" << r.out;
+        EXPECT_EQ(r.out.find("Loading script"), std::string::npos);
+    }
+    {
+        testsupport::PtySession pty(exe, {"-gpu", "-info", script}, Options());
+        ASSERT_TRUE(pty.WaitFor("[y/n]", 30s)) << pty.Output();
+        pty.Type("y");
+        ProgramResult r = pty.Wait(30s);
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("Loading script"), std::string::npos);
+        EXPECT_TRUE(pty.TerminalIsCooked());
+    }
+    ProgramResult piped = Run({"-gpu", "-info", script}, "y");
+    EXPECT_EQ(piped.exitCode, 0) << "a piped answer counts\n" << piped.err;
+    ProgramResult ended = Run({"-gpu", "-info", script});
+    EXPECT_EQ(ended.exitCode, kErrorStatus) << "end of input declines";
+}
+
 }  // namespace
 }  // namespace e2e

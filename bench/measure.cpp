@@ -3,19 +3,76 @@
 #include <string>
 
 #include "app/settings.h"
+#include "sys/terminal.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
 
 namespace bench {
 
+namespace {
+
+bool Con() {
+    return g_settings.ConUseSTDOUT != 0;
+}
+
+// "\r", the text padded to the console width, then tail.
+void PrintPadded(const char* text, const char* tail) {
+    g_utils.Print(Con(), 0, "\r%s%s", g_utils.PadToConsoleWidth(text).c_str(), tail);
+}
+
+void ShowReading(uint32_t frames) {
+    PrintPadded(frames > 1 ? "Reading frames..." : "Reading frame...", "\r");
+}
+
+// Clears the four lines of the range prompt from the bottom up.
+void ClearRangePrompt() {
+    for (int i = 0; i < 3; ++i) {
+        PrintPadded("", "");
+        g_utils.CursorUp(1);
+    }
+    PrintPadded("", "");
+}
+
+// y accepts, n (or the end of piped input) declines; other keys are ignored.
+bool AskForDefaultRange() {
+    sys::KeyboardMode keyboard;
+    for (;;) {
+        sys::SleepMs(100);
+        if (!sys::KeyPressed()) continue;
+        int key = sys::ReadKey();
+        if (key == 'y' || key == 'Y') return true;
+        if (key == 'n' || key == 'N' || key == sys::kKeyEndOfInput) return false;
+    }
+}
+
+}  // namespace
+
 bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
+    g_utils.Print(Con(), 0, "\n");
     const int64_t frames = videoInfo.raw.num_frames;
-    if (frames <= 0) return false;
-    int64_t first = g_settings.FrameRangeFirst;
-    int64_t last = g_settings.FrameRangeLast == -1 ? frames - 1 : g_settings.FrameRangeLast;
-    if (first < 0 || last < first || last >= frames) return false;
-    range.first = static_cast<uint32_t>(first);
-    range.last = static_cast<uint32_t>(last);
+    const int64_t first = g_settings.FrameRangeFirst;
+    const int64_t last = g_settings.FrameRangeLast == -1 ? frames - 1 : g_settings.FrameRangeLast;
+    if (first >= 0 && first <= last && last < frames) {
+        range.first = static_cast<uint32_t>(first);
+        range.last = static_cast<uint32_t>(last);
+        ShowReading(range.last - range.first + 1);
+        return true;
+    }
+    PrintPadded("", "");
+    g_utils.Print(Con(), 0x0B, "\rInvalid frame range specified:\n");
+    g_utils.Print(Con(), 0x0F, "\r\"%s\"\n\n", g_settings.FrameRangeText.c_str());
+    g_utils.Print(Con(), 0, "\rProceed with default (%u,%u)? [y/n]", 0u,
+                  static_cast<unsigned>(frames - 1));
+    const bool accepted = AskForDefaultRange();
+    ClearRangePrompt();
+    if (!accepted) {
+        PrintPadded("", "\n");
+        PrintPadded("", "\n");
+        return false;
+    }
+    range.first = 0;
+    range.last = static_cast<uint32_t>(frames - 1);
+    ShowReading(static_cast<uint32_t>(frames));
     return true;
 }
 
@@ -28,8 +85,6 @@ RunTotals MeasureFrames(avs::ScriptSession& session, const FrameRange& range,
     totals.refreshInterval = refreshInterval;
     samples.clear();
 
-    g_utils.Print(g_settings.ConUseSTDOUT != 0, 0, "\r%s\r",
-                  g_utils.PadToConsoleWidth("Reading frames...").c_str());
     const double start = g_timer.GetSeconds();
     for (uint32_t n = range.first; n <= range.last; ++n) {
         session.clip.GetFrame(static_cast<int>(n));

@@ -37,7 +37,8 @@ struct RunTotals {
     int64_t elapsedMs = 0;
 };
 
-// Resolves the configured range against the clip; false when there is nothing to measure.
+// Resolves the configured range against the clip. An invalid range asks whether to measure
+// the whole clip instead; false when the user declines.
 bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range);
 
 // Requests every frame of the range once, in ascending order, and times it.

@@ -189,5 +189,21 @@ TEST_F(Trevalo, GpuMonitoringWithoutGpuzAsksWhetherToGoOn) {
     EXPECT_EQ(ended.exitCode, kErrorStatus) << "end of input declines";
 }
 
+TEST_F(Trevalo, AnInvalidRangeOffersTheWholeClip) {
+    std::string script =
+        Script("range.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n");
+    ProgramResult declined = Run({"-range=5,2", script}, "n");
+    EXPECT_EQ(declined.exitCode, 0) << declined.err;
+    EXPECT_NE(declined.err.find("Invalid frame range specified:\n"), std::string::npos);
+    EXPECT_NE(declined.err.find("\"FrameRange=5,2\""), std::string::npos) << declined.err;
+    EXPECT_NE(declined.err.find("Proceed with default (0,299)? [y/n]"), std::string::npos);
+    EXPECT_EQ(declined.err.find("Frames processed"), std::string::npos) << "nothing measured";
+
+    ProgramResult accepted = Run({"-range=0,300", script}, "y");
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
+    EXPECT_NE(accepted.err.find("Frames processed:  300 (0 - 299)"), std::string::npos)
+        << accepted.err;
+}
+
 }  // namespace
 }  // namespace e2e

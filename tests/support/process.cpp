@@ -235,7 +235,7 @@ ProgramResult PtySession::Wait(std::chrono::milliseconds timeout) {
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "trevalo-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    path_ = std::filesystem::canonical(pattern).string();
 }
 
 TempDir::~TempDir() {
@@ -245,9 +245,12 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
-void TempDir::Write(const std::string& name, const std::string& content) const {
-    std::ofstream f(File(name), std::ios::binary | std::ios::trunc);
-    f << content;
+std::string TempDir::Write(const std::string& name, const std::string& content) const {
+    const std::string file = File(name);
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+    return file;
 }
 
 std::string TempDir::Read(const std::string& name) const {

@@ -67,7 +67,8 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
     const std::string& Path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
-    void Write(const std::string& name, const std::string& content) const;
+    // Writes the file (and the folders on its way); returns its path.
+    std::string Write(const std::string& name, const std::string& content) const;
     std::string Read(const std::string& name) const;
     bool Exists(const std::string& name) const;
 

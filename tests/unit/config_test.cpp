@@ -15,26 +15,13 @@
 
 #include "app/config.h"
 #include "app/version.h"
+#include "support/process.h"
 
 namespace {
 
 const char kVersion[] = "1.4.2";
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/config_XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -289,8 +276,8 @@ TEST(ReadNumber, BehavesLikeStrtolWithClamping) {
 
 class ReadConfigurationTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
-    std::string Ini() const { return dir_.path() + "/Trevalo.ini"; }
+    void SetUp() override { ASSERT_FALSE(dir_.Path().empty()); }
+    std::string Ini() const { return dir_.Path() + "/Trevalo.ini"; }
     std::string Backup() const { return Ini() + ".bak"; }
     std::string Defaults() const { return Joined(DefaultIniLines(kVersion)); }
 
@@ -306,7 +293,7 @@ TEST_F(ReadConfigurationTest, MissingFileIsCreatedAndDefaultsAreUsed) {
 }
 
 TEST_F(ReadConfigurationTest, MissingDirectoriesAreCreated) {
-    const std::string nested = dir_.path() + "/config/trevalo/Trevalo.ini";
+    const std::string nested = dir_.Path() + "/config/trevalo/Trevalo.ini";
     EXPECT_EQ(ReadConfigurationAt(nested, kVersion, settings_), "");
     EXPECT_EQ(ReadFile(nested), Defaults());
 }

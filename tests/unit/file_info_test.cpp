@@ -1,4 +1,5 @@
 #include "sys/file_info.h"
+#include "support/process.h"
 
 #include <gtest/gtest.h>
 #include <sys/time.h>
@@ -18,28 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "trevalo_file_info_XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = fs::canonical(pattern).string();
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    const std::string& Path() const { return path_; }
-    std::string Write(const std::string& name, const std::string& contents) const {
-        const std::string file = path_ + "/" + name;
-        fs::create_directories(fs::path(file).parent_path());
-        std::ofstream(file, std::ios::binary) << contents;
-        return file;
-    }
-
-  private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 // Sets an environment variable for the length of a scope and restores the old value.
 class ScopedEnv {

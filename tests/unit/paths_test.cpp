@@ -7,25 +7,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/process.h"
 #include "sys/paths.h"
 
 namespace {
 
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/paths_XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 TEST(MakeAbsolute, JoinsRelativePathsWithTheDirectory) {
     EXPECT_EQ(sys::MakeAbsolute("clip.avs", "/home/user"), "/home/user/clip.avs");
@@ -65,16 +52,16 @@ TEST(MakeAbsolute, RefusesWhatCannotBeMadeAbsolute) {
 
 TEST(MakeAbsolute, UsesTheCurrentDirectory) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
+    ASSERT_FALSE(dir.Path().empty());
     const std::string saved = sys::CurrentDirectory();
     ASSERT_FALSE(saved.empty());
-    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
     const std::string cwd = sys::CurrentDirectory();
     const std::string absolute = sys::MakeAbsolute("sub/../clip.avs");
     const std::string other = sys::MakeAbsolute("/elsewhere/clip.avs");
     ASSERT_EQ(chdir(saved.c_str()), 0);
 
-    EXPECT_EQ(std::filesystem::canonical(cwd), std::filesystem::canonical(dir.path()));
+    EXPECT_EQ(std::filesystem::canonical(cwd), std::filesystem::canonical(dir.Path()));
     EXPECT_EQ(absolute, cwd + "/clip.avs");
     EXPECT_EQ(other, "/elsewhere/clip.avs");
 }
@@ -98,8 +85,8 @@ TEST(JoinPath, PutsExactlyOneSeparatorBetween) {
 
 TEST(Directories, MakeDirectoriesCreatesMissingParents) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const std::string nested = dir.path() + "/one/two/three";
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string nested = dir.Path() + "/one/two/three";
     EXPECT_FALSE(sys::IsDirectory(nested));
     EXPECT_TRUE(sys::MakeDirectories(nested));
     EXPECT_TRUE(sys::IsDirectory(nested));
@@ -109,25 +96,25 @@ TEST(Directories, MakeDirectoriesCreatesMissingParents) {
 
 TEST(Directories, AFileInTheWayIsNoDirectory) {
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    const std::string file = dir.path() + "/plain";
+    ASSERT_FALSE(dir.Path().empty());
+    const std::string file = dir.Path() + "/plain";
     std::ofstream(file) << "x";
     EXPECT_FALSE(sys::IsDirectory(file));
     EXPECT_FALSE(sys::IsDirectoryWritable(file));
     EXPECT_FALSE(sys::MakeDirectories(file));
     EXPECT_FALSE(sys::MakeDirectories(file + "/below"));
-    EXPECT_FALSE(sys::IsDirectory(dir.path() + "/missing"));
-    EXPECT_FALSE(sys::IsDirectoryWritable(dir.path() + "/missing"));
+    EXPECT_FALSE(sys::IsDirectory(dir.Path() + "/missing"));
+    EXPECT_FALSE(sys::IsDirectoryWritable(dir.Path() + "/missing"));
     EXPECT_FALSE(sys::MakeDirectories(""));
 }
 
 TEST(Directories, ReadOnlyDirectoryIsNotWritable) {
     if (geteuid() == 0) GTEST_SKIP() << "root may write everywhere";
     TempDir dir;
-    ASSERT_FALSE(dir.path().empty());
-    ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);
-    EXPECT_FALSE(sys::IsDirectoryWritable(dir.path()));
-    chmod(dir.path().c_str(), 0755);
+    ASSERT_FALSE(dir.Path().empty());
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
+    EXPECT_FALSE(sys::IsDirectoryWritable(dir.Path()));
+    chmod(dir.Path().c_str(), 0755);
 }
 
 TEST(ExecutablePath, NamesTheRunningProgram) {

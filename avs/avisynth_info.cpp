@@ -133,7 +133,7 @@ int CAvisynthInfo::QueryAvisynthInfo(std::string& errorText, std::string dllPath
             created = true;
             try {
                 avs::Value result = env.InvokeWithoutArguments("VersionString");
-                versionString = CUtils::FormatString("%s", result.AsString().c_str());
+                versionString = result.AsString();
             } catch (const avs::NotFound&) {
                 // an AviSynth without VersionString keeps the default text
             }
@@ -142,7 +142,7 @@ int CAvisynthInfo::QueryAvisynthInfo(std::string& errorText, std::string dllPath
             env.Delete();
         });
     } catch (const avs::AvisynthError& e) {
-        errorText = CUtils::FormatString("%s", e.what());
+        errorText = e.what();
         success = 0;
     } catch (const SE_Exception& e) {
         errorText = GetExceptionText(e.code);
@@ -204,7 +204,7 @@ int CAvisynthInfo::QueryInterfaceVersion(std::string& errorText, std::string dll
             env.Delete();
         });
     } catch (const avs::AvisynthError& e) {
-        errorText = CUtils::FormatString("%s", e.what());
+        errorText = e.what();
         failed = true;
         result = 0;
     } catch (const SE_Exception& e) {

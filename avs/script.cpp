@@ -110,7 +110,7 @@ uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string
             session.env.Delete();
         });
     } catch (const AvisynthError& e) {
-        errorText = CUtils::FormatString("%s", e.what());
+        errorText = e.what();
         interval = 0;
     } catch (const SE_Exception& e) {
         errorText = GetExceptionText(e.code);

@@ -189,6 +189,14 @@ TEST_F(PreRun, AFaultInAFilterBecomesItsExceptionText) {
     EXPECT_EQ(error, "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION");
 }
 
+TEST_F(PreRun, ALongAviSynthMessageArrivesWhole) {
+    const std::string message(5000, 'm');
+    std::string script = WriteScript(
+        "long.avs", "BlankClip(length=100)\nMSFault(2, \"error\", \"" + message + "\")\n");
+    EXPECT_EQ(avs::EstimateRefreshInterval(settings, script, error), 0u);
+    EXPECT_EQ(error, message);
+}
+
 TEST_F(PreRun, AMissingLibraryFailsToLoad) {
     settings.dllPath = "/nonexistent/libavisynth.so";
     EXPECT_EQ(avs::EstimateRefreshInterval(settings, "x.avs", error), 0u);

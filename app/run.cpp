@@ -49,18 +49,6 @@ int Stop(const std::string& message) {
     return kExitError;
 }
 
-// Waits for y or n; end of input counts as n.
-bool AskContinueWithoutGpu() {
-    sys::KeyboardMode keyboard;
-    for (;;) {
-        sys::SleepMs(10);
-        if (!sys::KeyPressed()) continue;
-        int key = sys::ReadKey();
-        if (key == 'y' || key == 'Y') return true;
-        if (key == 'n' || key == 'N' || key == sys::kKeyEndOfInput) return false;
-    }
-}
-
 void SetPriority() {
     sys::SetProcessPriority(g_settings.ProcessPriority);
 }
@@ -242,7 +230,7 @@ int Run(int argc, char** argv) {
     if (g_settings.MonitorGPULoad && !sys::GpuzRunning()) {
         g_utils.Print(Con(), kCyan, "\nIn order to measure GPU usage, GPU-Z must be running.\n\n");
         g_utils.Print(Con(), kNoColor, "Continue without GPU monitoring? [y/n]");
-        if (AskContinueWithoutGpu()) {
+        if (sys::AskYesNo(10)) {
             for (int i = 0; i < 3; ++i) {
                 ClearLine("");
                 g_utils.CursorUp(1);

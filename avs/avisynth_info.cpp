@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "avs/host.h"
-#include "avs/image_inspect.h"
+#include "avs/image_facts.h"
 #include "sys/file_info.h"
 #include "sys/library.h"
 #include "sys/se_exception.h"

@@ -33,18 +33,6 @@ void ClearRangePrompt() {
     PrintPadded("", "");
 }
 
-// y accepts, n (or the end of piped input) declines; other keys are ignored.
-bool AskForDefaultRange() {
-    sys::KeyboardMode keyboard;
-    for (;;) {
-        sys::SleepMs(100);
-        if (!sys::KeyPressed()) continue;
-        int key = sys::ReadKey();
-        if (key == 'y' || key == 'Y') return true;
-        if (key == 'n' || key == 'N' || key == sys::kKeyEndOfInput) return false;
-    }
-}
-
 }  // namespace
 
 bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
@@ -63,7 +51,7 @@ bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
     g_utils.Print(Con(), 0x0F, "\r\"%s\"\n\n", g_settings.FrameRangeText.c_str());
     g_utils.Print(Con(), 0, "\rProceed with default (%u,%u)? [y/n]", 0u,
                   static_cast<unsigned>(frames - 1));
-    const bool accepted = AskForDefaultRange();
+    const bool accepted = sys::AskYesNo(100);
     ClearRangePrompt();
     if (!accepted) {
         PrintPadded("", "\n");

@@ -27,6 +27,9 @@ bool KeyPressed();
 // Reads one key without echo: the byte, kKeyEsc for a lone ESC, kKeyOther for a whole
 // escape sequence, kKeyEndOfInput at the end of input.
 int ReadKey();
+// Waits for 'y' or 'n' in either case, testing for a key every pollMs; other keys are read
+// and ignored. The end of piped input answers no.
+bool AskYesNo(unsigned pollMs);
 
 bool StdinIsTerminal();
 bool IsTerminal(bool stdoutStream);      // standard output (true) or standard error (false)

@@ -30,4 +30,15 @@ int KeyFromBytes(const std::string& bytes) {
     return bytes.size() == 1 ? kKeyEsc : kKeyOther;
 }
 
+bool AskYesNo(unsigned pollMs) {
+    KeyboardMode keyboard;
+    for (;;) {
+        SleepMs(pollMs);
+        if (!KeyPressed()) continue;
+        const int key = ReadKey();
+        if (key == 'y' || key == 'Y') return true;
+        if (key == 'n' || key == 'N' || key == kKeyEndOfInput) return false;
+    }
+}
+
 }  // namespace sys

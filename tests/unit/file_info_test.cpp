@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "avs/image_inspect.h"
+#include "avs/image_facts.h"
 #include "sys/utils.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "avs/image_inspect.h"
+#include "avs/image_facts.h"
 
 #include <algorithm>
 #include <cstdio>

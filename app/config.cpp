@@ -1,11 +1,10 @@
 #include "app/config.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 
 #include "app/version.h"
+#include "sys/file_info.h"
 #include "sys/paths.h"
 #include "sys/utils.h"
 
@@ -25,21 +24,12 @@ std::string CannotCreate(const std::string& path) {
     return "\nCannot create \"" + path + "\"\n";
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-    // Binary, so that CR LF files read the same everywhere; SplitIniLines drops the CR.
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
+// A real INI file is a few hundred bytes; whatever lies beyond this is not read, so no file
+// or line can exhaust memory.
+constexpr size_t kMaxIniBytes = 1 << 20;
 
-bool WriteWholeFile(const std::string& path, const std::string& content, bool textMode) {
-    std::ofstream out(path, textMode ? std::ios::out | std::ios::trunc
-                                     : std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out) return false;
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.close();
-    return !out.fail();
+bool ReadIniText(const std::string& path, std::string& content) {
+    return sys::ReadFileHead(path, content, kMaxIniBytes);
 }
 
 // strtol on the digits, clamped to [lowest, highest].
@@ -216,13 +206,13 @@ void ApplyIniLines(const std::vector<std::string>& lines, RunSettings& settings)
 }
 
 std::string ChooseConfigurationPath(const std::string& exeDir, bool exeDirWritable,
-                                    bool iniBesideExecutable, const std::string& xdgConfigHome,
-                                    const std::string& home) {
-    if (!exeDir.empty() && (exeDirWritable || iniBesideExecutable)) {
+                                    bool currentIniBesideExecutable,
+                                    const std::string& xdgConfigHome, const std::string& home) {
+    if (!exeDir.empty() && (exeDirWritable || currentIniBesideExecutable)) {
         return sys::JoinPath(exeDir, kIniName);
     }
-    // A system-wide installation: the user's own configuration directory. A relative
-    // XDG_CONFIG_HOME is invalid and ignored.
+    // A system-wide installation, whose own INI file (if any) cannot be rewritten: the
+    // user's configuration directory. A relative XDG_CONFIG_HOME is invalid and ignored.
     std::string base;
     if (!xdgConfigHome.empty() && xdgConfigHome[0] == '/') {
         base = xdgConfigHome;
@@ -233,16 +223,20 @@ std::string ChooseConfigurationPath(const std::string& exeDir, bool exeDirWritab
     return sys::JoinPath(sys::JoinPath(base, "trevalo"), kIniName);
 }
 
-std::string ConfigurationPath() {
+std::string ConfigurationPath(const std::string& version) {
     const std::string executable = sys::ExecutablePath();
     const std::string exeDir = executable.empty() ? "" : sys::DirectoryOf(executable);
 #ifdef _WIN32
+    static_cast<void>(version);
     return sys::JoinPath(exeDir, kIniName);
 #else
-    const bool besideExists =
-        !exeDir.empty() && CUtils::FileExists(sys::JoinPath(exeDir, kIniName));
     const bool writable = !exeDir.empty() && sys::IsDirectoryWritable(exeDir);
-    return ChooseConfigurationPath(exeDir, writable, besideExists,
+    bool current = false;
+    std::string content;
+    if (!writable && !exeDir.empty() && ReadIniText(sys::JoinPath(exeDir, kIniName), content)) {
+        current = IniIsUpToDate(SplitIniLines(content), version);
+    }
+    return ChooseConfigurationPath(exeDir, writable, current,
                                    sys::GetEnvironment("XDG_CONFIG_HOME"),
                                    sys::GetEnvironment("HOME"));
 #endif
@@ -253,29 +247,34 @@ std::string ReadConfigurationAt(const std::string& iniPath, const std::string& v
     // Defaults before anything can fail, so every way out leaves them in place.
     settings = RunSettings{};
 
+    // Anything but a regular file counts as missing; creating the file over it then fails.
     const bool existed = CUtils::FileExists(iniPath);
     std::string content;
     std::vector<std::string> lines;
-    bool upToDate = false;
     if (existed) {
-        if (!ReadWholeFile(iniPath, content)) return CannotOpen(iniPath);
+        if (!ReadIniText(iniPath, content)) return CannotOpen(iniPath);
         lines = SplitIniLines(content);
-        upToDate = IniIsUpToDate(lines, version);
     }
 
-    if (!upToDate || !CUtils::FileExists(iniPath)) {
+    if (!existed || !IniIsUpToDate(lines, version)) {
         // Keep the user's old settings before the defaults replace them; without a backup
         // the old file stays untouched.
-        if (existed && !WriteWholeFile(iniPath + ".bak", content, false)) {
-            return CannotCreate(iniPath);
-        }
+        const std::string backup = iniPath + ".bak";
+        if (existed && !sys::CopyFile(iniPath, backup)) return CannotCreate(backup);
         const std::string dir = sys::DirectoryOf(iniPath);
         if (!dir.empty()) sys::MakeDirectories(dir);  // a failure shows when writing
 
         std::string text;
-        for (const std::string& line : DefaultIniLines(version))
-            text += line;
-        if (!WriteWholeFile(iniPath, text, true)) return CannotCreate(iniPath);
+        for (const std::string& line : DefaultIniLines(version)) {
+            for (const char c : line) {
+                if (c == '\n') {
+                    text += sys::NativeLineEnd();
+                } else {
+                    text += c;
+                }
+            }
+        }
+        if (!sys::WriteFile(iniPath, text)) return CannotCreate(iniPath);
         return "";  // the new file is not read back: the run uses the defaults
     }
 
@@ -284,5 +283,6 @@ std::string ReadConfigurationAt(const std::string& iniPath, const std::string& v
 }
 
 std::string ReadConfiguration() {
-    return ReadConfigurationAt(ConfigurationPath(), ProgramVersion(), g_settings);
+    const std::string version = ProgramVersion();
+    return ReadConfigurationAt(ConfigurationPath(version), version, g_settings);
 }

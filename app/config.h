@@ -17,14 +17,15 @@ std::string ReadConfigurationAt(const std::string& iniPath, const std::string& v
                                 RunSettings& settings);
 
 // Where the INI file lies: beside the executable, or (when that directory cannot be written
-// and holds no INI file) in the user's configuration directory.
-std::string ConfigurationPath();
+// and holds no INI file of this version) in the user's configuration directory.
+std::string ConfigurationPath(const std::string& version);
 
 // The location rule on given facts. exeDir: directory of the executable ("" when unknown);
-// xdgConfigHome, home: the environment values ("" when unset).
+// currentIniBesideExecutable: an INI file of this version lies there; xdgConfigHome, home:
+// the environment values ("" when unset).
 std::string ChooseConfigurationPath(const std::string& exeDir, bool exeDirWritable,
-                                    bool iniBesideExecutable, const std::string& xdgConfigHome,
-                                    const std::string& home);
+                                    bool currentIniBesideExecutable,
+                                    const std::string& xdgConfigHome, const std::string& home);
 
 // The twenty strings written to a new file, each ending with its line end(s).
 std::vector<std::string> DefaultIniLines(const std::string& version);

@@ -12,6 +12,7 @@
 #include "bench/measure.h"
 #include "report/log_file.h"
 #include "sys/gpu.h"
+#include "sys/paths.h"
 #include "sys/process.h"
 #include "sys/se_exception.h"
 #include "sys/terminal.h"
@@ -47,6 +48,14 @@ int Stop(const std::string& message) {
     g_utils.Print(Con(), kCyan, "%s", message.c_str());
     ExitPause();
     return kExitError;
+}
+
+// The system loader never searches the current directory, though a check of the bare name
+// finds a file there: such a name is loaded by its full path, so that check and load agree.
+// Any other bare name is left to the loader's own search.
+std::string LibraryPathFromSetting(const std::string& value) {
+    if (value.empty() || !sys::DirectoryOf(value).empty()) return value;
+    return CUtils::FileExists(value) ? sys::MakeAbsolute(value) : value;
 }
 
 void SetPriority() {
@@ -128,6 +137,10 @@ LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
 
     report::PrintClipInfo(s, request, state.logText);
     if (request.clipInfoRequested) return LoadOutcome::InfoDone;
+    // The trial run refused such a clip already, unless the script changed since.
+    if (s.videoInfo.raw.num_frames <= 0) {
+        s.env.ThrowError("%s", avs::NoFramesText(request.scriptPath).c_str());
+    }
 
     bench::FrameRange range;
     if (!bench::ResolveFrameRange(s.videoInfo, range)) return LoadOutcome::InfoDone;
@@ -150,6 +163,7 @@ void ExitPause() {
 }
 
 int Run(int argc, char** argv) {
+    sys::EnsureStandardDescriptors();
     sys::InstallTerminalRestoreHandlers();
 
     // 2. Configuration: nothing else is read before it.
@@ -167,10 +181,10 @@ int Run(int argc, char** argv) {
 
     // 4. The installed AviSynth.
     StatusLine("Query Avisynth info...");
-    const std::string dllPath = g_settings.AVSDLL;
-    if (!dllPath.empty() && !CUtils::FileExists(dllPath)) {
-        return Stop(
-            CUtils::FormatString("Specified avisynth.dll does not exist:\n%s\n", dllPath.c_str()));
+    const std::string dllPath = LibraryPathFromSetting(g_settings.AVSDLL);
+    if (!sys::DirectoryOf(dllPath).empty() && !CUtils::FileExists(dllPath)) {
+        return Stop(CUtils::FormatString("Specified avisynth.dll does not exist:\n%s\n",
+                                         g_settings.AVSDLL.c_str()));
     }
     std::string errorText;
     int queried = g_avsInfo.QueryAvisynthInfo(errorText, dllPath);

@@ -132,9 +132,13 @@ void Clip::Reset() {
     if (clip_) api_->release_clip(std::exchange(clip_, nullptr));
 }
 
-void Clip::ThrowFrameError() const {
+void Clip::ThrowFrameError(int n) const {
     const char* message = api_->clip_get_error(clip_);
-    throw AvisynthError(message ? message : "");
+    if (message == nullptr || message[0] == '\0') {
+        throw AvisynthError(CUtils::FormatString(
+            "Frame %d could not be rendered; the frame server gave no reason.", n));
+    }
+    throw AvisynthError(message);
 }
 
 ScriptEnvironment& ScriptEnvironment::operator=(ScriptEnvironment&& other) noexcept {

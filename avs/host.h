@@ -145,14 +145,14 @@ class Clip {
     // Renders frame n and releases it unread; AvisynthError when AviSynth cannot.
     void GetFrame(int n) const {
         AVS_VideoFrame* frame = api_->get_frame(clip_, n);
-        if (!frame) ThrowFrameError();
+        if (!frame) ThrowFrameError(n);
         api_->release_video_frame(frame);
     }
     void Reset();
     void Abandon() { clip_ = nullptr; }
 
   private:
-    [[noreturn]] void ThrowFrameError() const;
+    [[noreturn]] void ThrowFrameError(int n) const;
 
     const Api* api_ = nullptr;
     AVS_Clip* clip_ = nullptr;

@@ -21,6 +21,10 @@ void ReleaseHeld(ScriptSession& session) {
 
 }  // namespace
 
+std::string NoFramesText(const std::string& scriptPath) {
+    return "\"" + scriptPath + "\":\nScript returned a clip without frames";
+}
+
 uint32_t RefreshIntervalFor(double tpf) {
     struct Row {
         double upTo;
@@ -83,6 +87,9 @@ uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string
             if (!session.videoInfo.HasVideo()) {
                 session.env.ThrowError("Script did not return a video clip:\n(%s)",
                                        scriptPath.c_str());
+            }
+            if (session.videoInfo.raw.num_frames <= 0) {
+                session.env.ThrowError("%s", NoFramesText(scriptPath).c_str());
             }
 
             const int frames = session.videoInfo.raw.num_frames;

@@ -29,6 +29,9 @@ struct LoadSettings {
     bool invokeDistributor = true;
 };
 
+// The refusal of a clip that has no frame to measure.
+std::string NoFramesText(const std::string& scriptPath);
+
 // Maps a time per frame in milliseconds to the number of frames between two samplings.
 uint32_t RefreshIntervalFor(double timePerFrameMs);
 

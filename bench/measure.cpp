@@ -49,8 +49,9 @@ bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
     PrintPadded("", "");
     g_utils.Print(Con(), 0x0B, "\rInvalid frame range specified:\n");
     g_utils.Print(Con(), 0x0F, "\r\"%s\"\n\n", g_settings.FrameRangeText.c_str());
+    // A clip without frames never gets here; even so, 0 - 1 must not show as 4294967295.
     g_utils.Print(Con(), 0, "\rProceed with default (%u,%u)? [y/n]", 0u,
-                  static_cast<unsigned>(frames - 1));
+                  static_cast<unsigned>(frames > 0 ? frames - 1 : 0));
     const bool accepted = sys::AskYesNo(100);
     ClearRangePrompt();
     if (!accepted) {

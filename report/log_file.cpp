@@ -1,10 +1,9 @@
 #include "report/log_file.h"
 
-#include <fstream>
-
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "app/version.h"
+#include "sys/file_info.h"
 #include "sys/utils.h"
 
 namespace report {
@@ -22,10 +21,7 @@ std::string WithCrLf(const std::string& text) {
 }
 
 bool WriteWhole(const std::string& path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) return false;
-    file << WithCrLf(text);
-    return static_cast<bool>(file.flush());
+    return sys::WriteFile(path, WithCrLf(text));
 }
 
 }  // namespace

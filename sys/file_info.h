@@ -9,9 +9,24 @@
 
 namespace sys {
 
+// Only regular files (after following links) are read or written: a device, FIFO or socket
+// fails at once, as a missing file does, and never blocks or streams without end.
+
 // The whole file. false (bytes empty, last error set) when it cannot be read or is larger
 // than maxBytes.
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes);
+
+// At most the first maxBytes of the file; false (last error set) when it cannot be read.
+bool ReadFileHead(const std::string& path, std::string& text, size_t maxBytes);
+
+// Creates or replaces the file with text, byte for byte. false (last error set) on failure.
+bool WriteFile(const std::string& path, const std::string& text);
+
+// The platform's line end for text files the user edits: "\n", or "\r\n" on Windows.
+const char* NativeLineEnd();
+
+// Copies the file byte for byte, however large, to a new or replaced file.
+bool CopyFile(const std::string& from, const std::string& to);
 
 // Absolute path with every link resolved; "" on failure (last error set).
 std::string RealPath(const std::string& path);

@@ -5,6 +5,10 @@
 
 namespace sys {
 
+// Opens the null device on each of the standard descriptors 0, 1 and 2 that is closed, so
+// that no file the tool opens later takes the place of a standard stream. Call first.
+void EnsureStandardDescriptors();
+
 // 1 idle, 3 high, anything else normal. Failure (no right to raise the priority) is
 // ignored, as the run goes on at the priority it has.
 void SetProcessPriority(int level);

@@ -32,14 +32,18 @@ int ReadKey();
 bool AskYesNo(unsigned pollMs);
 
 bool StdinIsTerminal();
-bool IsTerminal(bool stdoutStream);      // standard output (true) or standard error (false)
+// Standard output (true) or standard error (false) is a terminal that takes colours and
+// cursor movement (TERM is not "dumb").
+bool IsTerminal(bool stdoutStream);
+bool TerminalTypeAllowsControl(const char* termValue);
 int TerminalColumns(bool stdoutStream);  // 0 when the stream is not a terminal
 void SleepMs(unsigned ms);
 
 // Restores the mode saved by the outermost KeyboardMode and resets a pending colour.
 // Async-signal-safe.
 void RestoreTerminalFromSignal();
-// SIGINT, SIGTERM and SIGHUP restore the terminal and then take their default action.
+// Every catchable signal that ends the process restores the terminal and then takes its
+// default action; SIGTSTP restores it before stopping and SIGCONT puts a prompt's mode back.
 // Idempotent; a signal that is ignored stays ignored.
 void InstallTerminalRestoreHandlers();
 

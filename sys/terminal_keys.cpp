@@ -23,6 +23,10 @@ bool EscapeSequenceComplete(const std::string& tail) {
     return false;
 }
 
+bool TerminalTypeAllowsControl(const char* termValue) {
+    return termValue == nullptr || std::string(termValue) != "dumb";
+}
+
 int KeyFromBytes(const std::string& bytes) {
     if (bytes.empty()) return kKeyEndOfInput;
     const int first = static_cast<unsigned char>(bytes[0]);

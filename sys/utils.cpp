@@ -73,13 +73,23 @@ std::string CUtils::PadToConsoleWidth(const std::string& text) const {
 
 std::string CUtils::FormatString(const char* format, ...) {
     if (format == nullptr) return std::string();
-    char buffer[4096];
+    // Messages carry paths and the frame server's texts whole, however long they are.
+    char buffer[512];
     va_list args;
     va_start(args, format);
+    va_list again;
+    va_copy(again, args);
     const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) return std::string();
-    return std::string(buffer);
+    std::string text;
+    if (length >= 0 && static_cast<std::size_t>(length) < sizeof buffer) {
+        text.assign(buffer, static_cast<std::size_t>(length));
+    } else if (length > 0) {
+        text.resize(static_cast<std::size_t>(length));
+        std::vsnprintf(&text[0], text.size() + 1, format, again);
+    }
+    va_end(again);
+    return text;
 }
 
 std::string CUtils::FormatFPS(double value) {

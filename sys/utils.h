@@ -37,7 +37,7 @@ class CUtils {
     // The text followed by blanks up to one column less than the console width.
     std::string PadToConsoleWidth(const std::string& text) const;
 
-    // Empty for a null format or a text longer than 4095 characters.
+    // The whole formatted text, however long; empty for a null format.
     static std::string FormatString(const char* format, ...) TREVALO_PRINTF_FORMAT(1, 2);
     static std::string FormatFPS(double value);
     static std::string FormatTPF(double value);
@@ -45,6 +45,8 @@ class CUtils {
     static void Trim(std::string& text);
     static void ToLower(std::string& text);
     static bool IsNumber(const std::string& text);
+    // True for a regular file, after following links: directories, devices, FIFOs and
+    // sockets count as missing.
     static bool FileExists(const std::string& path);
     // The system's text of the last failing OS call, "" when there is none.
     static std::string GetLastErrorText();

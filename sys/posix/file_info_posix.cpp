@@ -50,17 +50,26 @@ class GlobResult {
     bool ok_ = false;
 };
 
-// Reads the whole file; on failure returns the errno value.
-int ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes) {
-    bytes.clear();
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) return errno;
+// Opens a regular file (links followed) without blocking on a FIFO; -1 with errno set.
+int OpenRegular(const std::string& path, int flags) {
+    const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
     struct stat status {};
-    if (fstat(file.Get(), &status) != 0) return errno;
-    if (S_ISDIR(status.st_mode)) return EISDIR;
-    if (status.st_size > 0 && static_cast<uint64_t>(status.st_size) > maxBytes) return EFBIG;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
-    // Read to the end rather than trusting st_size: /proc files report 0.
+// Reads up to maxBytes; with wholeOnly a longer file is EFBIG. On failure returns errno.
+int ReadUpTo(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes,
+             bool wholeOnly) {
+    bytes.clear();
+    FileDescriptor file(OpenRegular(path, O_RDONLY));
+    if (file.Get() < 0) return errno;
     uint8_t chunk[65536];
     while (true) {
         const ssize_t got = read(file.Get(), chunk, sizeof chunk);
@@ -71,12 +80,32 @@ int ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, size_t m
             return error;
         }
         if (got == 0) return 0;
-        if (static_cast<size_t>(got) > maxBytes - bytes.size()) {
-            bytes.clear();
-            return EFBIG;
+        const size_t room = maxBytes - bytes.size();
+        if (static_cast<size_t>(got) > room) {
+            if (wholeOnly) {
+                bytes.clear();
+                return EFBIG;
+            }
+            bytes.insert(bytes.end(), chunk, chunk + room);
+            return 0;
         }
         bytes.insert(bytes.end(), chunk, chunk + got);
     }
+}
+
+int ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes) {
+    return ReadUpTo(path, bytes, maxBytes, true);
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t put = write(fd, data, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
 }
 
 bool StatIs(const std::string& path, mode_t type) {
@@ -115,6 +144,50 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t 
     const int error = ReadWholeFile(path, bytes, maxBytes);
     if (error != 0) SetLastErrorFromErrno(error);
     return error == 0;
+}
+
+bool ReadFileHead(const std::string& path, std::string& text, size_t maxBytes) {
+    std::vector<uint8_t> bytes;
+    const int error = ReadUpTo(path, bytes, maxBytes, false);
+    if (error != 0) SetLastErrorFromErrno(error);
+    text.assign(bytes.begin(), bytes.end());
+    return error == 0;
+}
+
+bool WriteFile(const std::string& path, const std::string& text) {
+    FileDescriptor file(OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC));
+    if (file.Get() < 0 || !WriteAll(file.Get(), text.data(), text.size())) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+const char* NativeLineEnd() {
+    return "\n";
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+    FileDescriptor source(OpenRegular(from, O_RDONLY));
+    if (source.Get() < 0) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    FileDescriptor target(OpenRegular(to, O_WRONLY | O_CREAT | O_TRUNC));
+    if (target.Get() < 0) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    char chunk[65536];
+    while (true) {
+        const ssize_t got = read(source.Get(), chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0) return true;
+        if (got < 0 || !WriteAll(target.Get(), chunk, static_cast<size_t>(got))) {
+            SetLastErrorFromErrno(errno);
+            return false;
+        }
+    }
 }
 
 std::string RealPath(const std::string& path) {

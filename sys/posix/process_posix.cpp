@@ -33,6 +33,15 @@ class FileDescriptor {
 
 }  // namespace
 
+void EnsureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open takes the lowest free descriptor, which is this one; it stays open for good.
+        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) close(opened);
+    }
+}
+
 void SetProcessPriority(int level) {
     const int nice = level == 1 ? kIdleNice : (level == 3 ? kHighNice : 0);
     setpriority(PRIO_PROCESS, 0, nice);

@@ -3,6 +3,7 @@
 #include "sys/terminal.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -19,6 +20,7 @@ namespace {
 
 // Shared with signal handlers: the mode to restore is valid only while savedValid is set.
 struct termios g_savedMode;
+struct termios g_keyMode;  // the prompt's mode, put back after a stop and continue
 volatile sig_atomic_t g_savedValid = 0;
 volatile sig_atomic_t g_colourFd = -1;
 volatile sig_atomic_t g_atexitRegistered = 0;
@@ -60,6 +62,61 @@ void OnTerminatingSignal(int signalNumber) {
     raise(signalNumber);
 }
 
+// Ctrl+Z at a prompt: the shell gets its terminal back as it was, and the process stops by
+// the default action; on continuing, the prompt's mode returns.
+void OnStop(int signalNumber) {
+    const int savedErrno = errno;
+    RestoreTerminalFromSignal();
+    struct sigaction previous;
+    struct sigaction defaults = {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    sigaction(signalNumber, &defaults, &previous);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signalNumber);
+    sigset_t saved;
+    pthread_sigmask(SIG_UNBLOCK, &unblock, &saved);
+    raise(signalNumber);  // stops here until SIGCONT
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+    sigaction(signalNumber, &previous, nullptr);
+    errno = savedErrno;
+}
+
+void OnContinue(int) {
+    const int savedErrno = errno;
+    if (g_savedValid && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &g_keyMode);
+    errno = savedErrno;
+}
+
+// Every signal whose default action ends the process and that a handler can catch; the
+// hardware faults get their own handlers once the frame server is loaded.
+constexpr int kTerminatingSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+
+// Installs handler for signalNumber unless the signal is ignored (e.g. under nohup).
+void InstallHandler(int signalNumber, void (*handler)(int), int flags) {
+    struct sigaction previous;
+    if (sigaction(signalNumber, nullptr, &previous) != 0) return;
+    if (previous.sa_handler == SIG_IGN) return;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    sigaction(signalNumber, &action, nullptr);
+}
+
 }  // namespace
 
 KeyboardMode::KeyboardMode() {
@@ -76,6 +133,7 @@ KeyboardMode::KeyboardMode() {
     mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     mode.c_cc[VMIN] = 1;
     mode.c_cc[VTIME] = 0;
+    g_keyMode = mode;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) {
         g_savedValid = 0;
         return;
@@ -116,10 +174,12 @@ bool StdinIsTerminal() {
 }
 
 bool IsTerminal(bool stdoutStream) {
-    return isatty(stdoutStream ? STDOUT_FILENO : STDERR_FILENO) == 1;
+    return isatty(stdoutStream ? STDOUT_FILENO : STDERR_FILENO) == 1 &&
+           TerminalTypeAllowsControl(std::getenv("TERM"));
 }
 
 int TerminalColumns(bool stdoutStream) {
+    if (!IsTerminal(stdoutStream)) return 0;
     struct winsize size = {};
     if (ioctl(stdoutStream ? STDOUT_FILENO : STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
     return size.ws_col;
@@ -136,23 +196,23 @@ void SleepMs(unsigned ms) {
 void RestoreTerminalFromSignal() {
     const int savedErrno = errno;
     ResetPendingColour();
-    if (g_savedValid) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+    if (g_savedValid && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
     errno = savedErrno;
 }
 
 void InstallTerminalRestoreHandlers() {
     if (g_handlersInstalled) return;
     g_handlersInstalled = 1;
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction previous;
-        if (sigaction(signalNumber, nullptr, &previous) != 0) continue;
-        if (previous.sa_handler == SIG_IGN) continue;  // e.g. started with nohup
-        struct sigaction action = {};
-        action.sa_handler = OnTerminatingSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND | SA_NODEFER;
-        sigaction(signalNumber, &action, nullptr);
+    for (const int signalNumber : kTerminatingSignals) {
+        InstallHandler(signalNumber, OnTerminatingSignal, SA_RESETHAND | SA_NODEFER);
     }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+        InstallHandler(signalNumber, OnTerminatingSignal, SA_RESETHAND | SA_NODEFER);
+    }
+#endif
+    InstallHandler(SIGTSTP, OnStop, SA_RESTART);
+    InstallHandler(SIGCONT, OnContinue, SA_RESTART);
 }
 
 void SetColourActive(bool stdoutStream, bool active) {

@@ -61,5 +61,5 @@ bool CUtils::FileExists(const std::string& path) {
         sys::SetLastErrorFromErrno(errno);
         return false;
     }
-    return !S_ISDIR(status.st_mode);
+    return S_ISREG(status.st_mode);
 }

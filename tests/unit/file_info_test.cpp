@@ -2,6 +2,7 @@
 #include "support/process.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -48,29 +49,42 @@ class ScopedEnv {
     bool hadValue_ = false;
 };
 
-TEST(ReadFileBytes, WholeFileWithinTheLimit) {
+TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
     TempDir dir;
-    ASSERT_NE(dir.Path(), "");
     const std::string contents("abc\0\xFF\r\n", 7);
     const std::string file = dir.Write("data.bin", contents);
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(sys::ReadFileBytes(file, bytes, contents.size()));
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), contents);
-
-    sys::ClearLastError();
     EXPECT_FALSE(sys::ReadFileBytes(file, bytes, contents.size() - 1));
     EXPECT_TRUE(bytes.empty());
-    EXPECT_NE(CUtils::GetLastErrorText(), "");
-
-    sys::ClearLastError();
-    EXPECT_FALSE(sys::ReadFileBytes(dir.Path() + "/missing", bytes, 100));
-    EXPECT_NE(CUtils::GetLastErrorText(), "");
-    EXPECT_FALSE(sys::ReadFileBytes(dir.Path(), bytes, 100));  // a directory
-    EXPECT_TRUE(sys::ReadFileBytes(dir.Write("empty", ""), bytes, 0));
-    EXPECT_TRUE(bytes.empty());
+    std::string head;
+    ASSERT_TRUE(sys::ReadFileHead(file, head, 2));
+    EXPECT_EQ(head, "ab");
     // Files that report size 0 but have contents.
     ASSERT_TRUE(sys::ReadFileBytes("/proc/self/status", bytes, 1 << 20));
     EXPECT_FALSE(bytes.empty());
+
+    ASSERT_TRUE(sys::WriteFile(dir.File("out.txt"), "a longer first text"));
+    ASSERT_TRUE(sys::WriteFile(dir.File("out.txt"), "short"));
+    EXPECT_EQ(dir.Read("out.txt"), "short");
+    ASSERT_TRUE(sys::CopyFile(file, dir.File("copy.bin")));
+    EXPECT_EQ(dir.Read("copy.bin"), contents);
+
+    // Nothing blocks on a FIFO or streams from a device: each fails at once.
+    ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir.File("zero"));
+    for (const std::string& odd :
+         {dir.File("fifo"), dir.File("zero"), dir.Path(), dir.File("missing")}) {
+        sys::ClearLastError();
+        EXPECT_FALSE(sys::ReadFileBytes(odd, bytes, 100)) << odd;
+        EXPECT_FALSE(sys::ReadFileHead(odd, head, 100)) << odd;
+        EXPECT_NE(CUtils::GetLastErrorText(), "") << odd;
+        if (odd != dir.File("missing")) {
+            EXPECT_FALSE(sys::WriteFile(odd, "x")) << odd;
+        }
+        EXPECT_FALSE(sys::CopyFile(file, odd == dir.File("missing") ? dir.Path() : odd)) << odd;
+    }
 }
 
 TEST(RealPath, ResolvesLinks) {

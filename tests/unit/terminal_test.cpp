@@ -270,7 +270,42 @@ TEST_P(TerminatingSignal, RestoresTheTerminalAndStillEndsTheProcess) {
     EXPECT_TRUE(pty.Echo());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+// Every signal that ends a process by default, as a user or a script may send them.
+INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignal,
+                         ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
+                                           SIGALRM, SIGPIPE, SIGXCPU, SIGRTMIN));
+
+// Ctrl+Z at a prompt gives the shell a cooked terminal; fg brings the prompt's mode back, so
+// that a single key still answers.
+TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModes) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    Child child(pty.slave(), [](int readyFd, int goFd) {
+        sys::InstallTerminalRestoreHandlers();
+        const sys::KeyboardMode mode;
+        SignalReady(readyFd);
+        for (;;)
+            WaitForGo(goFd);
+    });
+    ASSERT_TRUE(child.WaitReady());
+    for (int round = 0; round < 2; ++round) {
+        kill(child.pid(), SIGTSTP);
+        int status = 0;
+        ASSERT_EQ(waitpid(child.pid(), &status, WUNTRACED), child.pid());
+        EXPECT_TRUE(WIFSTOPPED(status));
+        EXPECT_TRUE(pty.Canonical());
+        EXPECT_TRUE(pty.Echo());
+        kill(child.pid(), SIGCONT);
+        for (int i = 0; i < 100 && pty.Canonical(); ++i)
+            sys::SleepMs(10);
+        EXPECT_FALSE(pty.Canonical()) << "round " << round;
+        EXPECT_FALSE(pty.Echo());
+    }
+    kill(child.pid(), SIGTERM);
+    const int status = child.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(pty.Canonical());
+}
 
 TEST(TerminalRestoreHandlers, LeaveAnIgnoredSignalIgnored) {
     Pty pty;

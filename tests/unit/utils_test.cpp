@@ -1,11 +1,12 @@
 #include "sys/utils.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
 
+#include "support/process.h"
 #include "terminal_test_pty.h"
 
 namespace {
@@ -15,261 +16,157 @@ using testpty::Pty;
 using testpty::ReadUntilQuiet;
 using testpty::TempFile;
 
-// Formats through a variable so that the compiler cannot see the null format.
-const char* NullFormat() {
-    static const char* const format = nullptr;
-    return format;
-}
-
-TEST(FormatFPS, EachRangeUsesItsPrecision) {
-    EXPECT_EQ(CUtils::FormatFPS(0.0), "0.000");
-    EXPECT_EQ(CUtils::FormatFPS(9.998), "9.998");
-    EXPECT_EQ(CUtils::FormatFPS(9.999), "10.00");
-    EXPECT_EQ(CUtils::FormatFPS(99.98), "99.98");
-    EXPECT_EQ(CUtils::FormatFPS(99.99), "100.0");
-    EXPECT_EQ(CUtils::FormatFPS(999.8), "999.8");
-    EXPECT_EQ(CUtils::FormatFPS(999.9), "1000");
-    EXPECT_EQ(CUtils::FormatFPS(1234.5), "1235");
-    EXPECT_EQ(CUtils::FormatFPS(1234.4), "1234");
-    EXPECT_EQ(CUtils::FormatFPS(-1.5), "-1.500");
-}
-
-TEST(FormatTPF, EachRangeUsesItsPrecision) {
-    EXPECT_EQ(CUtils::FormatTPF(0.12345), "0.1235");
-    EXPECT_EQ(CUtils::FormatTPF(0.99999), "1.0000");
-    EXPECT_EQ(CUtils::FormatTPF(1.0), "1.000");
-    EXPECT_EQ(CUtils::FormatTPF(9.9994), "9.999");
-    EXPECT_EQ(CUtils::FormatTPF(10.0), "10.00");
-    EXPECT_EQ(CUtils::FormatTPF(99.994), "99.99");
-    EXPECT_EQ(CUtils::FormatTPF(100.0), "100.0");
-    EXPECT_EQ(CUtils::FormatTPF(999.94), "999.9");
-    EXPECT_EQ(CUtils::FormatTPF(1000.0), "1000");
-    EXPECT_EQ(CUtils::FormatTPF(1234.5), "1235");
-    EXPECT_EQ(CUtils::FormatTPF(-0.5), "-0.5000");
-    EXPECT_EQ(CUtils::FormatTPF(-50.0), "-50.0000");
-}
-
-TEST(FormatNumbers, ValuesBeyondThirtyTwoBitsSaturate) {
+TEST(NumberFormats, EachRangeUsesItsPrecisionAndLargeValuesSaturate) {
     const std::string largest = std::to_string(0xFFFFFFFFu);
-    EXPECT_EQ(CUtils::FormatFPS(1e12), largest);
-    EXPECT_EQ(CUtils::FormatTPF(1e300), largest);
-    EXPECT_EQ(CUtils::FormatFPS(4294967294.0), std::to_string(0xFFFFFFFEu));
-    EXPECT_EQ(CUtils::FormatFPS(4294967295.0), largest);
-}
-
-TEST(PadToConsoleWidth, FillsToOneColumnShortOfTheWidth) {
-    CUtils utils;
-    utils.SetConsoleWidthForTest(80);
-    const std::string ten(10, 'x');
-    const std::string padded = utils.PadToConsoleWidth(ten);
-    EXPECT_EQ(padded.size(), 79u);
-    EXPECT_EQ(padded, ten + std::string(69, ' '));
-    EXPECT_EQ(utils.PadToConsoleWidth(std::string(78, 'x')).size(), 79u);
-    EXPECT_EQ(utils.PadToConsoleWidth(std::string(79, 'x')), std::string(79, 'x'));
-    EXPECT_EQ(utils.PadToConsoleWidth(std::string(85, 'x')), std::string(85, 'x'));
-    EXPECT_EQ(utils.PadToConsoleWidth(""), std::string(79, ' '));
-}
-
-TEST(PadToConsoleWidth, NoWidthOrAHugeWidthLeavesTheTextAlone) {
-    CUtils utils;
-    utils.SetConsoleWidthForTest(0);
-    EXPECT_EQ(utils.PadToConsoleWidth("abc"), "abc");
-    EXPECT_EQ(utils.PadToConsoleWidth(""), "");
-    utils.SetConsoleWidthForTest(1000 + 10 + 1);  // would need 1000 blanks
-    EXPECT_EQ(utils.PadToConsoleWidth(std::string(10, 'x')), std::string(10, 'x'));
-    utils.SetConsoleWidthForTest(999 + 10 + 1);
-    EXPECT_EQ(utils.PadToConsoleWidth(std::string(10, 'x')).size(), 1009u);
-}
-
-TEST(FormatString, FormatsUpTo4095Characters) {
-    EXPECT_EQ(CUtils::FormatString("%d-%s-%.2f", 7, "x", 1.5), "7-x-1.50");
-    for (const std::size_t length : {255u, 256u, 511u, 512u, 2048u, 4095u}) {
-        const std::string text(length, 'a');
-        EXPECT_EQ(CUtils::FormatString("%s", text.c_str()), text) << length;
+    const struct {
+        double value;
+        const char* fps;
+        const char* tpf;
+    } cases[] = {
+        {0.0, "0.000", "0.0000"},    {0.99999, "1.000", "1.0000"},
+        {1.0, "1.000", "1.000"},     {9.998, "9.998", "9.998"},
+        {9.999, "10.00", "9.999"},   {10.0, "10.00", "10.00"},
+        {99.99, "100.0", "99.99"},   {100.0, "100.0", "100.0"},
+        {999.8, "999.8", "999.8"},   {999.9, "1000", "999.9"},
+        {1000.0, "1000", "1000"},    {1234.5, "1235", "1235"},
+        {-1.5, "-1.500", "-1.5000"}, {1e12, largest.c_str(), largest.c_str()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CUtils::FormatFPS(c.value), c.fps) << c.value;
+        EXPECT_EQ(CUtils::FormatTPF(c.value), c.tpf) << c.value;
     }
-    EXPECT_EQ(CUtils::FormatString("%s", std::string(4096, 'a').c_str()), "");
-    EXPECT_EQ(CUtils::FormatString("%s", std::string(10000, 'a').c_str()), "");
+}
+
+TEST(PadToConsoleWidth, FillsToOneColumnShortOfTheWidthUpTo999Blanks) {
+    CUtils utils;
+    const struct {
+        int width;
+        size_t length;
+        size_t padded;
+    } cases[] = {{80, 10, 79}, {80, 0, 79}, {80, 78, 79},   {80, 79, 79},
+                 {80, 85, 85}, {0, 3, 3},   {1011, 10, 10}, {1010, 10, 1009}};
+    for (const auto& c : cases) {
+        utils.SetConsoleWidthForTest(c.width);
+        const std::string text(c.length, 'x');
+        const std::string padded = utils.PadToConsoleWidth(text);
+        EXPECT_EQ(padded, text + std::string(c.padded - c.length, ' ')) << c.width << c.length;
+    }
+}
+
+// Messages carry whole paths and frame server texts, however long.
+TEST(FormatString, KeepsTheWholeTextOfAnyLength) {
+    EXPECT_EQ(CUtils::FormatString("%d-%s-%.2f", 7, "x", 1.5), "7-x-1.50");
     EXPECT_EQ(CUtils::FormatString("%s", ""), "");
+    for (const size_t length : {511u, 512u, 4095u, 4096u, 100000u}) {
+        const std::string text(length, 'a');
+        EXPECT_EQ(CUtils::FormatString("<%s>", text.c_str()), "<" + text + ">") << length;
+    }
 }
 
-TEST(FormatString, NullFormatGivesEmptyText) {
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    EXPECT_EQ(CUtils::FormatString(NullFormat()), "");
-#pragma GCC diagnostic pop
-}
-
-TEST(IsNumber, DigitsAndMinusSignsAnywhere) {
+TEST(TextHelpers, IsNumberAndTrim) {
     for (const char* text : {"0", "123", "-12", "12-", "---", "1-2-3"}) {
         EXPECT_TRUE(CUtils::IsNumber(text)) << text;
     }
-    for (const char* text : {"", "+1", "1.5", "12a", " 1", "1 ", "0x10"}) {
+    for (const char* text : {"", "+1", "1.5", "12a", " 1", "0x10"}) {
         EXPECT_FALSE(CUtils::IsNumber(text)) << text;
     }
-}
-
-TEST(Trim, RemovesBlanksTabsAndLineEndsAtBothEnds) {
     const struct {
         const char* in;
         const char* out;
-    } cases[] = {
-        {"  \t a b \r\n", "a b"}, {"abc", "abc"},     {" \t\r\n", ""}, {"", ""},
-        {"a\t b", "a\t b"},       {"\vx\v", "\vx\v"},
-    };
-    for (const auto& c : cases) {
+    } trims[] = {{"  \t a b \r\n", "a b"}, {" \t\r\n", ""}, {"a\t b", "a\t b"}, {"\vx\v", "\vx\v"}};
+    for (const auto& c : trims) {
         std::string text = c.in;
         CUtils::Trim(text);
         EXPECT_EQ(text, c.out) << '"' << c.in << '"';
     }
 }
 
-TEST(ToLower, LowersAsciiAndKeepsOtherBytes) {
-    std::string text = "MiXeD 123 -AVSINFO";
-    CUtils::ToLower(text);
-    EXPECT_EQ(text, "mixed 123 -avsinfo");
-    std::string utf8 = "\xC3\x9C\xFF";
-    CUtils::ToLower(utf8);
-    EXPECT_EQ(utf8, "\xC3\x9C\xFF");
-}
-
-TEST(FileExists, TrueOnlyForAnExistingNonDirectory) {
-    TempFile file;
-    ASSERT_GE(file.fd(), 0);
-    EXPECT_TRUE(CUtils::FileExists(file.path()));
-    EXPECT_FALSE(CUtils::FileExists("/tmp"));
-    EXPECT_FALSE(CUtils::FileExists(""));
-
-    sys::ClearLastError();
-    EXPECT_FALSE(CUtils::FileExists(file.path() + ".missing"));
-    EXPECT_EQ(CUtils::GetLastErrorText(), std::strerror(ENOENT));
-}
-
-TEST(LastError, ReturnsTheStoredTextExactly) {
-    sys::SetLastErrorText("libavisynth.so: cannot open shared object file\n");
-    EXPECT_EQ(CUtils::GetLastErrorText(), "libavisynth.so: cannot open shared object file\n");
-    sys::ClearLastError();
-    EXPECT_EQ(CUtils::GetLastErrorText(), "");
-    sys::SetLastErrorFromErrno(EACCES);
-    EXPECT_EQ(CUtils::GetLastErrorText(), std::strerror(EACCES));
-    sys::ClearLastError();
-}
-
-TEST(ColorEnabled, NeedsSettingTerminalAndNoNoColor) {
-    EXPECT_TRUE(ColorEnabled(true, true, nullptr));
-    EXPECT_TRUE(ColorEnabled(true, true, ""));  // an empty NO_COLOR does not count
-    EXPECT_FALSE(ColorEnabled(false, true, nullptr));
-    EXPECT_FALSE(ColorEnabled(true, false, nullptr));
-    EXPECT_FALSE(ColorEnabled(true, true, "1"));
-    EXPECT_FALSE(ColorEnabled(true, true, "0"));
+// Only regular files count: a device or FIFO would hang or stream without end.
+TEST(FileExists, TrueOnlyForRegularFilesAfterLinks) {
+    testsupport::TempDir dir;
+    const std::string file = dir.Write("file.avs", "x");
+    std::filesystem::create_symlink(file, dir.File("link.avs"));
+    std::filesystem::create_symlink("/dev/zero", dir.File("zero.avs"));
+    ASSERT_EQ(mkfifo(dir.File("fifo.avs").c_str(), 0600), 0);
+    EXPECT_TRUE(CUtils::FileExists(file));
+    EXPECT_TRUE(CUtils::FileExists(dir.File("link.avs")));
+    for (const std::string& path :
+         {dir.Path(), dir.File("zero.avs"), dir.File("fifo.avs"), std::string("/dev/null"),
+          dir.File("missing.avs"), std::string()}) {
+        EXPECT_FALSE(CUtils::FileExists(path)) << path;
+    }
 }
 
 TEST(AnsiColorSequence, MapsTheConsoleAttributes) {
-    EXPECT_EQ(AnsiColorSequence(0x0F), "\x1b[97m");  // bright white
-    EXPECT_EQ(AnsiColorSequence(0x0B), "\x1b[96m");  // bright cyan
-    EXPECT_EQ(AnsiColorSequence(0x0C), "\x1b[91m");  // bright red
-    EXPECT_EQ(AnsiColorSequence(0x0A), "\x1b[92m");  // bright green
-    EXPECT_EQ(AnsiColorSequence(0x01), "\x1b[34m");  // blue bit
-    EXPECT_EQ(AnsiColorSequence(0x04), "\x1b[31m");  // red bit
-    EXPECT_EQ(AnsiColorSequence(0x06), "\x1b[33m");  // red + green
-    EXPECT_EQ(AnsiColorSequence(0x07), "\x1b[37m");
-    EXPECT_EQ(AnsiColorSequence(0x08), "\x1b[90m");
+    EXPECT_EQ(AnsiColorSequence(0x0F), "\x1b[97m");
+    EXPECT_EQ(AnsiColorSequence(0x0B), "\x1b[96m");
+    EXPECT_EQ(AnsiColorSequence(0x0C), "\x1b[91m");
+    EXPECT_EQ(AnsiColorSequence(0x0A), "\x1b[92m");
     EXPECT_EQ(AnsiColorSequence(0x1F), "\x1b[97;44m");
-    EXPECT_EQ(AnsiColorSequence(0xC0), "\x1b[30;101m");
     EXPECT_EQ(AnsiColorSequence(0), "");
 }
 
-// Keeps NO_COLOR as the test wants it and puts the old value back.
-class NoColorEnv {
+// Sets an environment variable for the scope and puts the old value back.
+class EnvVar {
   public:
-    explicit NoColorEnv(const char* value) {
-        const char* old = std::getenv("NO_COLOR");
+    EnvVar(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
         hadOld_ = old != nullptr;
         if (hadOld_) old_ = old;
-        if (value != nullptr) {
-            setenv("NO_COLOR", value, 1);
-        } else {
-            unsetenv("NO_COLOR");
-        }
+        Set(value);
     }
-    ~NoColorEnv() {
-        if (hadOld_) {
-            setenv("NO_COLOR", old_.c_str(), 1);
-        } else {
-            unsetenv("NO_COLOR");
-        }
-    }
+    ~EnvVar() { Set(hadOld_ ? old_.c_str() : nullptr); }
+    EnvVar(const EnvVar&) = delete;
+    EnvVar& operator=(const EnvVar&) = delete;
 
   private:
+    void Set(const char* value) {
+        if (value != nullptr) {
+            setenv(name_, value, 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    const char* name_;
     bool hadOld_ = false;
     std::string old_;
 };
 
-TEST(Print, IntoAFileWritesPlainTextEvenWithColour) {
-    const NoColorEnv noColor(nullptr);
+TEST(Print, PlainIntoFilesColouredOnTerminalsUnlessSwitchedOff) {
+    const EnvVar noColor("NO_COLOR", nullptr);
+    const EnvVar term("TERM", "xterm");
     CUtils utils;
-    utils.SetUseColor(true);
     TempFile err, out;
     {
         const FdSwap swapErr(STDERR_FILENO, err.fd());
         const FdSwap swapOut(STDOUT_FILENO, out.fd());
         utils.Print(false, 0x0B, "\n%s %d\n", "error", 42);
         utils.Print(true, 0x0F, "report");
-        utils.Print(false, 0, "plain");
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-        utils.Print(false, 0x0C, NullFormat());
-#pragma GCC diagnostic pop
     }
-    EXPECT_EQ(err.Content(), "\nerror 42\nplain");
+    EXPECT_EQ(err.Content(), "\nerror 42\n");
     EXPECT_EQ(out.Content(), "report");
-}
 
-TEST(Print, ColoursATerminalUnlessSwitchedOff) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
-    CUtils utils;
+    const FdSwap swapErr(STDERR_FILENO, pty.slave());
+    utils.Print(false, 0x0B, "cyan");
+    EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[96mcyan\x1b[0m");
+    utils.Print(false, 0, "plain");
+    EXPECT_EQ(ReadUntilQuiet(pty.master()), "plain");
+    utils.SetUseColor(false);
+    utils.Print(false, 0x0B, "setting off");
+    EXPECT_EQ(ReadUntilQuiet(pty.master()), "setting off");
+    utils.SetUseColor(true);
     {
-        const FdSwap swapErr(STDERR_FILENO, pty.slave());
-        {
-            const NoColorEnv noColor(nullptr);
-            utils.Print(false, 0x0B, "cyan");
-            EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[96mcyan\x1b[0m");
-            utils.Print(false, 0, "plain");
-            EXPECT_EQ(ReadUntilQuiet(pty.master()), "plain");
-            utils.SetUseColor(false);
-            utils.Print(false, 0x0B, "setting off");
-            EXPECT_EQ(ReadUntilQuiet(pty.master()), "setting off");
-            utils.SetUseColor(true);
-        }
-        {
-            const NoColorEnv noColor("1");
-            utils.Print(false, 0x0C, "no colour");
-            EXPECT_EQ(ReadUntilQuiet(pty.master()), "no colour");
-        }
+        const EnvVar set("NO_COLOR", "1");
+        utils.Print(false, 0x0C, "no colour");
+        EXPECT_EQ(ReadUntilQuiet(pty.master()), "no colour");
     }
 }
 
-TEST(CursorUp, MovesOnATerminalOnly) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    TempFile file;
-    CUtils utils;
-    {
-        const FdSwap swapErr(STDERR_FILENO, pty.slave());
-        const FdSwap swapOut(STDOUT_FILENO, file.fd());
-        utils.SetConsoleStream(false);
-        utils.CursorUp(3);
-        EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[3A\r");
-        utils.SetConsoleStream(true);
-        utils.CursorUp(2);
-    }
-    EXPECT_EQ(file.Content(), "");
-    EXPECT_EQ(ReadUntilQuiet(pty.master(), 20), "");
-}
-
-TEST(ConsoleWidth, FollowsTheConsoleStream) {
+// A terminal that takes control sequences gets the cursor moves and its width; a file or a
+// dumb terminal gets neither.
+TEST(ConsoleStream, CursorAndWidthOnlyOnTerminalsThatTakeThem) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
     pty.SetColumns(77);
@@ -277,12 +174,25 @@ TEST(ConsoleWidth, FollowsTheConsoleStream) {
     CUtils utils;
     const FdSwap swapErr(STDERR_FILENO, pty.slave());
     const FdSwap swapOut(STDOUT_FILENO, file.fd());
-    utils.SetConsoleStream(false);
-    EXPECT_EQ(utils.ConsoleWidth(), 77);
-    EXPECT_EQ(utils.PadToConsoleWidth("abc").size(), 76u);
-    utils.SetConsoleStream(true);
-    EXPECT_EQ(utils.ConsoleWidth(), 0);
-    EXPECT_EQ(utils.PadToConsoleWidth("abc"), "abc");
+    {
+        const EnvVar term("TERM", "xterm");
+        utils.SetConsoleStream(false);
+        EXPECT_EQ(utils.ConsoleWidth(), 77);
+        utils.CursorUp(3);
+        EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[3A\r");
+        utils.SetConsoleStream(true);
+        EXPECT_EQ(utils.ConsoleWidth(), 0);
+        utils.CursorUp(2);
+    }
+    {
+        const EnvVar term("TERM", "dumb");
+        utils.SetConsoleStream(false);
+        EXPECT_EQ(utils.ConsoleWidth(), 0);
+        utils.CursorUp(3);
+        utils.Print(false, 0x0B, "no colour");
+        EXPECT_EQ(ReadUntilQuiet(pty.master()), "no colour");
+    }
+    EXPECT_EQ(file.Content(), "");
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ testsupport::ProgramOptions Trevalo::Options(const std::string& stdinText) const
     options.setEnv["LD_LIBRARY_PATH"] = LibraryDir();
     options.setEnv["XDG_RUNTIME_DIR"] = runtimeDir;
     options.setEnv["HOME"] = dir.Path();
+    options.setEnv["TERM"] = "xterm";
     options.unsetEnv = {"NO_COLOR", "XDG_CONFIG_HOME"};
     options.stdinText = stdinText;
     return options;

@@ -1,7 +1,12 @@
-// The run from start to exit code, as a user meets it.
+// The run from start to exit code, as a user meets it: what the screen shows at each way
+// out, the pause before exit, prompts and their erasing.
+#include <signal.h>
+
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
+#include "app/version.h"
 #include "e2e/e2e.h"
 
 namespace e2e {
@@ -11,78 +16,144 @@ using namespace std::chrono_literals;
 using testsupport::ProgramResult;
 
 constexpr int kErrorStatus = 255;  // exit code -1
+const char kPause[] = "Press any key to exit...";
 
-// Renders for about `seconds` and then faults at the given frame, well after the pre-run
-// has stopped at five seconds.
+// Renders for about two seconds after the trial run's five.
 std::string SlowScript(const std::string& tail) {
-    return "BlankClip(length=4000, width=64, height=64, pixel_type=\"YV12\")\n"
-           "MSBusy(2.0)\n" +
-           tail;
+    return "BlankClip(length=4000, width=64, height=64, pixel_type=\"YV12\")\nMSBusy(2.0)\n" + tail;
+}
+
+// A clip of 300 frames at 2 ms each: the trial run takes 0.6 s.
+const char kQuickScript[] = "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n";
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
 }
 
 TEST_F(Trevalo, NoArgumentsShowsBannerVersionLineAndUsage) {
     ProgramResult r = Run({});
-    ASSERT_TRUE(r.exited);
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Trevalo " + ProgramVersion() + " (x64)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Trevalo " + ProgramVersion() + " (" + ArchitectureName() + ")"),
+              std::string::npos)
+        << r.err;
     EXPECT_NE(r.err.find("minisynth"), std::string::npos) << "the AviSynth version line\n" << r.err;
     EXPECT_NE(r.out.find("Usage:  Trevalo script.avs [switches]"), std::string::npos) << r.out;
     EXPECT_EQ(r.err.find("Usage:"), std::string::npos) << "the usage text goes to stdout";
-    EXPECT_TRUE(dir.Exists("Trevalo.ini")) << "the first start creates the INI file";
 }
 
-// The trial run meets the error first and stops; with -info the run's own load meets it,
-// under the handlers that force the log file.
-TEST_F(Trevalo, ScriptThatFailsToImportReportsAviSynthsMessage) {
-    std::string script = Script("bad.avs", "BlankClip(\n");
-    ProgramResult r = Run({script});
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("syntax error"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("bad.avs"), std::string::npos) << r.err;
+// Every way out passes the pause exactly once, and it is the last thing printed. All output
+// goes to one stream here, so that its order shows.
+TEST_F(Trevalo, EveryWayOutPausesExactlyOnceAtTheEnd) {
+    const std::string quick = Script("quick.avs", kQuickScript);
+    const std::string bad = Script("bad.avs", "BlankClip(\n");
+    const std::string clip = Script("clip.avs", "BlankClip(length=10)\n");
+    const std::string looping =
+        Script("loop-error.avs", std::string(kQuickScript) + "MSFault(5, \"error\", \"boom\")\n");
+    const struct {
+        std::vector<std::string> args;
+        const char* input;
+        int exitCode;
+        const char* shown;  // a text the way out prints before the pause
+    } cases[] = {
+        {{}, "", kErrorStatus, "Usage:"},
+        {{"-avsinfo", clip}, "", 0, "Avisynth Interface Version:"},
+        {{"-priority=9"}, "", kErrorStatus, "Value must be between 1 and 3"},
+        {{"-log"}, "", kErrorStatus, "No script file specified"},
+        {{"-gpu", clip}, "n", kErrorStatus, "Continue without GPU monitoring? [y/n]"},
+        {{bad}, "", kErrorStatus, "syntax error"},
+        {{"-info", clip}, "", 0, "Number of frames:"},
+        {{"-info", bad}, "", kErrorStatus, "syntax error"},
+        {{"-range=5,2", quick}, "n", 0, "Proceed with default (0,299)? [y/n]"},
+        {{"-range=0,9", quick}, "", 0, "Frames processed:"},
+        {{"-range=0,9", looping}, "", kErrorStatus, "boom"},
+    };
+    WriteIni({{"PauseBeforeExit", "1"}, {"ConUseSTDOUT", "1"}});
+    for (const auto& c : cases) {
+        const std::string label = c.args.empty() ? "(no arguments)" : c.args[0];
+        ProgramResult r = Run(c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode) << label << "\n" << r.out;
+        EXPECT_EQ(Count(r.out, kPause), 1u) << label << "\n" << r.out;
+        const size_t pause = r.out.find(kPause);
+        EXPECT_LT(r.out.find(c.shown), pause) << label << "\n" << r.out;
+        if (pause != std::string::npos) {
+            const std::string after = r.out.substr(pause + sizeof kPause - 1);
+            EXPECT_EQ(after.find_first_not_of(" \r"), std::string::npos)
+                << label << ": printed after the pause: " << after;
+        }
+        EXPECT_EQ(r.err, "") << label;
+    }
 
-    r = Run({"-info", script});
+    // A configuration error comes before the settings, so it never waits.
+    std::filesystem::remove(dir.File("Trevalo.ini"));
+    std::filesystem::create_directory(dir.File("Trevalo.ini"));
+    ProgramResult r = Run({clip});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("syntax error"), std::string::npos) << r.err;
-    ASSERT_TRUE(dir.Exists("bad.log")) << "an error forces the log file";
-    EXPECT_NE(dir.Read("bad.log").find("syntax error"), std::string::npos);
+    EXPECT_EQ(Count(r.out + r.err, kPause), 0u) << r.out;
 }
 
-TEST_F(Trevalo, ScriptThatIsNotAClipIsRefusedInTheTrialRun) {
-    std::string script = Script("number.avs", "42\n");
-    ProgramResult r = Run({script});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Script did not return a video clip:\n(" + script + ")"),
-              std::string::npos)
-        << r.err;
+// On a terminal the pause waits for one key, which is not echoed and stays unread; its line
+// is cleared and the report stays on the screen in place of the short version line.
+TEST_F(Trevalo, PauseOnATerminalWaitsForOneKey) {
+    WriteIni({{"PauseBeforeExit", "1"}});
+    testsupport::PtySession pty(exe, {"-avsinfo"}, Options());
+    ASSERT_TRUE(pty.WaitFor(kPause, 30s)) << pty.Output();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(kill(pty.Pid(), 0), 0) << "it must wait for the key";
+    pty.Type("#");
+    ProgramResult r = pty.Wait(10s);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(pty.TerminalIsCooked());
+    EXPECT_EQ(r.out.find('#'), std::string::npos) << "the key is not echoed";
+    const std::string shown = testsupport::Joined(pty.Screen());
+    EXPECT_EQ(shown.find(kPause), std::string::npos) << "the pause line is cleared\n" << shown;
+    EXPECT_EQ(shown.find("(0.9.0.0)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Avisynth Interface Version:  7"), std::string::npos) << shown;
 }
 
-TEST_F(Trevalo, InfoLoadsTheScriptWithoutTrialRun) {
-    std::string script = Script("clip.avs", "BlankClip(length=100)\n");
-    ProgramResult r = Run({"-info", script});
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err.find("Analysing script..."), std::string::npos);
-    EXPECT_NE(r.err.find("Loading script..."), std::string::npos);
-}
-
-TEST_F(Trevalo, InfoWithNonClipValueReportsTheRunsOwnCheck) {
-    std::string script = Script("number.avs", "42\n");
-    ProgramResult r = Run({"-info", script});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\"" + script + "\":\nScript did not return a clip"), std::string::npos)
-        << r.err;
-    EXPECT_TRUE(dir.Exists("number.log")) << "an error forces the log file";
+// Bad scripts are refused with the frame server's words or the tool's own check.
+TEST_F(Trevalo, BadScriptsAreRefusedWithAClearMessage) {
+    const struct {
+        const char* name;
+        const char* text;
+        const char* message;  // %s stands for the script's path
+        bool info;            // also run with -info, where the run's own load meets it
+    } cases[] = {
+        {"syntax.avs", "BlankClip(\n", "Script error: syntax error", true},
+        {"number.avs", "42\n", "Script did not return a video clip:\n(%s)", false},
+        {"number-info.avs", "42\n", "\"%s\":\nScript did not return a clip", true},
+        {"empty.avs", "BlankClip(length=0, width=64, height=64)\n",
+         "\"%s\":\nScript returned a clip without frames", false},
+        {"silent.avs", "BlankClip(length=100)\nMSFault(3, \"error\", \"\")\n",
+         "Frame 3 could not be rendered; the frame server gave no reason.", false},
+    };
+    for (const auto& c : cases) {
+        const std::string script = Script(c.name, c.text);
+        std::string message = c.message;
+        const size_t at = message.find("%s");
+        if (at != std::string::npos) message.replace(at, 2, script);
+        std::vector<std::string> args = {script};
+        if (c.info) args.insert(args.begin(), "-info");
+        ProgramResult r = Run(args);
+        EXPECT_EQ(r.exitCode, kErrorStatus) << c.name;
+        EXPECT_NE(r.err.find("\n" + message), std::string::npos) << c.name << "\n" << r.err;
+        if (c.info) {
+            const std::string log = std::filesystem::path(script).replace_extension(".log");
+            EXPECT_TRUE(std::filesystem::exists(log)) << c.name << ": an error forces the log";
+        }
+    }
 }
 
 TEST_F(Trevalo, FaultsInTheTrialRunBecomeExceptionTexts) {
-    struct Case {
+    const struct {
         const char* kind;
         const char* text;
     } cases[] = {{"access", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
                  {"divide", "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO"}};
-    for (const Case& c : cases) {
-        std::string script =
+    for (const auto& c : cases) {
+        const std::string script =
             Script(std::string("fault-") + c.kind + ".avs",
                    "BlankClip(length=100)\nMSFault(3, \"" + std::string(c.kind) + "\")\n");
         ProgramResult r = Run({script});
@@ -95,114 +166,78 @@ TEST_F(Trevalo, FaultsInTheTrialRunBecomeExceptionTexts) {
 // A fault in the measurement itself, on a terminal: the message, no core dump, and the
 // terminal left as it was.
 TEST_F(Trevalo, FaultsDuringTheRunEndItCleanlyOnATerminal) {
-    struct Case {
-        const char* kind;
-        const char* text;
-    } cases[] = {{"access", "STATUS_ACCESS_VIOLATION"},
-                 {"divide", "STATUS_INTEGER_DIVIDE_BY_ZERO"}};
-    for (const Case& c : cases) {
-        std::string script = Script(std::string("late-") + c.kind + ".avs",
-                                    SlowScript("MSFault(3500, \"" + std::string(c.kind) + "\")\n"));
-        testsupport::PtySession pty(exe, {script}, Options());
-        ASSERT_TRUE(pty.Started());
-        ASSERT_TRUE(pty.WaitFor("Reading frames", 30s)) << pty.Output();
-        ProgramResult r = pty.Wait(60s);
-        ASSERT_TRUE(r.exited) << c.kind << " killed by signal " << r.termSignal;
-        EXPECT_FALSE(r.coreDumped);
-        EXPECT_EQ(r.exitCode, kErrorStatus);
-        EXPECT_NE(r.out.find(c.text), std::string::npos) << r.out;
-        EXPECT_TRUE(pty.TerminalIsCooked());
-    }
-}
-
-TEST_F(Trevalo, ASecondInstanceIsRefusedWhileTheFirstRuns) {
-    std::string script = Script("slow.avs", SlowScript(""));
-    testsupport::PtySession first(exe, {script}, Options());
-    ASSERT_TRUE(first.WaitFor("Analysing script", 30s)) << first.Output();
-
-    ProgramResult second = Run({"-avsinfo"});
-    EXPECT_EQ(second.exitCode, kErrorStatus);
-    EXPECT_NE(second.err.find("One instance of Trevalo is already running"), std::string::npos)
-        << second.err;
-}
-
-TEST_F(Trevalo, ClearingAllowOnlyOneInstanceLetsTwoRun) {
-    WriteIni({{"AllowOnlyOneInstance", "0"}});
-    std::string script = Script("slow.avs", SlowScript(""));
-    testsupport::PtySession first(exe, {script}, Options());
-    ASSERT_TRUE(first.WaitFor("Analysing script", 30s)) << first.Output();
-
-    ProgramResult second = Run({"-avsinfo"});
-    EXPECT_EQ(second.exitCode, 0) << second.err;
-}
-
-TEST_F(Trevalo, DemoScriptIsMeasured) {
-    ProgramResult r = Run({std::string(EXAMPLES_DIR) + "/demo.avs"});
-    ASSERT_TRUE(r.exited);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-}
-
-TEST_F(Trevalo, PauseBeforeExitWaitsForAKeyOnATerminal) {
-    WriteIni({{"PauseBeforeExit", "1"}});
-    testsupport::PtySession pty(exe, {}, Options());
-    ASSERT_TRUE(pty.WaitFor("Press any key to exit...", 30s)) << pty.Output();
-    std::this_thread::sleep_for(300ms);
-    pty.Type("x");
-    ProgramResult r = pty.Wait(10s);
-    ASSERT_TRUE(r.exited);
+    const std::string script = Script("late.avs", SlowScript("MSFault(3500, \"access\")\n"));
+    testsupport::PtySession pty(exe, {script}, Options());
+    ASSERT_TRUE(pty.WaitFor("Reading frames", 30s)) << pty.Output();
+    ProgramResult r = pty.Wait(60s);
+    ASSERT_TRUE(r.exited) << "killed by signal " << r.termSignal;
     EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.out.find("STATUS_ACCESS_VIOLATION"), std::string::npos) << r.out;
     EXPECT_TRUE(pty.TerminalIsCooked());
 }
 
-TEST_F(Trevalo, PauseBeforeExitEndsAtEndOfPipedInput) {
-    WriteIni({{"PauseBeforeExit", "1"}});
-    ProgramResult r = Run({});
-    ASSERT_TRUE(r.exited);
-    EXPECT_FALSE(r.timedOut);
-    EXPECT_NE(r.err.find("Press any key to exit..."), std::string::npos);
+TEST_F(Trevalo, OneInstanceAtATimeUnlessAllowed) {
+    const std::string script = Script("slow.avs", SlowScript(""));
+    for (const bool allowTwo : {false, true}) {
+        WriteIni({{"AllowOnlyOneInstance", allowTwo ? "0" : "1"}});
+        testsupport::PtySession first(exe, {script}, Options());
+        ASSERT_TRUE(first.WaitFor("Analysing script", 30s)) << first.Output();
+        ProgramResult second = Run({"-avsinfo"});
+        if (allowTwo) {
+            EXPECT_EQ(second.exitCode, 0) << second.err;
+        } else {
+            EXPECT_EQ(second.exitCode, kErrorStatus);
+            EXPECT_NE(second.err.find("One instance of Trevalo is already running"),
+                      std::string::npos)
+                << second.err;
+        }
+    }
 }
 
-TEST_F(Trevalo, GpuMonitoringWithoutGpuzAsksWhetherToGoOn) {
-    std::string script = Script("clip.avs", "BlankClip(length=10)\n");
-    {
+// The prompt's three lines are erased by 'y' and the run goes on on the line above them;
+// 'n' erases them and ends. Other keys are ignored.
+TEST_F(Trevalo, GpuPromptIsAnsweredByOneKeyAndErased) {
+    const std::string script = Script("clip.avs", "BlankClip(length=10)\n");
+    for (const char* answer : {"y", "n"}) {
         testsupport::PtySession pty(exe, {"-gpu", "-info", script}, Options());
         ASSERT_TRUE(pty.WaitFor("Continue without GPU monitoring? [y/n]", 30s)) << pty.Output();
         pty.Type("x");
         std::this_thread::sleep_for(200ms);
-        pty.Type("n");
-        ProgramResult r = pty.Wait(10s);
-        EXPECT_EQ(r.exitCode, kErrorStatus) << "x is ignored, n declines\n" << r.out;
-        EXPECT_EQ(r.out.find("Loading script"), std::string::npos);
-    }
-    {
-        testsupport::PtySession pty(exe, {"-gpu", "-info", script}, Options());
-        ASSERT_TRUE(pty.WaitFor("[y/n]", 30s)) << pty.Output();
-        pty.Type("y");
+        pty.Type(answer);
         ProgramResult r = pty.Wait(30s);
-        EXPECT_EQ(r.exitCode, 0) << r.out;
-        EXPECT_NE(r.out.find("Loading script"), std::string::npos);
+        const std::string shown = testsupport::Joined(pty.Screen());
         EXPECT_TRUE(pty.TerminalIsCooked());
+        EXPECT_EQ(shown.find("GPU"), std::string::npos) << answer << "\n" << shown;
+        if (answer[0] == 'y') {
+            EXPECT_EQ(r.exitCode, 0) << r.out;
+            // The clip report follows the version line with one empty line between.
+            EXPECT_NE(shown.find("(0.9.0.0)\n\nNumber of frames:"), std::string::npos) << shown;
+        } else {
+            EXPECT_EQ(r.exitCode, kErrorStatus) << "x is ignored, n declines\n" << r.out;
+            EXPECT_EQ(r.out.find("Loading script"), std::string::npos);
+        }
     }
-    ProgramResult piped = Run({"-gpu", "-info", script}, "y");
-    EXPECT_EQ(piped.exitCode, 0) << "a piped answer counts\n" << piped.err;
-    ProgramResult ended = Run({"-gpu", "-info", script});
-    EXPECT_EQ(ended.exitCode, kErrorStatus) << "end of input declines";
+    EXPECT_EQ(Run({"-gpu", "-info", script}, "y").exitCode, 0) << "a piped answer counts";
+    EXPECT_EQ(Run({"-gpu", "-info", script}).exitCode, kErrorStatus) << "end of input declines";
 }
 
 TEST_F(Trevalo, AnInvalidRangeOffersTheWholeClip) {
-    std::string script =
-        Script("range.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n");
+    const std::string script = Script("range.avs", kQuickScript);
     ProgramResult declined = Run({"-range=5,2", script}, "n");
     EXPECT_EQ(declined.exitCode, 0) << declined.err;
     EXPECT_NE(declined.err.find("Invalid frame range specified:\n"), std::string::npos);
     EXPECT_NE(declined.err.find("\"FrameRange=5,2\""), std::string::npos) << declined.err;
-    EXPECT_NE(declined.err.find("Proceed with default (0,299)? [y/n]"), std::string::npos);
     EXPECT_EQ(declined.err.find("Frames processed"), std::string::npos) << "nothing measured";
 
-    ProgramResult accepted = Run({"-range=0,300", script}, "y");
-    EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
-    EXPECT_NE(accepted.err.find("Frames processed:  300 (0 - 299)"), std::string::npos)
-        << accepted.err;
+    testsupport::PtySession pty(exe, {"-range=0,300", script}, Options());
+    ASSERT_TRUE(pty.WaitFor("Proceed with default (0,299)? [y/n]", 30s)) << pty.Output();
+    pty.Type("y");
+    ProgramResult accepted = pty.Wait(30s);
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.out;
+    const std::string shown = testsupport::Joined(pty.Screen());
+    EXPECT_EQ(shown.find("Invalid frame range"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("Proceed"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("300 (0 - 299)"), std::string::npos) << shown;
 }
 
 }  // namespace

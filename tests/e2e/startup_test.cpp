@@ -1,8 +1,13 @@
 // Start-up as the user meets it: the installation check, the INI file, the command line.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/version.h"
 #include "e2e/e2e.h"
 
 namespace e2e {
@@ -95,6 +100,7 @@ TEST_F(Trevalo, TooOldMessageNamesTheFileVersionAndAsksForAnUpdate) {
 }
 
 TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
+    if (sizeof(void*) != 8) GTEST_SKIP() << "the foreign library below is a 32-bit one";
     // An ELF header of class 32 for i386: a library of the other architecture.
     std::string elf32(52, '\0');
     elf32[0] = 0x7f;
@@ -114,7 +120,9 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     WriteIni({{"AVSDLL", dir.File("x86/libavisynth.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nTrevalo (x64) cannot load a 32 Bit avisynth.dll.\n"), std::string::npos)
+    EXPECT_NE(
+        r.err.find("\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"),
+        std::string::npos)
         << r.err;
 
     WriteIni({{"AVSDLL", dir.File("text.so")}});
@@ -179,12 +187,6 @@ TEST_F(Trevalo, ADirectoryWhereTheIniShouldBeIsAConfigurationError) {
         << "the configuration error comes before the banner";
 }
 
-TEST_F(Trevalo, NoScriptAfterSwitchesIsReported) {
-    ProgramResult r = Run({"-log"});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nNo script file specified\n"), std::string::npos) << r.err;
-}
-
 TEST_F(Trevalo, AutoCompletionFindsTheScript) {
     Script("clip.avs", "BlankClip(length=10)\n");
     ProgramResult r = Run({"-info", "clip"});
@@ -192,6 +194,104 @@ TEST_F(Trevalo, AutoCompletionFindsTheScript) {
     WriteIni({{"AutoCompleteExtension", "1"}});
     r = Run({"-info", "clip"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+// Started with a standard stream closed, the tool still writes nothing into the files it
+// opens itself: the lock file stays empty.
+TEST_F(Trevalo, ClosedStandardStreamsTakeNoFileTheToolOpens) {
+    const std::string script = Script("clip.avs", "BlankClip(length=10)\n");
+    const std::string lock = runtimeDir + "/__trevalo__single__instance__lock__";
+    for (const std::vector<int>& closed : {std::vector<int>{2}, {1}, {0, 1, 2}}) {
+        testsupport::ProgramOptions options = Options();
+        options.closedFds = closed;
+        ProgramResult r = testsupport::RunProgram(exe, {"-info", script}, options);
+        EXPECT_EQ(r.exitCode, 0) << closed.size();
+        EXPECT_EQ(dir.Read("run/__trevalo__single__instance__lock__"), "") << lock;
+    }
+}
+
+// Devices and FIFOs are no files: each is refused at once like a missing file, nothing
+// hangs or reads without end.
+TEST_F(Trevalo, DevicesAndFifosAreRefusedLikeMissingFiles) {
+    ASSERT_EQ(mkfifo(dir.File("fifo.avs").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", dir.File("zero.avs").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo.so").c_str(), 0600), 0);
+    for (const char* script : {"fifo.avs", "zero.avs"}) {
+        ProgramResult r = Run({script});
+        EXPECT_EQ(r.exitCode, kErrorStatus);
+        EXPECT_NE(r.err.find("File not found: \"" + std::string(script) + "\""), std::string::npos)
+            << r.err;
+    }
+    WriteIni({{"AVSDLL", dir.File("fifo.so")}});
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" + dir.File("fifo.so")),
+              std::string::npos)
+        << r.err;
+
+    std::filesystem::remove(dir.File("Trevalo.ini"));
+    ASSERT_EQ(mkfifo(dir.File("Trevalo.ini").c_str(), 0600), 0);
+    r = Run({"-avsinfo"});
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.out.find("Cannot create \"" + dir.File("Trevalo.ini") + "\""), std::string::npos)
+        << r.out;
+}
+
+// Paths far longer than any buffer reach the user whole.
+TEST_F(Trevalo, MessagesCarryPathsOfAnyLength) {
+    std::string deep = dir.Path();
+    while (deep.size() < 4000)
+        deep += "/" + std::string(200, 'd');
+    std::filesystem::create_directories(deep);
+    const std::string script = deep + "/" + std::string(4089 - deep.size() - 5, 's') + ".avs";
+    ASSERT_EQ(script.size(), 4089u);
+    std::ofstream(script) << "BlankClip(length=10)\n";
+    const std::string log = script.substr(0, script.size() - 4) + ".log";
+    std::filesystem::create_directory(log);  // the log cannot be written
+    ProgramResult r = Run({"-info", "-log", script});
+    EXPECT_NE(r.err.find("Cannot create \"" + log + "\""), std::string::npos) << r.err.size();
+
+    const std::string library = deep + "/" + std::string(1000, 'l') + "/libavisynth.so";
+    WriteIni({{"AVSDLL", library}});
+    r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" + library + "\n"),
+              std::string::npos)
+        << r.err.size();
+}
+
+// A bare library name is looked for where the loader looks, except that a file of that name
+// in the current directory is taken by its full path, so that the check and the load agree.
+TEST_F(Trevalo, AvsdllWithoutASlash) {
+    std::filesystem::copy_file(MINISYNTH_LIB, dir.File("libhere.so"));
+    WriteIni({{"AVSDLL", "libhere.so"}});
+    ProgramResult r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReportLine(r.out, "Avisynth DLL location:       "), dir.File("libhere.so"));
+
+    WriteIni({{"AVSDLL", "libavisynth.so"}});  // only on LD_LIBRARY_PATH
+    r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReportLine(r.out, "Avisynth DLL location:       "),
+              std::filesystem::canonical(MINISYNTH_LIB).string());
+
+    WriteIni({{"AVSDLL", "libnowhere.so"}});
+    r = Run({"-avsinfo"});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("libnowhere.so"), std::string::npos) << r.err;
+}
+
+TEST_F(Trevalo, DumbTerminalsGetNoColoursOrCursorMoves) {
+    testsupport::ProgramOptions options = Options();
+    options.setEnv["TERM"] = "dumb";
+    testsupport::PtySession dumb(exe, {"-avsinfo"}, options);
+    EXPECT_EQ(dumb.Wait(std::chrono::seconds(30)).exitCode, 0);
+    EXPECT_EQ(dumb.Output().find('\x1b'), std::string::npos) << dumb.Output();
+
+    testsupport::PtySession xterm(exe, {"-avsinfo"}, Options());
+    EXPECT_EQ(xterm.Wait(std::chrono::seconds(30)).exitCode, 0);
+    EXPECT_NE(xterm.Output().find("\x1b["), std::string::npos) << "colours where they work";
 }
 
 }  // namespace

@@ -44,6 +44,8 @@ std::vector<char*> ArgVector(const std::string& program, const std::vector<std::
     for (const auto& [name, value] : options.setEnv)
         setenv(name.c_str(), value.c_str(), 1);
     signal(SIGPIPE, SIG_DFL);
+    for (const int fd : options.closedFds)
+        close(fd);
     execv(program.c_str(), argv.data());
     _exit(127);
 }
@@ -163,6 +165,7 @@ PtySession::PtySession(const std::string& program, const std::vector<std::string
     int master = -1;
     int pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid < 0) return;
+    columns_ = columns;
     if (pid == 0) ExecChild(program, argv, options);
     pid_ = pid;
     master_ = master;
@@ -203,6 +206,55 @@ bool PtySession::TerminalIsCooked() const {
     termios t{};
     if (master_ < 0 || tcgetattr(master_, &t) != 0) return false;
     return (t.c_lflag & ECHO) && (t.c_lflag & ICANON);
+}
+
+std::vector<std::string> PtySession::Screen() const {
+    return PlayOnScreen(output_, columns_);
+}
+
+std::vector<std::string> PlayOnScreen(const std::string& output, int columns) {
+    std::vector<std::string> rows(1);
+    size_t row = 0;
+    size_t column = 0;
+    const size_t width = columns > 0 ? static_cast<size_t>(columns) : 1;
+    for (size_t i = 0; i < output.size(); ++i) {
+        const char c = output[i];
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            if (++row == rows.size()) rows.emplace_back();
+        } else if (c == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
+            size_t end = i + 2;
+            while (end < output.size() && (output[end] < 0x40 || output[end] > 0x7E))
+                ++end;
+            if (end < output.size() && output[end] == 'A') {
+                const int n =
+                    end > i + 2 ? std::atoi(output.substr(i + 2, end - i - 2).c_str()) : 1;
+                row = row > static_cast<size_t>(n) ? row - static_cast<size_t>(n) : 0;
+            }
+            i = end;
+        } else {
+            if (column == width) {
+                column = 0;
+                if (++row == rows.size()) rows.emplace_back();
+            }
+            std::string& line = rows[row];
+            if (line.size() <= column) line.resize(column + 1, ' ');
+            line[column++] = c;
+        }
+    }
+    for (std::string& line : rows)
+        line.erase(line.find_last_not_of(' ') + 1);
+    while (!rows.empty() && rows.back().empty())
+        rows.pop_back();
+    return rows;
+}
+
+std::string Joined(const std::vector<std::string>& rows) {
+    std::string text;
+    for (const std::string& row : rows)
+        text += row + "\n";
+    return text;
 }
 
 ProgramResult PtySession::Wait(std::chrono::milliseconds timeout) {

@@ -13,8 +13,9 @@ struct ProgramOptions {
     std::string workingDirectory;               // empty: the test's own
     std::map<std::string, std::string> setEnv;  // added to (or replacing in) the environment
     std::vector<std::string> unsetEnv;
-    std::string stdinText;   // written to the program's standard input, then closed
-    bool closeStdin = true;  // false: standard input stays open (a pipe nobody writes to)
+    std::string stdinText;       // written to the program's standard input, then closed
+    bool closeStdin = true;      // false: standard input stays open (a pipe nobody writes to)
+    std::vector<int> closedFds;  // standard descriptors the program starts without
     std::chrono::milliseconds timeout{60000};
 };
 
@@ -49,14 +50,26 @@ class PtySession {
     const std::string& Output() const { return output_; }
     // The terminal's settings as the program left them: echo and canonical mode flags.
     bool TerminalIsCooked() const;
+    // What the screen shows now: the output so far played on a terminal of this width.
+    std::vector<std::string> Screen() const;
+    int Pid() const { return pid_; }
 
   private:
     void Pump(std::chrono::milliseconds timeout);
 
     int pid_ = -1;
     int master_ = -1;
+    int columns_ = 100;
     std::string output_;
 };
+
+// Plays terminal output the way a terminal shows it: text, carriage return, line feed,
+// cursor up (ESC [ n A) and wrapping at the width; colours and other sequences show
+// nothing. One string a row, without trailing blanks; trailing empty rows are dropped.
+std::vector<std::string> PlayOnScreen(const std::string& output, int columns);
+
+// The rows joined with line feeds, for readable failure messages.
+std::string Joined(const std::vector<std::string>& rows);
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {

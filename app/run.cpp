@@ -9,6 +9,7 @@
 #include "app/version.h"
 #include "avs/avisynth_info.h"
 #include "avs/script.h"
+#include "bench/display.h"
 #include "bench/measure.h"
 #include "report/log_file.h"
 #include "sys/gpu.h"
@@ -69,16 +70,22 @@ struct RunState {
     std::string logText;
     std::string graphicsCardText;
     bench::Samples samples;
-    bool loopStarted = false;
+    bench::RunTotals totals;
     uint32_t refreshInterval = 0;
     int exitCode = 0;
 };
+
+// The live block is on the screen: an error's message goes over its lower end. Before the
+// first refresh the lines above are the clip report's, which stay.
+bool BlockShown(const RunState& state) {
+    return !state.totals.firstRefresh;
+}
 
 // Clears the lines the live display had drawn when an exception ends the loop.
 void ClearForHandler(const RunState& state) {
     ClearLine("\r");
     g_settings.CreateLog = 1;
-    if (state.loopStarted) {
+    if (BlockShown(state)) {
         g_utils.CursorUp(2);
         ClearLine("\n");
         ClearLine("\n");
@@ -94,6 +101,7 @@ int Finish(RunState& state, const std::string& scriptPath, bool abandoned, bool 
     } else {
         state.session.module.Unload();
     }
+    state.samples.resize(state.totals.recordCount);
     if (g_settings.CreateLog) {
         std::string text = report::WriteLogFile(scriptPath, state.logText, state.errorText,
                                                 state.samples, state.refreshInterval);
@@ -144,10 +152,10 @@ LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
 
     bench::FrameRange range;
     if (!bench::ResolveFrameRange(s.videoInfo, range)) return LoadOutcome::InfoDone;
-    state.loopStarted = true;
-    bench::RunTotals totals = bench::MeasureFrames(s, range, state.refreshInterval, state.samples);
+    bench::MeasureFrames(s, range, state.refreshInterval, state.samples, state.totals);
+    state.refreshInterval = state.totals.refreshInterval;  // widened for long ranges
     avs::ReleaseSession(s);
-    bench::PrintSummary(totals, state.logText);
+    bench::PrintSummary(state.totals, nullptr, state.logText);
     return LoadOutcome::Measured;
 }
 
@@ -292,7 +300,7 @@ int Run(int argc, char** argv) {
     } catch (const avs::AvisynthError& e) {
         ClearForHandler(state);
         state.errorText = e.what();
-        if (state.loopStarted) {
+        if (BlockShown(state)) {
             g_utils.Print(Con(), kCyan, "\r%s\n", e.what());
         } else {
             g_utils.Print(Con(), kCyan, "\n%s\n", e.what());

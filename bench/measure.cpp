@@ -3,6 +3,9 @@
 #include <string>
 
 #include "app/settings.h"
+#include "bench/display.h"
+#include "bench/loop.h"
+#include "sys/process_info.h"
 #include "sys/terminal.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
@@ -65,39 +68,75 @@ bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
     return true;
 }
 
-RunTotals MeasureFrames(avs::ScriptSession& session, const FrameRange& range,
-                        uint32_t refreshInterval, Samples& samples) {
-    RunTotals totals;
+uint32_t WidenedInterval(uint32_t rangeFrames, uint32_t interval) {
+    uint64_t widened = interval > 0 ? interval : 1;
+    while (rangeFrames / widened > kMostSamples)
+        widened *= 10;
+    return static_cast<uint32_t>(widened);
+}
+
+size_t SampleCapacity(uint32_t rangeFrames, uint32_t interval) {
+    return static_cast<size_t>(rangeFrames / interval) + 2;
+}
+
+namespace {
+
+// The loop's host in a real run: the clip, the high-resolution clock, the process probe, the
+// live block on a terminal, and Esc or Ctrl+C to stop.
+class LiveHost {
+  public:
+    explicit LiveHost(const avs::Clip& clip) : clip_(clip) {}
+
+    void RequestFrame(uint32_t n) { clip_.GetFrame(static_cast<int>(n)); }
+    double Seconds() { return g_timer.GetSeconds(); }
+    ProcessFigures Probe() {
+        probe_.Update();
+        return {probe_.cpuUsage, probe_.threadCount, probe_.physicalMB, probe_.virtualMB};
+    }
+    bool Gpu(GpuFigures&) { return false; }  // no GPU source is read on this system yet
+    void Refresh(RunTotals& t, uint32_t n, const ProcessFigures& probe, const GpuFigures* gpu) {
+        // A redirected run gets no block: it would append the whole block at each refresh.
+        if (!draw_) return;
+        if (!t.firstRefresh) g_utils.CursorUp(static_cast<int>(t.displayLines));
+        t.displayLines = PrintBlock(LiveBlock(t, n, probe.cpuUsage, gpu, g_settings));
+        t.firstRefresh = false;
+    }
+    bool StopRequested() {
+        if (interrupt_.Requested()) return true;
+        // Every waiting key is consumed; only Esc stops.
+        bool esc = false;
+        while (sys::KeyPressed()) {
+            const int key = sys::ReadKey();
+            if (key == sys::kKeyEsc) esc = true;
+            if (key == sys::kKeyEndOfInput) break;
+        }
+        return esc;
+    }
+    void Close() { probe_.Close(); }
+
+  private:
+    const avs::Clip& clip_;
+    CProcessInfo probe_;
+    const bool draw_ = sys::IsTerminal(Con());
+    const sys::KeyboardMode keyboard_;  // Esc is read without echo or Enter
+    const sys::InterruptCatcher interrupt_;
+};
+
+}  // namespace
+
+RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint32_t refreshInterval,
+                     Samples& samples, RunTotals& totals) {
+    totals = RunTotals{};
     totals.firstFrame = range.first;
     totals.lastFrame = range.last;
     totals.rangeFrames = range.last - range.first + 1;
-    totals.refreshInterval = refreshInterval;
-    samples.clear();
+    totals.refreshInterval = WidenedInterval(totals.rangeFrames, refreshInterval);
+    samples.assign(SampleCapacity(totals.rangeFrames, totals.refreshInterval), FrameSample{});
 
-    const double start = g_timer.GetSeconds();
-    for (uint32_t n = range.first; n <= range.last; ++n) {
-        session.clip.GetFrame(static_cast<int>(n));
-        ++totals.framesProcessed;
-    }
-    const double seconds = g_timer.GetSeconds() - start;
-    totals.elapsedMs = static_cast<int64_t>(seconds * 1000.0 + 0.5);
-    totals.averageFps = seconds > 0 ? totals.framesProcessed / seconds : 0.0;
-    return totals;
-}
-
-void PrintSummary(const RunTotals& totals, std::string& logText) {
-    const bool toStdout = g_settings.ConUseSTDOUT != 0;
-    std::string frames =
-        CUtils::FormatString("Frames processed:  %u (%u - %u)", totals.framesProcessed,
-                             totals.firstFrame, totals.lastFrame);
-    std::string fps = "Average FPS:       " + CUtils::FormatFPS(totals.averageFps);
-    std::string time = "Time (elapsed):    " +
-                       CTimer::FormatDuration(static_cast<uint64_t>(totals.elapsedMs), false);
-    g_utils.Print(toStdout, 0, "\r%s\n", g_utils.PadToConsoleWidth("").c_str());
-    for (const std::string* line : {&frames, &fps, &time}) {
-        g_utils.Print(toStdout, 0x0F, "%s\n", line->c_str());
-        logText += *line + "\n";
-    }
+    LiveHost host(session.clip);
+    const RunEnd end = RunLoop(host, g_settings.TimeLimit, totals, samples.data());
+    host.Close();
+    return end;
 }
 
 }  // namespace bench

@@ -22,7 +22,23 @@ class KeyboardMode {
     bool owner_ = false;
 };
 
-// Non-blocking: a key (or, on a pipe or file, the end of input) is waiting.
+// While alive, Ctrl+C (SIGINT) only marks a request to stop, which Requested reads; a second
+// Ctrl+C restores the terminal and ends the process by SIGINT at once. An ignored SIGINT
+// stays ignored. One instance at a time.
+class InterruptCatcher {
+  public:
+    InterruptCatcher();
+    ~InterruptCatcher();
+    InterruptCatcher(const InterruptCatcher&) = delete;
+    InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+    bool Requested() const;
+
+  private:
+    bool installed_ = false;
+};
+
+// Non-blocking: a key (or, on a pipe or file, the end of input) is waiting. Never true for a
+// terminal the process may not read now (a background job).
 bool KeyPressed();
 // Reads one key without echo: the byte, kKeyEsc for a lone ESC, kKeyOther for a whole
 // escape sequence, kKeyEndOfInput at the end of input.

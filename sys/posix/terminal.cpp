@@ -25,6 +25,8 @@ volatile sig_atomic_t g_savedValid = 0;
 volatile sig_atomic_t g_colourFd = -1;
 volatile sig_atomic_t g_atexitRegistered = 0;
 volatile sig_atomic_t g_handlersInstalled = 0;
+volatile sig_atomic_t g_interrupted = 0;
+struct sigaction g_previousInterrupt;
 
 // How long the rest of an escape sequence may take to arrive after its ESC.
 constexpr int kEscapeWaitMs = 50;
@@ -117,7 +119,36 @@ void InstallHandler(int signalNumber, void (*handler)(int), int flags) {
     sigaction(signalNumber, &action, nullptr);
 }
 
+void OnInterrupt(int signalNumber) {
+    if (!g_interrupted) {
+        g_interrupted = 1;
+        return;
+    }
+    RestoreTerminalFromSignal();
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);  // delivered as the handler returns
+}
+
 }  // namespace
+
+InterruptCatcher::InterruptCatcher() {
+    g_interrupted = 0;
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (sigaction(SIGINT, nullptr, &g_previousInterrupt) != 0) return;
+    if (g_previousInterrupt.sa_handler == SIG_IGN) return;
+    installed_ = sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+InterruptCatcher::~InterruptCatcher() {
+    if (installed_) sigaction(SIGINT, &g_previousInterrupt, nullptr);
+}
+
+bool InterruptCatcher::Requested() const {
+    return g_interrupted != 0;
+}
 
 KeyboardMode::KeyboardMode() {
     if (g_savedValid || !isatty(STDIN_FILENO) || !MayChangeMode()) return;
@@ -148,6 +179,7 @@ KeyboardMode::~KeyboardMode() {
 }
 
 bool KeyPressed() {
+    if (isatty(STDIN_FILENO) && !MayChangeMode()) return false;  // reading would stop us
     struct pollfd pfd = {STDIN_FILENO, POLLIN, 0};
     if (poll(&pfd, 1, 0) <= 0) return false;
     // The end of a pipe or a closed descriptor counts, so that a wait for a key ends.

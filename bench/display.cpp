@@ -1,0 +1,214 @@
+#include "bench/display.h"
+
+#include "sys/timer.h"
+#include "sys/utils.h"
+
+namespace bench {
+
+namespace {
+
+constexpr unsigned short kWhite = 0x0F;
+constexpr unsigned short kCyan = 0x0B;
+
+bool Con() {
+    return g_settings.ConUseSTDOUT != 0;
+}
+
+BlockLine Figure(std::string text) {
+    return {BlockLine::Kind::kFigure, std::move(text)};
+}
+
+BlockLine Empty() {
+    return {BlockLine::Kind::kEmpty, ""};
+}
+
+std::string Duration(int64_t ms) {
+    return CTimer::FormatDuration(ms > 0 ? static_cast<uint64_t>(ms) : 0, false);
+}
+
+double Tpf(double fps) {
+    return 1000.0 / fps;
+}
+
+void PrintPaddedLine(unsigned short colour, const std::string& text) {
+    g_utils.Print(Con(), colour, "\r%s\n", g_utils.PadToConsoleWidth(text).c_str());
+}
+
+}  // namespace
+
+std::vector<BlockLine> LiveBlock(const RunTotals& t, uint32_t n, uint16_t cpuNow,
+                                 const GpuFigures* gpu, const RunSettings& s) {
+    std::vector<BlockLine> block;
+    block.push_back(
+        Figure(CUtils::FormatString("Frame (current | last):         %u | %u", n, t.lastFrame)));
+    if (s.DisplayFPS) {
+        block.push_back(
+            Figure("FPS (cur | min | max | avg):    " + CUtils::FormatFPS(t.currentFps) + " | " +
+                   CUtils::FormatFPS(t.minFps) + " | " + CUtils::FormatFPS(t.maxFps) + " | " +
+                   CUtils::FormatFPS(t.averageFps)));
+    }
+    if (s.DisplayTPF) {
+        block.push_back(Figure(
+            "TPF (cur | max | min | avg):    " + CUtils::FormatTPF(Tpf(t.currentFps)) + " | " +
+            CUtils::FormatTPF(Tpf(t.minFps)) + " | " + CUtils::FormatTPF(Tpf(t.maxFps)) + " | " +
+            CUtils::FormatTPF(Tpf(t.averageFps)) + " ms"));
+    }
+    block.push_back(Figure(CUtils::FormatString("Memory usage (phys | virt):     %u | %u MB",
+                                                t.physicalMB, t.virtualMB)));
+    block.push_back(Figure(
+        CUtils::FormatString("Thread count:                   %u", unsigned{t.threadCount})));
+    block.push_back(Figure(CUtils::FormatString("CPU usage (current | average):  %u%% | %u%%",
+                                                unsigned{cpuNow}, t.cpuAverage)));
+    if (s.DisplayEfficiencyIndex) {
+        block.push_back(Figure("Efficiency index:               " +
+                               EfficiencyText(t.averageFps, t.cpuAverage)));
+    }
+    if (s.MonitorGPULoad && gpu != nullptr) {
+        block.push_back(Empty());
+        block.push_back(Figure(CUtils::FormatString("GPU usage (current | average):  %u%% | %u%%",
+                                                    unsigned{gpu->gpuLoad}, t.gpuAverage)));
+        if (gpu->vpuAvailable) {
+            block.push_back(
+                Figure(CUtils::FormatString("Video engine load (cur | avg):  %u%% | %u%%",
+                                            unsigned{gpu->vpuLoad}, t.vpuAverage)));
+        }
+        if (gpu->memoryUsedAvailable) {
+            block.push_back(Figure(
+                CUtils::FormatString("GPU memory usage:               %u MB", gpu->memoryUsedMB)));
+        }
+        if (gpu->dedicatedAvailable) {
+            block.push_back(Figure(
+                CUtils::FormatString("GPU memory usage (Dedicated):   %u MB", gpu->dedicatedMB)));
+        }
+        if (gpu->dynamicAvailable) {
+            block.push_back(Figure(
+                CUtils::FormatString("GPU memory usage (Dynamic):     %u MB", gpu->dynamicMB)));
+        }
+    }
+    block.push_back(Empty());
+    block.push_back(Figure("Time (elapsed | estimated):     " + Duration(t.elapsedMs) + " | " +
+                           Duration(t.estimatedMs)));
+    block.push_back({BlockLine::Kind::kHint, "Press 'Esc' to cancel the process..."});
+    return block;
+}
+
+uint32_t LineAdvances(const std::vector<BlockLine>& block) {
+    uint32_t lines = 0;
+    for (const BlockLine& line : block)
+        lines += line.kind == BlockLine::Kind::kHint ? 3 : 1;
+    return lines;
+}
+
+uint32_t PrintBlock(const std::vector<BlockLine>& block) {
+    for (const BlockLine& line : block) {
+        switch (line.kind) {
+            case BlockLine::Kind::kFigure:
+                PrintPaddedLine(kWhite, line.text);
+                break;
+            case BlockLine::Kind::kEmpty:
+                g_utils.Print(Con(), 0, "\n");
+                break;
+            case BlockLine::Kind::kHint:
+                g_utils.Print(Con(), 0, "\n%s\n\n", line.text.c_str());
+                break;
+        }
+    }
+    return LineAdvances(block);
+}
+
+std::string FramesLine(uint32_t framesProcessed, uint32_t firstFrame, uint32_t lastFrame) {
+    if (firstFrame == lastFrame && firstFrame == 0) {
+        return CUtils::FormatString("Frames processed:               %u", framesProcessed);
+    }
+    if (firstFrame == lastFrame) {
+        return CUtils::FormatString("Frames processed:               %u (%u)", framesProcessed,
+                                    firstFrame);
+    }
+    return CUtils::FormatString("Frames processed:               %u (%u - %u)", framesProcessed,
+                                firstFrame, lastFrame);
+}
+
+std::string EfficiencyText(double averageFps, uint32_t cpuAverage) {
+    if (cpuAverage == 0) return "n/a";
+    return CUtils::FormatTPF(averageFps / cpuAverage);
+}
+
+std::vector<BlockLine> SummaryLines(const RunTotals& t, const GpuFigures* gpu,
+                                    const RunSettings& s) {
+    std::vector<BlockLine> lines;
+    lines.push_back(Figure(FramesLine(t.framesProcessed, t.firstFrame, t.lastFrame)));
+    if (s.DisplayFPS) {
+        lines.push_back(Figure("FPS (min | max | average):      " + CUtils::FormatFPS(t.minFps) +
+                               " | " + CUtils::FormatFPS(t.maxFps) + " | " +
+                               CUtils::FormatFPS(t.averageFps)));
+    }
+    if (s.DisplayTPF) {
+        lines.push_back(
+            Figure("TPF (max | min | average):      " + CUtils::FormatTPF(Tpf(t.minFps)) + " | " +
+                   CUtils::FormatTPF(Tpf(t.maxFps)) + " | " + CUtils::FormatTPF(Tpf(t.averageFps)) +
+                   " ms"));
+    }
+    lines.push_back(Figure(CUtils::FormatString("Memory usage (phys | virt):     %u | %u MB",
+                                                t.peakPhysicalMB, t.peakVirtualMB)));
+    lines.push_back(Figure(
+        CUtils::FormatString("Thread count:                   %u", unsigned{t.threadCount})));
+    lines.push_back(
+        Figure(CUtils::FormatString("CPU usage (average):            %u%%", t.cpuAverage)));
+    if (s.DisplayEfficiencyIndex) {
+        lines.push_back(Figure("Efficiency index:               " +
+                               EfficiencyText(t.averageFps, t.cpuAverage)));
+    }
+    if (s.MonitorGPULoad && gpu != nullptr) {
+        lines.push_back(Empty());
+        lines.push_back(
+            Figure(CUtils::FormatString("GPU usage (average):            %u%%", t.gpuAverage)));
+        if (gpu->vpuAvailable) {
+            lines.push_back(
+                Figure(CUtils::FormatString("Video engine load (average):    %u%%", t.vpuAverage)));
+        }
+        if (gpu->memoryUsedAvailable) {
+            lines.push_back(Figure(
+                CUtils::FormatString("GPU memory usage:               %u MB", gpu->memoryUsedMB)));
+        }
+        if (gpu->dedicatedAvailable) {
+            lines.push_back(Figure(
+                CUtils::FormatString("GPU memory usage (Dedicated):   %u MB", gpu->dedicatedMB)));
+        }
+        if (gpu->dynamicAvailable) {
+            lines.push_back(Figure(
+                CUtils::FormatString("GPU memory usage (Dynamic):     %u MB", gpu->dynamicMB)));
+        }
+    }
+    lines.push_back(Empty());
+    if (s.LogEstimatedTime && t.framesProcessed < t.rangeFrames) {
+        lines.push_back(Figure("Time (elapsed | estimated):     " + Duration(t.elapsedMs) + " | " +
+                               Duration(t.estimatedMs)));
+    } else {
+        lines.push_back(Figure("Time (elapsed):                 " + Duration(t.elapsedMs)));
+    }
+    return lines;
+}
+
+void PrintSummary(const RunTotals& t, const GpuFigures* gpu, std::string& logText) {
+    logText += "\n\n[Runtime info]\n";
+    if (t.framesProcessed < t.refreshInterval) {
+        const char* tooShort = "The specified frame range is too short for accurate measurements.";
+        PrintPaddedLine(kCyan, tooShort);
+        logText += tooShort;
+        return;
+    }
+    if (!t.firstRefresh) g_utils.CursorUp(static_cast<int>(t.displayLines));
+    for (const BlockLine& line : SummaryLines(t, gpu, g_settings)) {
+        if (line.kind == BlockLine::Kind::kEmpty) {
+            g_utils.Print(Con(), 0, "\n");
+        } else {
+            PrintPaddedLine(kWhite, line.text);
+            logText += line.text + "\n";
+        }
+    }
+    PrintPaddedLine(0, "");
+    PrintPaddedLine(0, "");
+    g_utils.CursorUp(2);
+}
+
+}  // namespace bench

@@ -1,0 +1,45 @@
+// The live block rewritten in place during the run, and the summary that replaces it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "bench/measure.h"
+
+namespace bench {
+
+// One line of console output: a figure line (padded, bright white), an empty line (a bare
+// line feed), or the Esc hint (three line advances).
+struct BlockLine {
+    enum class Kind { kFigure, kEmpty, kHint };
+    Kind kind;
+    std::string text;
+};
+
+// The live block's lines for frame n.
+std::vector<BlockLine> LiveBlock(const RunTotals& totals, uint32_t n, uint16_t cpuNow,
+                                 const GpuFigures* gpu, const RunSettings& settings);
+
+// The line advances a block makes: what the next refresh moves up by.
+uint32_t LineAdvances(const std::vector<BlockLine>& block);
+
+// Prints the block on the console stream; returns its line advances.
+uint32_t PrintBlock(const std::vector<BlockLine>& block);
+
+// "Frames processed:" with the range in its three forms.
+std::string FramesLine(uint32_t framesProcessed, uint32_t firstFrame, uint32_t lastFrame);
+
+// averageFps / cpuAverage, or "n/a" when no CPU use was measured.
+std::string EfficiencyText(double averageFps, uint32_t cpuAverage);
+
+// The summary's lines; empty lines are on the console only.
+std::vector<BlockLine> SummaryLines(const RunTotals& totals, const GpuFigures* gpu,
+                                    const RunSettings& settings);
+
+// Prints the summary over the live block and appends the "[Runtime info]" section to the
+// log text.
+void PrintSummary(const RunTotals& totals, const GpuFigures* gpu, std::string& logText);
+
+}  // namespace bench

@@ -1,0 +1,61 @@
+// Process statistics on Linux: /proc/stat for the machine's time, getrusage for the
+// process's, /proc/self/status for threads and memory.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "sys/file_info.h"
+#include "sys/process_info.h"
+
+namespace sys {
+
+namespace {
+
+constexpr size_t kMaxProcText = 1 << 20;
+
+bool ReadProcText(const char* path, std::string& text) {
+    return ReadFileHead(path, text, kMaxProcText) && !text.empty();
+}
+
+uint64_t To100ns(const struct timeval& t) {
+    return static_cast<uint64_t>(t.tv_sec) * 10000000u + static_cast<uint64_t>(t.tv_usec) * 10u;
+}
+
+}  // namespace
+
+bool ReadProcessTimes(ProcessTimes& times) {
+    std::string stat;
+    uint64_t allTicks = 0;
+    uint64_t userTicks = 0;
+    const long ticksPerSecond = sysconf(_SC_CLK_TCK);
+    if (ticksPerSecond <= 0 || !ReadProcText("/proc/stat", stat) ||
+        !ParseProcStatCpu(stat, allTicks, userTicks)) {
+        return false;
+    }
+    struct rusage usage {};
+    if (getrusage(RUSAGE_SELF, &usage) != 0) return false;
+    const uint64_t unit = 10000000u / static_cast<uint64_t>(ticksPerSecond);
+    times.systemUser = userTicks * unit;
+    times.systemKernel = (allTicks - userTicks) * unit;  // with idle, as Windows counts it
+    times.processKernel = To100ns(usage.ru_stime);
+    times.processUser = To100ns(usage.ru_utime);
+    return true;
+}
+
+bool ReadProcessMemory(ProcessMemory& memory) {
+    std::string status;
+    return ReadProcText("/proc/self/status", status) &&
+           ParseStatusNumber(status, "VmRSS", memory.workingSetBytes) &&
+           ParseStatusNumber(status, "VmData", memory.privateBytes);
+}
+
+uint16_t CountProcessThreads() {
+    std::string status;
+    uint64_t threads = 0;
+    if (!ReadProcText("/proc/self/status", status) ||
+        !ParseStatusNumber(status, "Threads", threads)) {
+        return 0;
+    }
+    return threads > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(threads);
+}
+
+}  // namespace sys

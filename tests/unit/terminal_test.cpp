@@ -214,6 +214,7 @@ class Child {
     Child& operator=(const Child&) = delete;
 
     bool WaitReady() const { return pid_ > 0 && !ReadUntilQuiet(readyFd_, 5000).empty(); }
+    int ReadyFd() const { return readyFd_; }
     void Go() const {
         const ssize_t written = write(goFd_, "g", 1);
         static_cast<void>(written);
@@ -244,6 +245,13 @@ void WaitForGo(int goFd) {
     char byte;
     const ssize_t got = read(goFd, &byte, 1);
     static_cast<void>(got);
+}
+
+char ReadOneByte(int fd) {
+    struct pollfd pfd = {fd, POLLIN, 0};
+    char byte = 0;
+    if (poll(&pfd, 1, 5000) == 1 && read(fd, &byte, 1) == 1) return byte;
+    return 0;
 }
 
 class TerminatingSignal : public ::testing::TestWithParam<int> {};
@@ -304,6 +312,36 @@ TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModes) {
     kill(child.pid(), SIGTERM);
     const int status = child.Wait();
     EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(pty.Canonical());
+}
+
+// During a measurement the first Ctrl+C asks the run to stop; a second one ends the process
+// at once, by SIGINT, with the terminal given back.
+TEST(InterruptCatcher, FirstCtrlCAsksToStopTheSecondEnds) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    Child child(pty.slave(), [](int readyFd, int) {
+        sys::InstallTerminalRestoreHandlers();
+        const sys::KeyboardMode mode;
+        const sys::InterruptCatcher interrupt;
+        const ssize_t ready = write(readyFd, "r", 1);
+        static_cast<void>(ready);
+        while (!interrupt.Requested())
+            sys::SleepMs(5);
+        const ssize_t written = write(readyFd, "s", 1);
+        static_cast<void>(written);
+        for (;;)
+            sys::SleepMs(5);
+    });
+    ASSERT_EQ(ReadOneByte(child.ReadyFd()), 'r');
+    kill(child.pid(), SIGINT);
+    EXPECT_EQ(ReadOneByte(child.ReadyFd()), 's');
+    EXPECT_TRUE(child.Running());
+    EXPECT_FALSE(pty.Canonical());
+    kill(child.pid(), SIGINT);
+    const int status = child.Wait();
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
     EXPECT_TRUE(pty.Canonical());
 }
 

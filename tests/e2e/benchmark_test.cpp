@@ -1,0 +1,190 @@
+// The measurement as a user watches it on a terminal: the live block rewritten in place,
+// the summary over it, the ways to stop early, and errors placed over the block.
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "e2e/e2e.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ProgramResult;
+using testsupport::PtySession;
+
+constexpr int kErrorStatus = 255;
+
+// 1500 frames at 2 ms: a trial run of 3 s, then 3 s of measuring.
+const char kThreeSeconds[] = "BlankClip(length=1500, width=64, height=64)\nMSBusy(2.0)\n";
+
+size_t RowsWith(const std::vector<std::string>& screen, const std::string& text) {
+    return static_cast<size_t>(
+        std::count_if(screen.begin(), screen.end(),
+                      [&](const std::string& row) { return row.find(text) != std::string::npos; }));
+}
+
+size_t RowOf(const std::vector<std::string>& screen, const std::string& text) {
+    for (size_t i = 0; i < screen.size(); ++i)
+        if (screen[i].find(text) != std::string::npos) return i;
+    return std::string::npos;
+}
+
+// The number after label on the screen's row that holds it.
+long Figure(const std::vector<std::string>& screen, const std::string& label) {
+    const size_t row = RowOf(screen, label);
+    return row == std::string::npos ? -1 : std::atol(screen[row].substr(label.size()).c_str());
+}
+
+TEST_F(Trevalo, TheLiveBlockIsRewrittenInPlaceAndTheSummaryReplacesIt) {
+    const std::string script = Script("run.avs", kThreeSeconds);
+    PtySession pty(exe, {script}, Options());
+    ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
+    std::this_thread::sleep_for(1s);  // several refreshes
+    std::vector<std::string> screen = pty.Screen();
+    EXPECT_EQ(RowsWith(screen, "Frame (current | last):"), 1u) << testsupport::Joined(screen);
+    EXPECT_EQ(RowsWith(screen, "Press 'Esc' to cancel"), 1u);
+    EXPECT_EQ(RowsWith(screen, "Reading frames"), 0u) << "the first refresh overwrote it";
+
+    ProgramResult r = pty.Wait(30s);
+    EXPECT_EQ(r.exitCode, 0);
+    screen = pty.Screen();
+    const std::string shown = testsupport::Joined(screen);
+    EXPECT_EQ(RowsWith(screen, "Frame (current | last):"), 0u) << shown;
+    EXPECT_EQ(RowsWith(screen, "Press 'Esc'"), 0u) << shown;
+    EXPECT_TRUE(std::regex_search(
+        shown, std::regex("\nFrames processed: +1500 \\(0 - 1499\\)\n"
+                          "FPS \\(min \\| max \\| average\\): +[0-9.]+ \\| [0-9.]+ \\| [0-9.]+\n"
+                          "Memory usage \\(phys \\| virt\\): +[0-9]+ \\| [0-9]+ MB\n"
+                          "Thread count: +1\n"
+                          "CPU usage \\(average\\): +[0-9]+%\n"
+                          "Efficiency index: +([0-9.]+|n/a)\n\n"
+                          "Time \\(elapsed\\): +00:00:0[2-4]\\.[0-9]{3}\n$")))
+        << shown;
+    EXPECT_TRUE(pty.TerminalIsCooked());
+}
+
+// Esc, Ctrl+C and the time limit end the run early with the frames actually covered; the
+// summary and the files follow, and the exit code is 0.
+TEST_F(Trevalo, EscCtrlCAndTheTimeLimitStopWithASummary) {
+    const std::string script = Script("run.avs", kThreeSeconds);
+    const struct {
+        const char* key;  // typed once the block shows; none for the time limit
+        std::vector<std::string> args;
+    } cases[] = {{"\x1b", {script}},
+                 {"\x03", {"-log", "-csv", script}},
+                 {nullptr, {"-timelimit=1", script}}};
+    for (const auto& c : cases) {
+        PtySession pty(exe, c.args, Options());
+        ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
+        const auto typed = std::chrono::steady_clock::now();
+        if (c.key != nullptr) pty.Type(c.key);
+        ProgramResult r = pty.Wait(30s);
+        const double waited =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - typed).count();
+        const std::string shown = testsupport::Joined(pty.Screen());
+        EXPECT_EQ(r.exitCode, 0) << shown;
+        EXPECT_LT(waited, 2.5) << "stops within a refresh, long before the range ends";
+        std::smatch last;
+        ASSERT_TRUE(std::regex_search(shown, last,
+                                      std::regex("Frames processed: +([0-9]+) \\(0 - ([0-9]+)\\)")))
+            << shown;
+        EXPECT_LT(std::stol(last[2]), 1499) << shown;
+        EXPECT_EQ(std::stol(last[1]), std::stol(last[2]) + 1);
+        EXPECT_EQ(shown.find("Press 'Esc'"), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("^["), std::string::npos) << "Esc is not echoed";
+        EXPECT_TRUE(pty.TerminalIsCooked());
+        if (c.key == nullptr) {
+            EXPECT_TRUE(
+                std::regex_search(shown, std::regex("Time \\(elapsed\\): +00:00:01\\.[0-2]")))
+                << shown;
+        }
+    }
+    EXPECT_TRUE(dir.Exists("run.log"));
+    EXPECT_TRUE(dir.Exists("run.csv"));
+}
+
+// Into a pipe the block would be appended at each refresh: only the status lines and the
+// summary are written. A dumb terminal is treated the same.
+TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
+    const std::string script = Script("run.avs", kThreeSeconds);
+    ProgramResult piped = Run({"-range=0,299", script});
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.err.find("Frame (current"), std::string::npos) << piped.err;
+    EXPECT_NE(piped.err.find("Frames processed:               300 (0 - 299)"), std::string::npos)
+        << piped.err;
+
+    testsupport::ProgramOptions options = Options();
+    options.setEnv["TERM"] = "dumb";
+    PtySession dumb(exe, {"-range=0,99", script}, options);
+    EXPECT_EQ(dumb.Wait(30s).exitCode, 0);
+    EXPECT_EQ(dumb.Output().find("Frame (current"), std::string::npos);
+    EXPECT_NE(dumb.Output().find("Frames processed:               100 (0 - 99)"),
+              std::string::npos);
+}
+
+// The frame server's own threads count among the process's.
+TEST_F(Trevalo, PrefetchRaisesTheThreadCount) {
+    const std::string plain =
+        Script("plain.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n");
+    const std::string prefetched =
+        Script("prefetch.avs", std::string(kThreeSeconds) + "Prefetch(4)\n");
+    const long alone =
+        Figure(testsupport::PlayOnScreen(Run({"-range=0,299", plain}).err, 100), "Thread count:");
+    const long withWorkers = Figure(
+        testsupport::PlayOnScreen(Run({"-range=0,299", prefetched}).err, 100), "Thread count:");
+    EXPECT_EQ(alone, 1);
+    EXPECT_GE(withWorkers, 5);
+}
+
+// An error at a frame while the block shows: the block's last two lines are blanked and the
+// message takes the place of the Esc hint. A hardware fault follows one line lower.
+TEST_F(Trevalo, AnErrorDuringTheRunIsPrintedOverTheBlocksLowerEnd) {
+    const struct {
+        const char* kind;
+        const char* message;
+        size_t rowsBelowTime;
+    } cases[] = {{"error", "boom at 1080", 2}, {"access", "Exception 0xC0000005", 3}};
+    for (const auto& c : cases) {
+        // 5 ms a frame: the trial run stops at frame 1000, the loop meets the fault.
+        const std::string script =
+            Script(std::string(c.kind) + ".avs",
+                   std::string("BlankClip(length=1200, width=64, height=64)\nMSBusy(5.0)\n") +
+                       "MSFault(1080, \"" + c.kind + "\", \"boom at 1080\")\n");
+        PtySession pty(exe, {script}, Options());
+        ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
+        ProgramResult r = pty.Wait(30s);
+        EXPECT_TRUE(r.exited) << c.kind << " killed by signal " << r.termSignal;
+        EXPECT_EQ(r.exitCode, kErrorStatus) << c.kind;
+        EXPECT_TRUE(pty.TerminalIsCooked());
+        const std::vector<std::string> screen = pty.Screen();
+        const size_t time = RowOf(screen, "Time (elapsed | estimated):");
+        ASSERT_NE(time, std::string::npos) << testsupport::Joined(screen);
+        EXPECT_EQ(RowOf(screen, c.message), time + c.rowsBelowTime) << testsupport::Joined(screen);
+        for (size_t row = time + 1; row < time + c.rowsBelowTime; ++row)
+            EXPECT_EQ(screen[row], "") << c.kind << " row " << row << "\n"
+                                       << testsupport::Joined(screen);
+        EXPECT_EQ(RowsWith(screen, "Press 'Esc'"), 0u) << testsupport::Joined(screen);
+        EXPECT_TRUE(dir.Exists(std::string(c.kind) + ".log")) << "an error forces the log";
+    }
+}
+
+// Before the measurement an error starts on a new line below the cleared status line.
+TEST_F(Trevalo, AnErrorBeforeTheRunStartsOnANewLine) {
+    const std::string script = Script("bad.avs", "BlankClip(\n");
+    PtySession pty(exe, {"-info", script}, Options());
+    ProgramResult r = pty.Wait(30s);
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    const std::vector<std::string> screen = pty.Screen();
+    const size_t version = RowOf(screen, "(0.9.0.0)");
+    ASSERT_NE(version, std::string::npos);
+    EXPECT_EQ(screen.at(version + 1), "") << testsupport::Joined(screen);
+    EXPECT_EQ(screen.at(version + 2).rfind("Script error: syntax error", 0), 0u)
+        << testsupport::Joined(screen);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -132,8 +132,8 @@ void Clip::Reset() {
     if (clip_) api_->release_clip(std::exchange(clip_, nullptr));
 }
 
-void Clip::ThrowFrameError(int n) const {
-    const char* message = api_->clip_get_error(clip_);
+void ThrowFrameError(avs_clip_get_error_func getError, AVS_Clip* clip, int n) {
+    const char* message = getError(clip);
     if (message == nullptr || message[0] == '\0') {
         throw AvisynthError(CUtils::FormatString(
             "Frame %d could not be rendered; the frame server gave no reason.", n));

@@ -129,6 +129,24 @@ class Value {
     AVS_Value raw_ = Void();
 };
 
+[[noreturn]] void ThrowFrameError(avs_clip_get_error_func getError, AVS_Clip* clip, int n);
+
+// A clip's frame requests with the library's functions held by value: a loop that keeps
+// one in a local keeps them in registers instead of reloading them around every call.
+struct FrameRequester {
+    AVS_Clip* clip;
+    avs_get_frame_func getFrame;
+    avs_release_video_frame_func releaseFrame;
+    avs_clip_get_error_func getError;
+
+    // Renders frame n and releases it unread; AvisynthError when AviSynth cannot.
+    void operator()(int n) const {
+        AVS_VideoFrame* frame = getFrame(clip, n);
+        if (!frame) ThrowFrameError(getError, clip, n);
+        releaseFrame(frame);
+    }
+};
+
 // A reference to a clip.
 class Clip {
   public:
@@ -143,17 +161,14 @@ class Clip {
     explicit operator bool() const { return clip_ != nullptr; }
     VideoInfo GetVideoInfo() const;
     // Renders frame n and releases it unread; AvisynthError when AviSynth cannot.
-    void GetFrame(int n) const {
-        AVS_VideoFrame* frame = api_->get_frame(clip_, n);
-        if (!frame) ThrowFrameError(n);
-        api_->release_video_frame(frame);
+    void GetFrame(int n) const { Requester()(n); }
+    FrameRequester Requester() const {
+        return {clip_, api_->get_frame, api_->release_video_frame, api_->clip_get_error};
     }
     void Reset();
     void Abandon() { clip_ = nullptr; }
 
   private:
-    [[noreturn]] void ThrowFrameError(int n) const;
-
     const Api* api_ = nullptr;
     AVS_Clip* clip_ = nullptr;
 };

@@ -11,13 +11,15 @@ namespace bench {
 constexpr double kRefreshSeconds = 0.25;
 constexpr double kShortestDelta = 1e-6;
 
-// Host: void RequestFrame(uint32_t n); double Seconds(); ProcessFigures Probe();
+// Host: Frames() -> a callable that renders frame n (copied into a local, so that the hot
+// loop holds it in registers); double Seconds(); ProcessFigures Probe();
 // bool Gpu(GpuFigures&) (false when not monitoring); void Refresh(RunTotals&, uint32_t n,
 // const ProcessFigures&, const GpuFigures*); bool StopRequested().
 // totals must hold the range and interval; records has SampleCapacity entries.
 template <class Host>
 RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* records) {
     const uint32_t interval = t.refreshInterval;
+    const auto requestFrame = host.Frames();
     GpuFigures gpu;
     host.Gpu(gpu);
     ProcessFigures probe = host.Probe();
@@ -30,7 +32,7 @@ RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* 
     uint32_t countdown = std::min(interval, t.rangeFrames);
     bool storing = countdown == interval;
     for (uint32_t n = t.firstFrame;; ++n) {
-        host.RequestFrame(n);
+        requestFrame(static_cast<int>(n));
         if (--countdown != 0) continue;
 
         const double now = host.Seconds();

@@ -87,7 +87,7 @@ class LiveHost {
   public:
     explicit LiveHost(const avs::Clip& clip) : clip_(clip) {}
 
-    void RequestFrame(uint32_t n) { clip_.GetFrame(static_cast<int>(n)); }
+    avs::FrameRequester Frames() const { return clip_.Requester(); }
     double Seconds() { return g_timer.GetSeconds(); }
     ProcessFigures Probe() {
         probe_.Update();

@@ -20,7 +20,11 @@ struct FakeHost {
     bool gpuOn = false;
     uint32_t slowFrom = 0xFFFFFFFF;  // frames from here on take a second more
 
-    void RequestFrame(uint32_t n) { clock += secondsPerFrame + (n >= slowFrom ? 1.0 : 0.0); }
+    auto Frames() {
+        return [this](int n) {
+            clock += secondsPerFrame + (static_cast<uint32_t>(n) >= slowFrom ? 1.0 : 0.0);
+        };
+    }
     double Seconds() const { return clock; }
     ProcessFigures Probe() {
         const uint16_t cpu = cpuReadings[std::min(probes, cpuReadings.size() - 1)];

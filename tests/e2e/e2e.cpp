@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "app/config.h"
+
 namespace e2e {
 
 std::string LibraryDir() {
@@ -41,36 +43,13 @@ testsupport::ProgramResult Trevalo::Run(const std::vector<std::string>& args,
 }
 
 void Trevalo::WriteIni(const std::vector<std::pair<std::string, std::string>>& changes) {
-    std::vector<std::pair<std::string, std::string>> lines = {{"AVSDLL", ""},
-                                                              {"DisplayFPS", "1"},
-                                                              {"DisplayTPF", "0"},
-                                                              {"DisplayEfficiencyIndex", "1"},
-                                                              {"CreateLog", "0"},
-                                                              {"CreateCSV", "0"},
-                                                              {"PauseBeforeExit", "0"},
-                                                              {"FrameRange", "0,-1"},
-                                                              {"InvokeDistributor", "1"},
-                                                              {"AllowOnlyOneInstance", "1"},
-                                                              {"UseColor", "1"},
-                                                              {"MonitorGPULoad", "0"},
-                                                              {"ProcessPriority", "2"},
-                                                              {"ConUseSTDOUT", "0"},
-                                                              {"TimeLimit", "-1"}};
-    std::vector<std::pair<std::string, std::string>> misc = {{"LogEstimatedTime", "0"},
-                                                             {"AutoCompleteExtension", "0"}};
-    auto apply = [&](std::vector<std::pair<std::string, std::string>>& set) {
-        for (auto& [key, value] : set)
-            for (const auto& [k, v] : changes)
-                if (k == key) value = v;
-    };
-    apply(lines);
-    apply(misc);
-    std::string text = "[Main]\nVersion=" + ProgramVersion() + "\n";
-    for (const auto& [k, v] : lines)
-        text += k + "=" + v + "\n";
-    text += "\n[Miscellaneous]\n";
-    for (const auto& [k, v] : misc)
-        text += k + "=" + v + "\n";
+    std::string text;
+    for (std::string line : DefaultIniLines(ProgramVersion())) {
+        for (const auto& [key, value] : changes) {
+            if (line.rfind(key + "=", 0) == 0) line = key + "=" + value + "\n";
+        }
+        text += line;
+    }
     dir.Write("Trevalo.ini", text);
 }
 

@@ -163,19 +163,6 @@ TEST_F(Trevalo, FaultsInTheTrialRunBecomeExceptionTexts) {
     }
 }
 
-// A fault in the measurement itself, on a terminal: the message, no core dump, and the
-// terminal left as it was.
-TEST_F(Trevalo, FaultsDuringTheRunEndItCleanlyOnATerminal) {
-    const std::string script = Script("late.avs", SlowScript("MSFault(3500, \"access\")\n"));
-    testsupport::PtySession pty(exe, {script}, Options());
-    ASSERT_TRUE(pty.WaitFor("Reading frames", 30s)) << pty.Output();
-    ProgramResult r = pty.Wait(60s);
-    ASSERT_TRUE(r.exited) << "killed by signal " << r.termSignal;
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.out.find("STATUS_ACCESS_VIOLATION"), std::string::npos) << r.out;
-    EXPECT_TRUE(pty.TerminalIsCooked());
-}
-
 TEST_F(Trevalo, OneInstanceAtATimeUnlessAllowed) {
     const std::string script = Script("slow.avs", SlowScript(""));
     for (const bool allowTwo : {false, true}) {

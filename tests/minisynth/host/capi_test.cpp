@@ -1,235 +1,213 @@
-// The default library through its C interface: exports, environments, values, invoke,
-// clips, frames and who owns what.
-#include <cstring>
+// The built libraries through their C interface, as the tool uses them: invoke and its
+// errors, scripts imported from files, clips, frames and Prefetch, who owns what, and the
+// variants that stand in for the AviSynth builds the installation checks must tell apart.
+#include <filesystem>
 #include <string>
 
 #include "host.h"
+#include "support/process.h"
 
 namespace {
 
 using host::Host;
 
-TEST(CApiTest, ExportsTheWholeInterface) {
-    host::Library lib;
-    ASSERT_TRUE(lib.Loaded()) << MINISYNTH_LIB;
-    host::Api api(lib);
-    EXPECT_TRUE(api.Complete());
-    EXPECT_NE(api.create, nullptr);
-    EXPECT_NE(lib.Symbol("CreateScriptEnvironment"), nullptr);
-    EXPECT_NE(lib.Symbol("AVS_linkage"), nullptr);
-    // Internals stay hidden.
-    EXPECT_EQ(lib.Symbol("_ZN2ms5Value3IntEi"), nullptr);
-}
-
-TEST(CApiTest, EnvironmentsOfEveryInterfaceVersion) {
-    host::Library lib;
-    host::Api api(lib);
-    ASSERT_TRUE(api.Complete() && api.create);
-    for (int v = 1; v <= 12; ++v) {
-        AVS_ScriptEnvironment* env = api.create(v);
-        ASSERT_NE(env, nullptr) << v;
-        api.deleteEnv(env);
-    }
-    EXPECT_EQ(api.create(0), nullptr);
-    EXPECT_EQ(api.create(13), nullptr);
-
-    auto entry = lib.Function<avs_create_script_environment_func>("CreateScriptEnvironment");
-    ASSERT_NE(entry, nullptr);
-    AVS_ScriptEnvironment* env = entry(6);
-    ASSERT_NE(env, nullptr);
-    for (int v = 5; v <= 12; ++v) {
-        EXPECT_EQ(api.checkVersion(env, v), 0) << v;
-        EXPECT_EQ(api.getError(env), nullptr);
-    }
-    EXPECT_NE(api.checkVersion(env, 13), 0);
-    ASSERT_NE(api.getError(env), nullptr);
-    EXPECT_NE(std::string(api.getError(env)).find("13"), std::string::npos);
-    EXPECT_EQ(api.checkVersion(env, 7), 0);
-    EXPECT_EQ(api.getError(env), nullptr);  // a success clears the last error
-    api.deleteEnv(env);
-}
-
-TEST(CApiTest, FunctionExistsLikeAviSynthPlus) {
+// Arguments go in by position or by name (a null name marks a positional one); the result
+// comes back as a value, or as an error value whose text is also the last error.
+TEST(CApi, Invoke) {
     Host h;
-    ASSERT_TRUE(h.Ready());
-    for (const char* name : {"VersionString", "versionstring", "Prefetch", "Import", "BlankClip"})
-        EXPECT_NE(h.api.functionExists(h.env, name), 0) << name;
-    for (const char* name : {"SetMTMode", "GetMTMode", "Distributor", "NoSuchFunction", ""})
-        EXPECT_EQ(h.api.functionExists(h.env, name), 0) << name;
-    EXPECT_EQ(h.api.functionExists(h.env, nullptr), 0);
-}
-
-TEST(CApiTest, InvokeConvertsValuesBothWays) {
-    Host h;
-    ASSERT_TRUE(h.Ready());
-    AVS_Value s = h.Invoke("VersionString", host::None());
-    ASSERT_EQ(s.type, avs::kTypeString);
-    EXPECT_EQ(std::string(s.d.string).rfind("minisynth ", 0), 0u) << s.d.string;
-
-    AVS_Value f = h.Invoke("VersionNumber", host::None());
-    ASSERT_EQ(f.type, avs::kTypeFloat);
-    EXPECT_FLOAT_EQ(f.d.floating_pt, 2.6f);
-
-    // A lone void is no argument at all.
-    AVS_Value none{};
-    none.type = avs::kTypeVoid;
-    EXPECT_EQ(h.Invoke("VersionNumber", none).type, avs::kTypeFloat);
-
-    AVS_Value v = h.Invoke("Assert", host::Bool(true));
-    EXPECT_EQ(v.type, avs::kTypeVoid);
-
-    // Positional and named arguments; the int given for fps becomes a float.
+    ASSERT_NE(h.env, nullptr);
+    AVS_Value fps = host::Val(avs::kTypeFloat);
+    fps.d.floating_pt = 30000.0f / 1001;  // single precision, as the interface has it
     const char* names[] = {"length", "width", "height", "pixel_type", "fps"};
-    AVS_Value clip = h.Invoke("BlankClip",
-                              host::Array({host::Int(30), host::Int(320), host::Int(240),
-                                           host::Str("YUY2"), host::Int(50)}),
-                              names);
-    ASSERT_EQ(clip.type, avs::kTypeClip) << Host::ErrorText(clip);
-    // A clip value goes back in, alone or in an array.
-    AVS_Value frames = h.Invoke("FrameCount", clip);
-    ASSERT_EQ(frames.type, avs::kTypeInt);
-    EXPECT_EQ(frames.d.integer, 30);
-    AVS_Value trimmed = h.Invoke("Trim", host::Array({clip, host::Int(10), host::Int(19)}));
-    ASSERT_EQ(trimmed.type, avs::kTypeClip) << Host::ErrorText(trimmed);
-    host::ClipHandle c(h.api, trimmed, h.env);
-    ASSERT_NE(c.get(), nullptr);
-    EXPECT_EQ(c.Info().num_frames, 10);
-    EXPECT_EQ(c.Info().width, 320);
-    EXPECT_EQ(static_cast<uint32_t>(c.Info().pixel_type), avs::kCsYUY2);
-    EXPECT_EQ(c.Info().fps_numerator / c.Info().fps_denominator, 50u);
-
-    // Named arguments may come with positional ones, null names marking the latter.
-    const char* mixed[] = {nullptr, "message"};
-    AVS_Value e = h.Invoke("Assert", host::Array({host::Bool(false), host::Str("boom")}), mixed);
-    EXPECT_EQ(Host::ErrorText(e), "boom");
-    // A float argument arrives as a float.
-    AVS_Value blur = h.Invoke("Blur", host::Array({clip, host::Float(0.5f)}));
-    EXPECT_EQ(blur.type, avs::kTypeClip) << Host::ErrorText(blur);
-}
-
-TEST(CApiTest, InvokeErrorsAreErrorValues) {
-    Host h;
-    ASSERT_TRUE(h.Ready());
-    AVS_Value missing = h.Invoke("NoSuchFunction", host::None());
-    EXPECT_EQ(Host::ErrorText(missing), "Function Not Found");
-    ASSERT_NE(h.api.getError(h.env), nullptr);
-    EXPECT_STREQ(h.api.getError(h.env), "Function Not Found");
-
-    struct Case {
+    const AVS_Value clip =
+        h.Call("BlankClip",
+               host::Array({host::Int(30), host::Int(320), host::Int(240), host::Str("YUY2"), fps}),
+               names);
+    EXPECT_EQ(h.Show(clip), "clip 320x240 60000004 30 30000/1001");
+    const AVS_Value first = h.Call("Nope", host::Val(avs::kTypeVoid));
+    const std::string badArgs = "error Script error: Invalid arguments to function ";
+    struct {
         const char* fn;
         std::vector<AVS_Value> args;
         std::vector<const char*> names;
-        std::string message;
+        std::string shown;
     } cases[] = {
-        {"Trim", {host::Int(1)}, {nullptr}, "Script error: Invalid arguments to function \"Trim\""},
-        {"BlankClip",
-         {host::Int(1)},
-         {"nonsense"},
-         "Script error: Invalid arguments to function \"BlankClip\""},
+        {"FrameCount", {clip}, {}, "int 30"},
+        {"Trim", {clip, host::Int(10), host::Int(19)}, {}, "clip 320x240 60000004 10 30000/1001"},
+        {"VersionNumber", {}, {}, "float 2.6"},
+        {"NoSuchFunction", {}, {}, "error Function Not Found"},
+        {"Trim", {host::Int(1)}, {}, badArgs + "\"Trim\""},
+        {"BlankClip", {host::Int(1)}, {"nonsense"}, badArgs + "\"BlankClip\""},
+        {"VersionString", {host::Int(1)}, {}, badArgs + "\"VersionString\""},
         {"Assert",
-         {host::Bool(true), host::Int(1), host::Int(2)},
-         {nullptr, nullptr, nullptr},
-         "Script error: Invalid arguments to function \"Assert\""},
-        {"Assert", {host::Bool(false)}, {nullptr}, "Assert: assertion failed"},
-        {"Import",
-         {host::Str("nonexist.avs")},
-         {nullptr},
-         "Import: couldn't open \"nonexist.avs\""},
+         {host::Val(avs::kTypeBool), host::Str("boom")},
+         {nullptr, "message"},
+         "error boom"},
+        {"Import", {host::Str("nonexist.avs")}, {}, "error Import: couldn't open \"nonexist.avs\""},
+        {"Assert", {host::Val(avs::kTypeLong)}, {}, "error Unsupported argument type 'l'"},
     };
     for (auto& c : cases) {
-        AVS_Value e = h.Invoke(c.fn, host::Array(c.args), c.names.data());
-        EXPECT_EQ(Host::ErrorText(e), c.message) << c.fn;
-        EXPECT_STREQ(h.api.getError(h.env), c.message.c_str());
+        c.names.resize(c.args.size());
+        EXPECT_EQ(h.Show(h.Call(c.fn, host::Array(c.args), c.names.data())), c.shown) << c.fn;
+        const char* error = h.getError(h.env);
+        EXPECT_EQ(error ? "error " + std::string(error) : "",
+                  c.shown.rfind("error", 0) ? "" : c.shown);
     }
-    // A type the script language lacks.
-    AVS_Value wide{};
-    wide.type = avs::kTypeLong;
-    EXPECT_EQ(h.Invoke("Assert", wide).type, avs::kTypeError);
-
-    // The message of an error value stays readable after later calls.
-    AVS_Value first = h.Invoke("Nope1", host::None());
-    h.Invoke("VersionString", host::None());
-    EXPECT_EQ(h.api.getError(h.env), nullptr);
-    h.Invoke("Assert", host::Bool(false));
-    EXPECT_EQ(Host::ErrorText(first), "Function Not Found");
+    // A lone void is no argument either; an error value's text stays readable.
+    EXPECT_EQ(h.Show(h.Call("VersionNumber", host::Val(avs::kTypeVoid))), "float 2.6");
+    EXPECT_EQ(h.Show(first), "error Function Not Found");
 }
 
-TEST(CApiTest, ReturnedValuesStayValidUntilReleased) {
-    Host h;
-    ASSERT_TRUE(h.Ready());
-    AVS_Value a = h.api.invoke(h.env, "VersionString", host::None(), nullptr);
-    const char* length[] = {"length"};
-    AVS_Value clip = h.api.invoke(h.env, "BlankClip", host::Int(1), length);
-    ASSERT_EQ(a.type, avs::kTypeString);
-    ASSERT_EQ(clip.type, avs::kTypeClip);
-    for (int i = 0; i < 10; ++i)
-        h.Invoke("VersionNumber", host::None());
-    EXPECT_EQ(std::string(a.d.string).rfind("minisynth", 0), 0u);
-
-    // take_clip gives references of its own: the value can go first.
-    AVS_Clip* c1 = h.api.takeClip(clip, h.env);
-    AVS_Clip* c2 = h.api.takeClip(clip, h.env);
-    ASSERT_TRUE(c1 && c2);
-    h.api.releaseValue(clip);
-    h.api.releaseValue(a);
-    AVS_VideoFrame* f = h.api.getFrame(c1, 0);
-    ASSERT_NE(f, nullptr);
-    h.api.releaseClip(c1);
-    EXPECT_EQ(h.api.getVideoInfo(c2)->num_frames, 1);
-    h.api.releaseFrame(f);
-    h.api.releaseClip(c2);
-
-    // Only clips can be taken.
-    EXPECT_EQ(h.api.takeClip(host::Int(3), h.env), nullptr);
-    EXPECT_NE(h.api.getError(h.env), nullptr);
-}
-
-TEST(CApiTest, HandlesOutliveTheirEnvironment) {
-    host::Library lib;
-    host::Api api(lib);
-    ASSERT_TRUE(api.Complete() && api.create);
-    AVS_ScriptEnvironment* env = api.create(6);
+// Handles hold references of their own: values and the environment may go first, also
+// while Prefetch's workers render ahead.
+TEST(CApi, HandlesOutliveTheirValuesAndEnvironment) {
+    const Host h;
+    AVS_ScriptEnvironment* env = h.create(6);
     ASSERT_NE(env, nullptr);
-    const char* names[] = {"length", "width", "height"};
-    AVS_Value v = api.invoke(env, "BlankClip",
-                             host::Array({host::Int(5), host::Int(64), host::Int(48)}), names);
-    ASSERT_EQ(v.type, avs::kTypeClip);
-    AVS_Value inverted = api.invoke(env, "Invert", v, nullptr);
-    ASSERT_EQ(inverted.type, avs::kTypeClip);
-    AVS_Clip* clip = api.takeClip(inverted, env);
-    AVS_VideoFrame* frame = api.getFrame(clip, 2);
-    ASSERT_NE(frame, nullptr);
-
-    api.deleteEnv(env);  // the host still holds a value, a clip and a frame
-    api.releaseValue(v);
-    api.releaseFrame(frame);
-    EXPECT_EQ(api.getVideoInfo(clip)->height, 48);
-    for (int n = 0; n < 5; ++n) {
-        AVS_VideoFrame* f = api.getFrame(clip, n);
-        EXPECT_NE(f, nullptr);
-        if (f) api.releaseFrame(f);
-    }
-    api.releaseClip(clip);
-    api.releaseValue(inverted);
+    const char* length[] = {"length"};
+    const AVS_Value source = h.invoke(env, "BlankClip", host::Int(100), length);
+    const AVS_Value ahead = h.invoke(env, "Prefetch", host::Array({source, host::Int(2)}), nullptr);
+    AVS_Clip* clip = h.takeClip(ahead, env);
+    ASSERT_NE(clip, nullptr);
+    EXPECT_EQ(h.takeClip(host::Int(3), env), nullptr);  // only clips can be taken
+    h.releaseValue(source);
+    AVS_VideoFrame* first = h.getFrame(clip, 0);  // the workers start
+    h.deleteEnv(env);
+    h.releaseClip(clip);
+    ASSERT_NE(first, nullptr);
+    h.releaseFrame(first);
+    EXPECT_EQ(h.Errors(ahead, 1, 20), "");  // a new handle from the value
+    h.releaseValue(ahead);
 }
 
-TEST(CApiTest, FrameErrorsArriveThroughTheClip) {
+// Scripts written to files and imported by path, as the tool loads them.
+class Scripts : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NE(h.env, nullptr); }
+    AVS_Value Run(const std::string& text, const std::string& name = "t.avs") {
+        return h.Call("Import", host::Str(dir.Write(name, text).c_str()));
+    }
+    testsupport::TempDir dir;
     Host h;
-    ASSERT_TRUE(h.Ready());
-    const char* length[] = {"length"};
-    AVS_Value source = h.Invoke("BlankClip", host::Int(10), length);
-    AVS_Value faulty =
-        h.Invoke("MSFault",
-                 host::Array({source, host::Int(3), host::Str("error"), host::Str("bad frame 3")}));
-    ASSERT_EQ(faulty.type, avs::kTypeClip) << Host::ErrorText(faulty);
-    host::ClipHandle c(h.api, faulty, h.env);
-    EXPECT_TRUE(c.Render(2));
-    EXPECT_EQ(h.api.clipGetError(c.get()), nullptr);
-    EXPECT_EQ(h.api.getFrame(c.get(), 3), nullptr);
-    ASSERT_NE(h.api.clipGetError(c.get()), nullptr);
-    EXPECT_STREQ(h.api.clipGetError(c.get()), "bad frame 3");
-    EXPECT_TRUE(c.Render(4));
-    EXPECT_EQ(h.api.clipGetError(c.get()), nullptr);  // cleared by the next success
+};
+
+TEST_F(Scripts, ImportsAreRelativeToTheirScriptAndErrorsNameEveryFile) {
+    dir.Write("lib/source.avs", "size = 32\nBlankClip(length=20, width=size, height=size)\n");
+    dir.Write("lib/chain.avs", "Import(\"source.avs\").Trim(0, 9)\n");
+    dir.Write("size.avs", "Assert(FrameCount == 10)\nBlankClip(last, length=2 * size)");
+    dir.Write("broken.avs", "\n\nImport(\"lib/missing.avs\")\n");
+    dir.Write("bad.avs", ")\n");
+    // Several files in one call: the last one's value; variables and last are shared.
+    EXPECT_EQ(h.Show(Run("Import(\"lib/chain.avs\", \"size.avs\")")),
+              "clip 32x32 50000002 64 24/1");
+    EXPECT_EQ(h.Show(Run("x = 0\nImport(\"broken.avs\")")),
+              "error Import: couldn't open \"lib/missing.avs\"\n(broken.avs, line 3)\n(" +
+                  dir.File("t.avs") + ", line 2)");
+    EXPECT_EQ(h.Show(Run("\xEF\xBB\xBF# a byte order mark, CRLF\r\n1 < 2\r\n")), "bool true");
+    // A script importing itself ends with an error, not with a stack overflow.
+    EXPECT_EQ(h.Show(Run("Import(\"t.avs\")")).rfind("error Import: scripts nested too deeply", 0),
+              0u);
+    // At the outermost level a relative path is taken from the current directory.
+    const auto old = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());
+    EXPECT_EQ(h.Show(h.Call("Import", host::Str("bad.avs"))),
+              "error Script error: syntax error\n(bad.avs, line 1, column 0)");
+    std::filesystem::current_path(old);
+}
+
+TEST_F(Scripts, ExamplesLoadAndRender) {
+    for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".avs") continue;
+        const AVS_Value v = h.Call("Import", host::Str(entry.path().c_str()));
+        ASSERT_EQ(v.type, avs::kTypeClip) << entry.path() << ": " << h.Show(v);
+        const bool video = h.Show(v).rfind("clip 0x0 ", 0) != 0;
+        EXPECT_EQ(video ? h.Errors(v, 0, 9) : "", "") << entry.path();
+    }
+}
+
+// A frame error arrives through the clip handle and is cleared by the next success, in
+// any order of requests while workers render ahead.
+TEST_F(Scripts, FrameErrorsThroughPrefetch) {
+    const AVS_Value v = Run("BlankClip(length=30).MSFault(7, \"error\", \"no 7\").Prefetch(3)");
+    ASSERT_EQ(v.type, avs::kTypeClip) << h.Show(v);
+    EXPECT_EQ(h.Errors(v, 0, 29), "7: no 7; ");
+    EXPECT_EQ(h.Errors(v, 29, 0), "7: no 7; ");
+}
+
+std::string Variant(const std::string& name) {
+    return std::string(MINISYNTH_VARIANTS_DIR) + "/" + name + "/libavisynth.so";
+}
+
+TEST(Variants, ExportAndBehaveAsTheirNamesSay) {
+    const struct {
+        std::string name;
+        int maxVersion;  // 0: no environment at all
+        bool createEntry, linkage;
+        std::string functions;  // which of the optional ones it has
+    } libraries[] = {
+        {"default", 12, true, true, " VersionString Prefetch"},
+        {"if5", 5, true, true, " VersionString Prefetch"},
+        {"if6", 6, true, true, " VersionString Prefetch"},
+        {"no-versionstring", 12, true, true, " Prefetch"},
+        {"mt-classic", 12, true, true, " VersionString SetMTMode GetMTMode Distributor"},
+        {"no-getmtmode", 12, true, true, " VersionString SetMTMode Distributor"},
+        {"env-refused", 0, true, true, ""},
+        {"no-create-entry", 0, false, true, ""},
+        {"no-linkage", 12, true, false, " VersionString Prefetch"},
+    };
+    for (const auto& x : libraries) {
+        SCOPED_TRACE(x.name);
+        // The tool's probe: an environment of version 5, then CheckVersion.
+        Host h(x.name == "default" ? MINISYNTH_LIB : Variant(x.name), 5);
+        ASSERT_TRUE(h.checkVersion && h.functionExists && h.invoke && h.getError && h.takeClip &&
+                    h.releaseClip && h.getVideoInfo && h.getFrame && h.clipGetError &&
+                    h.releaseFrame && h.releaseValue && h.deleteEnv);
+        EXPECT_EQ(h.create != nullptr, x.createEntry);
+        EXPECT_EQ(h.Symbol("CreateScriptEnvironment") != nullptr, x.createEntry);
+        EXPECT_EQ(h.Symbol("AVS_linkage") != nullptr, x.linkage);
+        EXPECT_EQ(h.Symbol("_ZN2ms5Value3IntEi"), nullptr);  // internals stay hidden
+        for (int v = 0; x.createEntry && v <= 13; ++v) {
+            AVS_ScriptEnvironment* env = h.create(v);
+            EXPECT_EQ(env != nullptr, v >= 1 && v <= x.maxVersion) << v;
+            if (env) h.deleteEnv(env);
+        }
+        if (!h.env) continue;
+
+        for (int v = 5; v <= 13; ++v) {
+            const bool supported = v <= x.maxVersion;
+            EXPECT_EQ(h.checkVersion(h.env, v) == 0, supported) << v;
+            const char* error = h.getError(h.env);
+            EXPECT_EQ(error ? error : "",
+                      supported ? ""
+                                : "Plugin was designed for a later version of Avisynth (" +
+                                      std::to_string(v) + ")");
+        }
+        EXPECT_EQ(h.checkVersion(h.env, 5), 0);
+        EXPECT_EQ(h.getError(h.env), nullptr);  // a success clears the last error
+
+        std::string functions;
+        for (const char* fn :
+             {"VersionString", "Prefetch", "SetMTMode", "GetMTMode", "Distributor", "Nope"})
+            functions += h.functionExists(h.env, fn) ? std::string(" ") + fn : "";
+        EXPECT_EQ(functions, x.functions);
+        EXPECT_EQ(h.functionExists(h.env, nullptr), 0);
+        const std::string variant = x.name == "default" ? "" : ", variant " + x.name;
+        EXPECT_EQ(h.Show(h.Call("VersionString", host::Array({}))),
+                  x.functions.find("VersionString") == std::string::npos
+                      ? "error Function Not Found"
+                      : "string minisynth 0.9 (stand-in frame server" + variant + ")");
+        if (x.functions.find("Distributor") == std::string::npos) continue;
+        // The older MT style: GetMTMode reads SetMTMode's mode, Distributor renders every frame.
+        EXPECT_EQ(h.Show(h.Call("SetMTMode", host::Array({host::Int(2), host::Int(3)}))), "void");
+        const bool getMTMode = x.functions.find("GetMTMode") != std::string::npos;
+        EXPECT_EQ(getMTMode ? h.Show(h.Call("GetMTMode", host::Val(avs::kTypeBool))) : "int 2",
+                  "int 2");
+        const char* length[] = {"length"};
+        const AVS_Value distributed =
+            h.Call("Distributor", h.Call("BlankClip", host::Int(40), length));
+        EXPECT_EQ(h.Show(distributed), "clip 640x480 50000002 40 24/1");
+        EXPECT_EQ(h.Errors(distributed, 0, 39), "");
+    }
 }
 
 }  // namespace

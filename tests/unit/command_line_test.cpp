@@ -1,290 +1,139 @@
 // The command line: switches, values and their bounds, script names, messages.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
+#include <sstream>
 
 #include "app/command_line.h"
+#include "support/process.h"
 #include "sys/paths.h"
 
 namespace {
 
-// A scratch directory holding two scripts, made the current directory for relative names.
-class CommandLineTest : public ::testing::Test {
+// The messages, each with the argument as typed.
+using Text = const std::string&;
+const auto Invalid = [](Text arg) { return "\nInvalid argument: \"" + arg + "\"\n"; };
+const auto NotFound = [](Text arg) { return "\nFile not found: \"" + arg + "\"\n"; };
+const auto BadFormat = [](Text arg) { return "\nInvalid parameter format: \"" + arg + "\"\n"; };
+const auto BadValue = [](Text arg, Text bounds) {
+    return "\nInvalid parameter value: \"" + arg + "\"\nValue must be between " + bounds + "\n";
+};
+
+// Parsing in a directory holding clip.avs, other.avs and Upper.AVS, made the current one.
+class CommandLine : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_ = sys::CurrentDirectory();
-        ASSERT_FALSE(saved_.empty());
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/cmdline_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chdir(dir_.c_str()), 0);
+        ASSERT_EQ(chdir(dir_.Path().c_str()), 0);
         cwd_ = sys::CurrentDirectory();
-        std::ofstream("clip.avs") << "Version()\n";
-        std::ofstream("other.avs") << "Version()\n";
-        std::ofstream("Upper.AVS") << "Version()\n";
+        for (const char* name : {"clip.avs", "other.avs", "Upper.AVS"})
+            dir_.Write(name, "Version()\n");
     }
-    void TearDown() override {
-        if (!saved_.empty()) {
-            EXPECT_EQ(chdir(saved_.c_str()), 0);
+    void TearDown() override { EXPECT_EQ(chdir(saved_.c_str()), 0); }
+
+    // The message of a failed parse, or what a successful one set apart from the defaults,
+    // with the current directory written as "$".
+    std::string Parse(const std::vector<std::string>& args, bool autoComplete, bool csvFromIni) {
+        settings_ = RunSettings();
+        settings_.AutoCompleteExtension = autoComplete;
+        settings_.CreateCSV = csvFromIni;
+        request_ = CommandLineRequest();
+        std::string message;
+        if (!ParseArguments(args, settings_, request_, message)) return message;
+        const RunSettings& s = settings_;
+        std::ostringstream out;
+        out << (s.CreateLog ? "log " : "") << (s.CreateCSV ? "csv " : "")
+            << (s.MonitorGPULoad ? "gpu " : "") << (request_.clipInfoRequested ? "info " : "")
+            << (request_.avisynthInfoRequested ? "avsinfo " : "");
+        if (!s.FrameRangeText.empty() || s.FrameRangeFirst != 0 || s.FrameRangeLast != -1) {
+            out << "range " << s.FrameRangeFirst << " " << s.FrameRangeLast << " ("
+                << s.FrameRangeText << ") ";
         }
-        std::error_code ignored;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
+        if (s.ProcessPriority != 2) out << "priority " << int(s.ProcessPriority) << " ";
+        if (s.TimeLimit != -1) out << "limit " << s.TimeLimit << " ";
+        std::string script = request_.scriptPath;
+        if (script.rfind(cwd_ + "/", 0) == 0) script.replace(0, cwd_.size(), "$");
+        if (!script.empty()) out << "script " << script << " ";
+        out << "[" << request_.switchesText << "]";
+        return out.str();
     }
 
-    bool Parse(const std::vector<std::string>& args) {
-        return ParseArguments(args, settings_, request_, message_);
-    }
-    // Parses what must fail and gives the message.
-    std::string Fail(const std::vector<std::string>& args) {
-        EXPECT_FALSE(Parse(args));
-        return message_;
-    }
-    std::string InCwd(const std::string& name) const { return cwd_ + "/" + name; }
-
-    std::string saved_, dir_, cwd_;
+    testsupport::TempDir dir_;
+    std::string saved_, cwd_;
     RunSettings settings_;
     CommandLineRequest request_;
-    std::string message_;
 };
 
-std::string Invalid(const std::string& text) {
-    return "\nInvalid argument: \"" + text + "\"\n";
-}
-std::string NotFound(const std::string& text) {
-    return "\nFile not found: \"" + text + "\"\n";
-}
-std::string BadFormat(const std::string& text) {
-    return "\nInvalid parameter format: \"" + text + "\"\n";
-}
-std::string BadPriority(const std::string& text) {
-    return "\nInvalid parameter value: \"" + text + "\"\nValue must be between 1 and 3\n";
-}
-std::string BadTimeLimit(const std::string& text) {
-    return "\nInvalid parameter value: \"" + text + "\"\nValue must be between 1 and 999999\n";
-}
-
-// ---------------------------------------------------------------------------------------------
-// Switches
-
-TEST_F(CommandLineTest, FlagSwitchesSwitchFeaturesOn) {
-    ASSERT_TRUE(Parse({"-log", "-csv", "-gpu", "-info", "-avsinfo"}));
-    EXPECT_EQ(settings_.CreateLog, 1);
-    EXPECT_EQ(settings_.CreateCSV, 1);
-    EXPECT_EQ(settings_.MonitorGPULoad, 1);
-    EXPECT_TRUE(request_.clipInfoRequested);
-    EXPECT_TRUE(request_.avisynthInfoRequested);
-    EXPECT_EQ(request_.scriptPath, "");
-    EXPECT_EQ(request_.switchesText, "-log -csv -gpu -info -avsinfo");
-}
-
-TEST_F(CommandLineTest, ShortFormsAndNothingSwitchedOff) {
-    settings_.CreateCSV = 1;
-    ASSERT_TRUE(Parse({"-l", "-i"}));
-    EXPECT_EQ(settings_.CreateLog, 1);
-    EXPECT_TRUE(request_.clipInfoRequested);
-    EXPECT_EQ(settings_.CreateCSV, 1);  // the INI setting stays
-}
-
-TEST_F(CommandLineTest, SwitchesIgnoreCaseAndSurroundingBlanks) {
-    ASSERT_TRUE(Parse({"-LOG", " -log ", "\t-Csv\r\n"}));
-    EXPECT_EQ(settings_.CreateLog, 1);
-    EXPECT_EQ(settings_.CreateCSV, 1);
-    EXPECT_EQ(request_.switchesText, "-LOG -log -Csv");
-}
-
-TEST_F(CommandLineTest, SwitchesTextKeepsTheTypedSwitchesButNotTheScript) {
-    ASSERT_TRUE(Parse({"-avsinfo", "-Range=0,99", "clip.avs"}));
-    EXPECT_EQ(request_.switchesText, "-avsinfo -Range=0,99");
-    EXPECT_TRUE(request_.avisynthInfoRequested);
-    EXPECT_EQ(request_.scriptPath, InCwd("clip.avs"));
-    EXPECT_EQ(settings_.FrameRangeFirst, 0);
-    EXPECT_EQ(settings_.FrameRangeLast, 99);
-    EXPECT_EQ(settings_.FrameRangeText, "FrameRange=0,99");
-}
-
-TEST_F(CommandLineTest, NearMissesOfSwitchesAreInvalid) {
-    EXPECT_EQ(Fail({"-logs"}), Invalid("-logs"));
-    EXPECT_EQ(Fail({"--log"}), Invalid("--log"));
-    EXPECT_EQ(Fail({"-range"}), Invalid("-range"));
-    EXPECT_EQ(Fail({"/log"}), Invalid("/log"));
-}
-
-TEST_F(CommandLineTest, ParsingStopsAtTheFirstInvalidArgument) {
-    EXPECT_EQ(Fail({"-csv", "-bogus", "-log"}), Invalid("-bogus"));
-    EXPECT_EQ(settings_.CreateCSV, 1);
-    EXPECT_EQ(settings_.CreateLog, 0);
-}
-
-TEST_F(CommandLineTest, EmptyArgumentsAreInvalid) {
-    EXPECT_EQ(Fail({""}), Invalid(""));
-    EXPECT_EQ(Fail({"  "}), Invalid("  "));
-    settings_.AutoCompleteExtension = 1;
-    EXPECT_EQ(Fail({""}), Invalid(""));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Values
-
-TEST_F(CommandLineTest, RangeForms) {
-    ASSERT_TRUE(Parse({"-range=0,-1"}));
-    EXPECT_EQ(settings_.FrameRangeFirst, 0);
-    EXPECT_EQ(settings_.FrameRangeLast, -1);
-
-    // Accepted here; whether it fits the clip is checked later, with this text.
-    ASSERT_TRUE(Parse({"-RANGE=5,2"}));
-    EXPECT_EQ(settings_.FrameRangeFirst, 5);
-    EXPECT_EQ(settings_.FrameRangeLast, 2);
-    EXPECT_EQ(settings_.FrameRangeText, "FrameRange=5,2");
-
-    ASSERT_TRUE(Parse({"-range=" + std::string(27, '1') + ",3"}));
-    EXPECT_EQ(settings_.FrameRangeFirst, std::numeric_limits<int64_t>::max());
-}
-
-TEST_F(CommandLineTest, MalformedRangesGiveTheFormatMessageWithTheRawText) {
-    for (const std::string& arg : std::vector<std::string>{
-             "-range=10", "-range=,5", "-range=a,b", "-range=1,", " -Range=A,B ", "-range=1, 2",
-             "-range=", "-range=" + std::string(28, '1') + ",3"}) {
-        SCOPED_TRACE(arg);
-        EXPECT_EQ(Fail({arg}), BadFormat(arg));
-        EXPECT_EQ(settings_.FrameRangeFirst, kUnparsedRange);
-        EXPECT_EQ(settings_.FrameRangeLast, kUnparsedRange);
-    }
-}
-
-TEST_F(CommandLineTest, PriorityBounds) {
-    ASSERT_TRUE(Parse({"-priority=3"}));
-    EXPECT_EQ(settings_.ProcessPriority, 3);
-    ASSERT_TRUE(Parse({"-Priority=1"}));
-    EXPECT_EQ(settings_.ProcessPriority, 1);
+TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
+    const std::string big = std::string(27, '1');
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;
+        bool autoComplete = false, csvFromIni = false;
+    };
+    std::vector<Case> cases = {
+        // Switches: any case, blanks around them ignored, typed text kept for the log.
+        {{"-log", "-csv", "-gpu", "-info", "-avsinfo"},
+         "log csv gpu info avsinfo [-log -csv -gpu -info -avsinfo]"},
+        {{"-l", "-i"}, "log csv info [-l -i]", false, true},  // the INI's CSV setting stays
+        {{"-LOG", " -log ", "\t-Csv\r\n"}, "log csv [-LOG -log -Csv]"},
+        {{""}, Invalid(""), true},
+        {{"-csv", "-bogus", "-log"}, Invalid("-bogus")},
+        // Values: checked against the clip later, so any order is accepted here.
+        {{"-avsinfo", "-Range=0,99", "clip.avs"},
+         "avsinfo range 0 99 (FrameRange=0,99) script $/clip.avs [-avsinfo -Range=0,99]"},
+        {{"-range=0,-1"}, "range 0 -1 (FrameRange=0,-1) [-range=0,-1]"},
+        {{"-RANGE=5,2"}, "range 5 2 (FrameRange=5,2) [-RANGE=5,2]"},
+        {{"-range=" + big + ",3"},
+         "range 9223372036854775807 3 (FrameRange=" + big + ",3) [-range=" + big + ",3]"},
+        {{"-Priority=1"}, "priority 1 [-Priority=1]"},
+        {{"-timelimit=999999"}, "limit 999999 [-timelimit=999999]"},
+        {{"-timelimit=1-2"}, "limit 1 [-timelimit=1-2]"},
+        {{"-priority=1", "-range=1,2", "-timelimit=5", "-priority=3", "-range=3,4", "-timelimit=6"},
+         "range 3 4 (FrameRange=3,4) priority 3 limit 6 "
+         "[-priority=1 -range=1,2 -timelimit=5 -priority=3 -range=3,4 -timelimit=6]"},
+        // Script names: made absolute, extension in any case, the last one counts.
+        {{"./sub/../other.avs"}, "script $/other.avs []"},
+        {{cwd_ + "/clip.avs"}, "script $/clip.avs []"},
+        {{"Upper.AVS"}, "script $/Upper.AVS []"},
+        {{"clip.avs", "-log", "other.avs"}, "log script $/other.avs [-log]"},
+        {{"missing.avs", "other.avs"}, NotFound("missing.avs")},
+        {{"clip.avs", "missing.avs"}, NotFound("missing.avs")},
+        // Completion adds ".avs" to one bare name only.
+        {{"clip"}, "script $/clip.avs []", true},
+        {{"clip", "other.avs"}, "script $/other.avs []", true},
+        {{"clip", "other"}, Invalid("other"), true},
+        {{"clip.avs", "other"}, Invalid("other"), true},
+        {{"nothere"}, NotFound("nothere.avs"), true},
+        {{".avs"}, NotFound(".avs.avs"), true},
+        {{"-range=" + big + "1,3"}, BadFormat("-range=" + big + "1,3")},  // 28 digits
+    };
+    // Near misses of switches, no script names; the raw text is shown.
+    for (const char* arg :
+         {"-logs", "--log", "-range", "/log", "", "  ", ".avs", "clip.avsx", "clip"})
+        cases.push_back({{arg}, Invalid(arg)});
+    for (const char* arg : {"Missing.AVS", " sub/../missing.avs"})
+        cases.push_back({{arg}, NotFound(arg)});
+    for (const char* arg : {"-range=10", "-range=,5", "-range=a,b", "-range=1,", " -Range=A,B ",
+                            "-range=1, 2", "-range="})
+        cases.push_back({{arg}, BadFormat(arg)});
     for (const char* arg : {"-priority=0", "-priority=4", "-priority=257",
-                            "-priority=", "-priority=abc", "-priority=-2", "-priority=+2"}) {
-        SCOPED_TRACE(arg);
-        EXPECT_EQ(Fail({arg}), BadPriority(arg));
-    }
-}
-
-TEST_F(CommandLineTest, TimeLimitBounds) {
-    ASSERT_TRUE(Parse({"-timelimit=999999"}));
-    EXPECT_EQ(settings_.TimeLimit, 999999);
-    ASSERT_TRUE(Parse({"-timelimit=1-2"}));
-    EXPECT_EQ(settings_.TimeLimit, 1);
+                            "-priority=", "-priority=abc", "-priority=-2", "-priority=+2"})
+        cases.push_back({{arg}, BadValue(arg, "1 and 3")});
     for (const char* arg : {"-timelimit=0", "-timelimit=1000000", "-timelimit=", "-timelimit=10s",
-                            "-TimeLimit=-5", "-timelimit=99999999999"}) {
-        SCOPED_TRACE(arg);
-        EXPECT_EQ(Fail({arg}), BadTimeLimit(arg));
+                            "-TimeLimit=-5", "-timelimit=99999999999"})
+        cases.push_back({{arg}, BadValue(arg, "1 and 999999")});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + (c.autoComplete ? " completing" : ""));
+        EXPECT_EQ(Parse(c.args, c.autoComplete, c.csvFromIni), c.expected);
     }
-}
 
-TEST_F(CommandLineTest, LaterValuesWin) {
-    ASSERT_TRUE(Parse({"-priority=1", "-range=1,2", "-timelimit=5", "-priority=3", "-range=3,4",
-                       "-timelimit=6"}));
-    EXPECT_EQ(settings_.ProcessPriority, 3);
-    EXPECT_EQ(settings_.FrameRangeFirst, 3);
-    EXPECT_EQ(settings_.FrameRangeLast, 4);
-    EXPECT_EQ(settings_.FrameRangeText, "FrameRange=3,4");
-    EXPECT_EQ(settings_.TimeLimit, 6);
-    EXPECT_EQ(request_.switchesText,
-              "-priority=1 -range=1,2 -timelimit=5 -priority=3 -range=3,4 -timelimit=6");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Script names
-
-TEST_F(CommandLineTest, ScriptNamesBecomeAbsolute) {
-    ASSERT_TRUE(Parse({"clip.avs"}));
-    EXPECT_EQ(request_.scriptPath, InCwd("clip.avs"));
-    ASSERT_TRUE(Parse({"./sub/../other.avs"}));
-    EXPECT_EQ(request_.scriptPath, InCwd("other.avs"));
-    ASSERT_TRUE(Parse({InCwd("clip.avs")}));
-    EXPECT_EQ(request_.scriptPath, InCwd("clip.avs"));
-    EXPECT_EQ(request_.switchesText, "");
-}
-
-TEST_F(CommandLineTest, ExtensionIgnoresCaseButTheNameKeepsIt) {
-    ASSERT_TRUE(Parse({"Upper.AVS"}));
-    EXPECT_EQ(request_.scriptPath, InCwd("Upper.AVS"));
-    EXPECT_EQ(Fail({"Missing.AVS"}), NotFound("Missing.AVS"));
-    EXPECT_EQ(request_.scriptPath, InCwd("Missing.AVS"));
-}
-
-TEST_F(CommandLineTest, BareExtensionIsNoScriptName) {
-    EXPECT_EQ(Fail({".avs"}), Invalid(".avs"));
-    EXPECT_EQ(Fail({"clip.avsx"}), Invalid("clip.avsx"));
-}
-
-TEST_F(CommandLineTest, SecondScriptReplacesTheFirstAndBothMustExist) {
-    ASSERT_TRUE(Parse({"clip.avs", "-log", "other.avs"}));
-    EXPECT_EQ(request_.scriptPath, InCwd("other.avs"));
-    EXPECT_EQ(Fail({"missing.avs", "other.avs"}), NotFound("missing.avs"));
-    EXPECT_EQ(Fail({"clip.avs", "missing.avs"}), NotFound("missing.avs"));
-}
-
-TEST_F(CommandLineTest, FileNotFoundShowsTheRawText) {
-    EXPECT_EQ(Fail({" sub/../missing.avs"}), NotFound(" sub/../missing.avs"));
-}
-
-TEST_F(CommandLineTest, AutoCompletionAddsTheExtensionOnce) {
-    settings_.AutoCompleteExtension = 1;
-    ASSERT_TRUE(Parse({"clip"}));
-    EXPECT_EQ(request_.scriptPath, InCwd("clip.avs"));
-
-    EXPECT_EQ(Fail({"clip", "other"}), Invalid("other"));
-    EXPECT_EQ(Fail({"clip.avs", "other"}), Invalid("other"));
-    EXPECT_EQ(Fail({"nothere"}), NotFound("nothere.avs"));
-    EXPECT_EQ(Fail({".avs"}), NotFound(".avs.avs"));
-    // A full name is still accepted after a completed one.
-    ASSERT_TRUE(Parse({"clip", "other.avs"}));
-    EXPECT_EQ(request_.scriptPath, InCwd("other.avs"));
-}
-
-TEST_F(CommandLineTest, WithoutAutoCompletionBareNamesAreInvalid) {
-    settings_.AutoCompleteExtension = 0;
-    EXPECT_EQ(Fail({"clip"}), Invalid("clip"));
-    EXPECT_EQ(request_.scriptPath, "");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Console side
-
-TEST(CommandLineConsole, FailurePrintsTheMessageOnTheConsoleStream) {
-    const RunSettings saved = g_settings;
-    g_settings.ConUseSTDOUT = 0;
-    std::string arg0 = "trevalo", arg1 = "-log", arg2 = "-bogus";
-    char* argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
-    CommandLineRequest request;
-
-    testing::internal::CaptureStderr();
-    const bool ok = ParseCommandLine(3, argv, request);
-    const std::string errors = testing::internal::GetCapturedStderr();
-    g_settings = saved;
-
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(errors, Invalid("-bogus"));
-}
-
-TEST(CommandLineConsole, UsageGoesToStandardOutput) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    PrintUsage();
-    const std::string errors = testing::internal::GetCapturedStderr();
-    const std::string text = testing::internal::GetCapturedStdout();
-
-    EXPECT_EQ(errors, "");
-    EXPECT_EQ(text.rfind("\nUsage:  Trevalo script.avs [switches]\n\nSwitches:\n", 0), 0u);
-    for (const char* line :
-         {"  -avsinfo            Display Avisynth info\n", "  -info [-i]          ",
-          "  -log  [-l]          ", "  -csv                ", "  -gpu                ",
-          "  -range=first,last   ", "  -timelimit=n        ",
-          "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
-          "(Trevalo.html)"}) {
-        EXPECT_NE(text.find(line), std::string::npos) << line;
-    }
-    const std::string end = "  in the distribution package.\n\n";
-    ASSERT_GE(text.size(), end.size());
-    EXPECT_EQ(text.substr(text.size() - end.size()), end);
+    // Parsing stops at the first invalid argument; a malformed range leaves its marker.
+    Parse({"-csv", "-bogus", "-log"}, false, false);
+    EXPECT_TRUE(settings_.CreateCSV && !settings_.CreateLog);
+    Parse({"-range=1,"}, false, false);
+    EXPECT_EQ(settings_.FrameRangeFirst, kUnparsedRange);
+    EXPECT_EQ(settings_.FrameRangeLast, kUnparsedRange);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "avs/script.h"
 #include "bench/display.h"
 #include "bench/measure.h"
-#include "report/log_file.h"
+#include "report/reports.h"
 #include "sys/gpu.h"
 #include "sys/paths.h"
 #include "sys/process.h"
@@ -83,6 +83,7 @@ bool BlockShown(const RunState& state) {
 
 // Clears the lines the live display had drawn when an exception ends the loop.
 void ClearForHandler(const RunState& state) {
+    sys::ReleaseTerminalState();  // a fault skips the destructors that would
     ClearLine("\r");
     g_settings.CreateLog = 1;
     if (BlockShown(state)) {
@@ -102,17 +103,28 @@ int Finish(RunState& state, const std::string& scriptPath, bool abandoned, bool 
         state.session.module.Unload();
     }
     state.samples.resize(state.totals.recordCount);
+    std::string logError;
+    std::string csvError;
     if (g_settings.CreateLog) {
-        std::string text = report::WriteLogFile(scriptPath, state.logText, state.errorText,
-                                                state.samples, state.refreshInterval);
-        if (!text.empty()) {
-            if (measured) return Stop(text);
-            g_utils.Print(Con(), kCyan, "%s", text.c_str());
-        }
+        report::LogInput log;
+        log.scriptPath = scriptPath;
+        log.logText = state.logText;
+        log.graphicsCardText = state.graphicsCardText;
+        log.samples = state.samples.data();
+        log.sampleCount = state.samples.size();
+        log.errorText = state.errorText;
+        log.monitorGpu = g_settings.MonitorGPULoad != 0;
+        logError = report::WriteLogFile(log);
     }
+    // The samples are the run's result: the CSV file is written whatever became of the log.
     if (measured && g_settings.CreateCSV) {
-        std::string text = report::WriteCsvFile(scriptPath, state.samples, state.refreshInterval);
-        if (!text.empty()) return Stop(text);
+        csvError = report::WriteCsvFile(scriptPath, state.samples.data(), state.samples.size(),
+                                        g_settings.MonitorGPULoad != 0, false);
+    }
+    for (const std::string* text : {&logError, &csvError}) {
+        if (text->empty()) continue;
+        g_utils.Print(Con(), kCyan, "%s", text->c_str());
+        if (measured) state.exitCode = kExitError;
     }
     ExitPause();
     return state.exitCode;
@@ -143,7 +155,7 @@ LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
     s.clip = s.env.TakeClip(s.value);
     s.videoInfo = s.clip.GetVideoInfo();
 
-    report::PrintClipInfo(s, request, state.logText);
+    report::PrintClipInfo(s, state.logText);
     if (request.clipInfoRequested) return LoadOutcome::InfoDone;
     // The trial run refused such a clip already, unless the script changed since.
     if (s.videoInfo.raw.num_frames <= 0) {
@@ -178,6 +190,7 @@ int Run(int argc, char** argv) {
     std::string configError = ReadConfiguration();
     g_utils.SetUseColor(g_settings.UseColor != 0);
     g_utils.SetConsoleStream(Con());
+    sys::SetFaultMessageStream(Con());
     if (!configError.empty()) {
         g_utils.Print(true, kCyan, "%s", configError.c_str());
         ExitPause();
@@ -287,6 +300,10 @@ int Run(int argc, char** argv) {
         }
     }
 
+    // The log carries the general information whatever happens from here on.
+    state.logText =
+        report::GeneralInfo(BannerVersion(), request.scriptPath, request.switchesText, g_avsInfo);
+
     // 13. The run's own load.
     if (!state.session.module.Load(dllPath)) {
         return Stop(CUtils::FormatString("\nCannot load avisynth.dll\n%s\n",
@@ -309,17 +326,16 @@ int Run(int argc, char** argv) {
         abandoned = true;
     } catch (const SE_Exception& e) {
         ClearForHandler(state);
-        g_utils.Print(Con(), kCyan, "\n%s\n", GetExceptionText(e.code).c_str());
+        // The log says what ended the run, as it does for AviSynth's errors.
+        state.errorText = GetExceptionText(e.code);
+        g_utils.Print(Con(), kCyan, "\n%s\n", state.errorText.c_str());
         state.exitCode = kExitError;
         abandoned = true;
     } catch (...) {
         ClearForHandler(state);
-        std::string system = CUtils::GetLastErrorText();
-        if (system.empty()) {
-            g_utils.Print(Con(), kCyan, "\nUnknown exception\n");
-        } else {
-            g_utils.Print(Con(), kCyan, "\n%s\n", system.c_str());
-        }
+        const std::string system = CUtils::GetLastErrorText();
+        state.errorText = system.empty() ? "Unknown exception" : system;
+        g_utils.Print(Con(), kCyan, "\n%s\n", state.errorText.c_str());
         state.exitCode = kExitError;
         abandoned = true;
     }

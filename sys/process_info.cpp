@@ -122,7 +122,9 @@ void CProcessInfo::Update() {
     const uint8_t raw = SampleCpu();
     firstSample_ = false;
     rawCpu_ = raw;
-    cpuUsage = raw >= 1 && raw <= 100 ? raw : 0;
+    // The machine's time comes in clock ticks and the process's in microseconds, so a fully
+    // busy process reads a little above 100 now and then: that is 100, not nothing.
+    cpuUsage = raw > 100 ? 100 : raw;
 
     if (source_.tickMs() - lastThreadCountMs_ > sys::kThreadCountPeriodMs) {
         threadCount = source_.countThreads();

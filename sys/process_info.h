@@ -68,7 +68,7 @@ class CProcessInfo {
     void Update();
     void Close();
 
-    uint16_t cpuUsage = 0;  // 1..100, else 0
+    uint16_t cpuUsage = 0;  // percent of the whole machine, at most 100
     uint16_t threadCount = 0;
     uint32_t physicalMB = 0;
     uint32_t virtualMB = 0;

@@ -1,8 +1,6 @@
 // Names of the structured-exception codes and the mapping of faults to them.
 #include "sys/se_exception.h"
 
-#include <cstdio>
-
 namespace {
 
 struct CodeName {
@@ -50,7 +48,8 @@ constexpr uint32_t kStackOverflow = 0xC00000FDu;
 
 }  // namespace
 
-std::string GetExceptionText(uint32_t code) {
+size_t FormatExceptionText(uint32_t code, char* buffer, size_t size) {
+    if (size == 0) return 0;
     const char* name = "Unknown system exception";
     for (const CodeName& entry : kCodeNames) {
         if (entry.code == code) {
@@ -58,9 +57,26 @@ std::string GetExceptionText(uint32_t code) {
             break;
         }
     }
+    // By hand rather than snprintf: a signal handler formats this too.
+    size_t at = 0;
+    const auto put = [&](char c) {
+        if (at + 1 < size) buffer[at++] = c;
+    };
+    for (const char* p = "Exception 0x"; *p != '\0'; ++p)
+        put(*p);
+    for (int shift = 28; shift >= 0; shift -= 4)
+        put("0123456789ABCDEF"[(code >> shift) & 0xFu]);
+    put('\n');
+    for (const char* p = name; *p != '\0'; ++p)
+        put(*p);
+    buffer[at] = '\0';
+    return at;
+}
+
+std::string GetExceptionText(uint32_t code) {
     char buffer[512];
-    std::snprintf(buffer, sizeof buffer, "Exception 0x%08X\n%s", static_cast<unsigned>(code), name);
-    return buffer;
+    const size_t length = FormatExceptionText(code, buffer, sizeof buffer);
+    return std::string(buffer, length);
 }
 
 uint32_t FaultCodeFor(FaultKind kind, FaultDetail detail, bool onStackGuard) {

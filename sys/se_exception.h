@@ -17,6 +17,9 @@ struct SE_Exception {
 // without one).
 std::string GetExceptionText(uint32_t code);
 
+// GetExceptionText into a buffer, without allocating: async-signal-safe. Returns its length.
+size_t FormatExceptionText(uint32_t code, char* buffer, size_t size);
+
 // Portable description of a fault, as the signal handler sees it.
 enum class FaultKind { kAccess, kArithmetic, kIllegalInstruction };
 enum class FaultDetail { kNone, kIntegerDivide, kIntegerOverflow, kFloatDivide, kOtherFloat };
@@ -34,10 +37,27 @@ uint32_t FaultCodeForSignal(int signalNumber, int signalCode, bool onStackGuard)
 }  // namespace sys
 
 // Installs the fault handlers (process-wide, on an alternate stack) and gives the calling
-// thread its alternate stack. Installing again changes nothing. A fault outside any
-// RunGuarded, or on a thread without a guard, restores the terminal and ends the process by
-// its signal, as an unhandled fault would.
+// thread its alternate stack. Installing again changes nothing. The first thread to install
+// them is the main thread.
+//
+// A fault on the main thread outside any RunGuarded restores the terminal and ends the
+// process by its signal, as an unhandled fault would. A fault on a thread the tool did not
+// start (the frame server's workers) is handed to the main thread: if the main thread is
+// inside a RunGuarded, that guard throws SE_Exception with the fault's code, as for a fault
+// of its own, and the faulting thread is parked for good. If the main thread does not take
+// it within a second, the exception's text is printed, the terminal restored and the
+// process ends with 255.
 void InstallFaultTranslation();
+
+namespace sys {
+// True once a fault of another thread was handed to the main thread. The frame server's
+// threads may then hold its locks: the process must end with EndProcessAfterForeignFault,
+// without unloading the library or running destructors.
+bool ForeignThreadFaulted();
+[[noreturn]] void EndProcessAfterForeignFault(int exitCode);
+// Where the fallback writes the exception's text: standard output or standard error.
+void SetFaultMessageStream(bool toStdout);
+}  // namespace sys
 
 namespace sys::detail {
 

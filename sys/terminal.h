@@ -32,10 +32,11 @@ class InterruptCatcher {
     InterruptCatcher(const InterruptCatcher&) = delete;
     InterruptCatcher& operator=(const InterruptCatcher&) = delete;
     bool Requested() const;
-
-  private:
-    bool installed_ = false;
 };
+
+// After a fault abandoned the objects above without their destructors: puts back the
+// terminal's mode and Ctrl+C's usual meaning.
+void ReleaseTerminalState();
 
 // Non-blocking: a key (or, on a pipe or file, the end of input) is waiting. Never true for a
 // terminal the process may not read now (a background job).

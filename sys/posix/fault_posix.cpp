@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "sys/se_exception.h"
@@ -72,6 +75,64 @@ class AltStack {
 
 thread_local AltStack t_altStack;
 
+// The hand-over of a fault from a thread the tool did not start to the main thread.
+enum HandOff : int { kNone = 0, kOffered = 1, kTaken = 2 };
+std::atomic<int> g_handOff{kNone};
+std::atomic<uint32_t> g_handOffCode{0};
+std::atomic<bool> g_mainKnown{false};
+pthread_t g_mainThread;
+volatile sig_atomic_t g_faultMessageFd = STDERR_FILENO;
+constexpr int kWaitForMainMs = 1000;
+
+int HandOffSignal() {
+    return SIGRTMIN + 3;
+}
+
+[[noreturn]] void Park() {
+    for (;;)
+        pause();
+}
+
+void WriteAll(int fd, const char* text, size_t length) {
+    while (length > 0) {
+        const ssize_t put = write(fd, text, length);
+        if (put <= 0) return;
+        text += put;
+        length -= static_cast<size_t>(put);
+    }
+}
+
+// On a frame server's thread: offer the fault to the main thread and park; if the main
+// thread does not take it in time, say what happened and end the process.
+[[noreturn]] void HandOffToMainThread(uint32_t code) {
+    int expected = kNone;
+    if (!g_handOff.compare_exchange_strong(expected, kOffered)) Park();  // one fault is enough
+    g_handOffCode.store(code);
+    pthread_kill(g_mainThread, HandOffSignal());
+    for (int waited = 0; waited < kWaitForMainMs; waited += 10) {
+        if (g_handOff.load() == kTaken) Park();
+        struct timespec tenMs = {0, 10 * 1000 * 1000};
+        nanosleep(&tenMs, nullptr);
+    }
+    char text[600];
+    text[0] = '\n';
+    size_t length = 1 + FormatExceptionText(code, text + 1, sizeof text - 2);
+    text[length++] = '\n';
+    sys::RestoreTerminalFromSignal();
+    WriteAll(g_faultMessageFd, text, length);
+    _exit(255);
+}
+
+// On the main thread, sent by HandOffToMainThread: leave the guard as for a fault of its own.
+void OnHandOff(int) {
+    GuardFrame* frame = t_innermost;
+    if (frame == nullptr) return;  // not inside the frame server: the offer times out
+    int expected = kOffered;
+    if (!g_handOff.compare_exchange_strong(expected, kTaken)) return;
+    frame->code = g_handOffCode.load();
+    siglongjmp(frame->jump, 1);
+}
+
 void FindStackGuardArea() {
 #if defined(__linux__)
     if (t_stackGuard.high != 0) return;
@@ -103,6 +164,10 @@ void OnFault(int signalNumber, siginfo_t* info, void*) {
         frame->code =
             sys::FaultCodeForSignal(signalNumber, info->si_code, OnStackGuard(info->si_addr));
         siglongjmp(frame->jump, 1);
+    }
+    // A fault of the processor on another thread (one kill or raise sends is not a fault).
+    if (info->si_code > 0 && g_mainKnown.load() && !pthread_equal(pthread_self(), g_mainThread)) {
+        HandOffToMainThread(sys::FaultCodeForSignal(signalNumber, info->si_code, false));
     }
     sys::RestoreTerminalFromSignal();
     struct sigaction fallback {};
@@ -165,7 +230,29 @@ bool CallWithFaultGuard(void (*body)(void*), void* context, uint32_t& faultCode)
 }  // namespace detail
 }  // namespace sys
 
+namespace sys {
+
+bool ForeignThreadFaulted() {
+    return g_handOff.load() == kTaken;
+}
+
+void EndProcessAfterForeignFault(int exitCode) {
+    std::fflush(nullptr);
+    RestoreTerminalFromSignal();
+    _exit(exitCode & 0xFF);
+}
+
+void SetFaultMessageStream(bool toStdout) {
+    g_faultMessageFd = toStdout ? STDOUT_FILENO : STDERR_FILENO;
+}
+
+}  // namespace sys
+
 void InstallFaultTranslation() {
+    if (!g_mainKnown.load()) {
+        g_mainThread = pthread_self();
+        g_mainKnown.store(true);
+    }
     t_altStack.Ensure();
     FindStackGuardArea();
     struct sigaction action {};
@@ -175,4 +262,9 @@ void InstallFaultTranslation() {
     for (int signalNumber : {SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
         sigaction(signalNumber, &action, nullptr);
     }
+    struct sigaction handOff {};
+    handOff.sa_handler = OnHandOff;
+    handOff.sa_flags = SA_ONSTACK;
+    sigemptyset(&handOff.sa_mask);
+    sigaction(HandOffSignal(), &handOff, nullptr);
 }

@@ -26,6 +26,7 @@ volatile sig_atomic_t g_colourFd = -1;
 volatile sig_atomic_t g_atexitRegistered = 0;
 volatile sig_atomic_t g_handlersInstalled = 0;
 volatile sig_atomic_t g_interrupted = 0;
+volatile sig_atomic_t g_interruptInstalled = 0;
 struct sigaction g_previousInterrupt;
 
 // How long the rest of an escape sequence may take to arrive after its ESC.
@@ -139,11 +140,19 @@ InterruptCatcher::InterruptCatcher() {
     action.sa_flags = SA_RESTART;
     if (sigaction(SIGINT, nullptr, &g_previousInterrupt) != 0) return;
     if (g_previousInterrupt.sa_handler == SIG_IGN) return;
-    installed_ = sigaction(SIGINT, &action, nullptr) == 0;
+    g_interruptInstalled = sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 InterruptCatcher::~InterruptCatcher() {
-    if (installed_) sigaction(SIGINT, &g_previousInterrupt, nullptr);
+    if (g_interruptInstalled) sigaction(SIGINT, &g_previousInterrupt, nullptr);
+    g_interruptInstalled = 0;
+}
+
+void ReleaseTerminalState() {
+    if (g_savedValid && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
+    g_savedValid = 0;
+    if (g_interruptInstalled) sigaction(SIGINT, &g_previousInterrupt, nullptr);
+    g_interruptInstalled = 0;
 }
 
 bool InterruptCatcher::Requested() const {

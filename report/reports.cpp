@@ -1,0 +1,263 @@
+#include "report/reports.h"
+
+#include "app/settings.h"
+#include "avs/avisynth_info.h"
+#include "sys/file_info.h"
+#include "sys/timer.h"
+#include "sys/utils.h"
+
+namespace report {
+namespace {
+
+// The script copied into the log; a script larger than this is copied up to here.
+constexpr size_t kMostScriptBytes = 16 << 20;
+
+// Both files end their lines with CR LF on every platform.
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (const char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string CannotCreate(const std::string& path) {
+    return "\nCannot create \"" + path + "\"\n";
+}
+
+std::string Absent() {
+    return "                n/a";
+}
+
+int BitsPerSample(int sampleType) {
+    switch (sampleType) {
+        case avs::kSampleInt8:
+            return 8;
+        case avs::kSampleInt16:
+            return 16;
+        case avs::kSampleInt24:
+            return 24;
+        case avs::kSampleInt32:
+        case avs::kSampleFloat:
+            return 32;
+        default:
+            return 0;
+    }
+}
+
+std::string AudioLine(const char* label, long long value) {
+    return label + (value != 0 ? CUtils::FormatString("%19lld", value) : Absent()) + "\n";
+}
+
+const char* ColourSpace(const avs::VideoInfo& vi) {
+    if (vi.IsYV411()) return "  YV411";
+    if (vi.IsYV24()) return "   YV24";
+    if (vi.IsYV16()) return "   YV16";
+    if (vi.IsY8()) return "     Y8";
+    if (vi.IsYV12()) return "   YV12";
+    if (vi.IsYUY2()) return "   YUY2";
+    if (vi.IsRGB24()) return "  RGB24";
+    if (vi.IsRGB32()) return "  RGB32";
+    if (!vi.HasVideo()) return "    n/a";
+    return "Unknown";
+}
+
+// The script as the log shows it: every line ended, the whole trimmed.
+std::string ScriptCopy(const std::string& text) {
+    std::string copy;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        size_t length = end - start;
+        if (length > 0 && text[start + length - 1] == '\r') --length;  // as text mode reads it
+        copy.append(text, start, length);
+        copy += '\n';
+        start = end + 1;
+    }
+    CUtils::Trim(copy);
+    return copy;
+}
+
+}  // namespace
+
+std::string SiblingPath(const std::string& scriptPath, const char* extension) {
+    if (scriptPath.size() <= 4) return scriptPath + extension;
+    return scriptPath.substr(0, scriptPath.size() - 4) + extension;
+}
+
+std::string GeneralInfo(const std::string& bannerVersion, const std::string& scriptPath,
+                        const std::string& switchesText, const CAvisynthInfo& avs) {
+    std::string text = "[General info]\n";
+    text += "Log file created with:                 Trevalo " + bannerVersion + "\n";
+    text += "Script file:                           " + scriptPath + "\n";
+    if (!switchesText.empty())
+        text += "Command line switches:                 " + switchesText + "\n";
+    text += "Avisynth version string:               " + avs.versionString + "\n";
+    text += "Avisynth file version:                 " + avs.fileVersion + "\n";
+    text +=
+        CUtils::FormatString("Avisynth Interface Version:            %d\n", avs.interfaceVersion);
+    text += std::string("Avisynth MT support:                   ") +
+            (avs.mtSupport ? "Yes" : "No") + "\n";
+    text += "Avisynth.dll linker/compiler version:  " + avs.linkerVersion + "\n";
+    text += "Avisynth.dll location:                 " + avs.dllLocation + "\n";
+    text += "Avisynth.dll time stamp:               " + avs.timeStamp + "\n";
+    for (const std::string& entry : avs.pluginDirs) {
+        const size_t split = entry.find(":\t");
+        if (entry.empty() || split == std::string::npos) continue;
+        text += entry.substr(0, split + 1) + std::string(13, ' ') + entry.substr(split + 2) + "\n";
+    }
+    return text;
+}
+
+ClipReport DescribeClip(const avs::VideoInfo& vi, bool mtAvailable, int mtMode) {
+    const AVS_VideoInfo& raw = vi.raw;
+    const bool audioOnly = !vi.HasVideo() && vi.HasAudio();
+    std::vector<std::string> lines;
+    if (audioOnly) {
+        lines = {"Number of frames:                  n/a", "Length (hh:mm:ss.ms):              n/a",
+                 "Frame width:                       n/a", "Frame height:                      n/a",
+                 "Framerate:                         n/a"};
+    } else {
+        lines.push_back(CUtils::FormatString("Number of frames:          %11u",
+                                             static_cast<unsigned>(raw.num_frames)));
+        // A clip without a frame rate has no length.
+        if (raw.fps_numerator == 0) {
+            lines.push_back("Length (hh:mm:ss.ms):              n/a");
+        } else {
+            const double ms = static_cast<double>(raw.num_frames) * raw.fps_denominator * 1000.0 /
+                                  raw.fps_numerator +
+                              0.5;
+            lines.push_back("Length (hh:mm:ss.ms):  " +
+                            CTimer::FormatDuration(ms > 0 ? static_cast<uint64_t>(ms) : 0, true));
+        }
+        lines.push_back(CUtils::FormatString("Frame width:               %11u",
+                                             static_cast<unsigned>(raw.width)));
+        lines.push_back(CUtils::FormatString("Frame height:              %11u",
+                                             static_cast<unsigned>(raw.height)));
+        const double rate = raw.fps_denominator != 0
+                                ? static_cast<double>(raw.fps_numerator) / raw.fps_denominator
+                                : 0.0;
+        const char* parity = "";
+        if (vi.IsFieldBased() && vi.IsTFF()) {
+            parity = ", TFF";
+        } else if (vi.IsFieldBased() && vi.IsBFF()) {
+            parity = ", BFF";
+        }
+        lines.push_back(CUtils::FormatString("Framerate:                 %11.3f (%u/%u%s)", rate,
+                                             raw.fps_numerator, raw.fps_denominator, parity));
+    }
+    lines.push_back(std::string("Colorspace:                    ") + ColourSpace(vi));
+    if (mtAvailable) {
+        lines.push_back(CUtils::FormatString("Active MT Mode:                      %d", mtMode));
+    }
+
+    ClipReport report;
+    report.log = "\n\n[Clip info]\n";
+    for (const std::string& line : lines)
+        report.log += line + "\n";
+    // Each video line starts with its line feed; the colour space line ends the block, and
+    // the MT line follows on its own.
+    const size_t videoLines = mtAvailable ? lines.size() - 1 : lines.size();
+    for (size_t i = 0; i < videoLines; ++i)
+        report.console += "\n" + lines[i];
+    report.console += "\n";
+    if (mtAvailable) report.console += lines.back() + "\n";
+    report.log += AudioLine("Audio channels:    ", vi.AudioChannels());
+    report.log +=
+        AudioLine("Audio bits/sample: ", vi.HasAudio() ? BitsPerSample(vi.SampleType()) : 0);
+    report.log += AudioLine("Audio sample rate: ", vi.SamplesPerSecond());
+    report.log += AudioLine("Audio samples:     ", vi.HasAudio() ? raw.num_audio_samples : 0);
+    return report;
+}
+
+void PrintClipInfo(const avs::ScriptSession& session, std::string& logText) {
+    const bool toStdout = g_settings.ConUseSTDOUT != 0;
+    g_utils.Print(toStdout, 0, "\r%s", g_utils.PadToConsoleWidth("").c_str());
+    const ClipReport report =
+        DescribeClip(session.videoInfo, session.mtAvailable != 0, session.mtMode);
+    g_utils.Print(toStdout, 0, "%s", report.console.c_str());
+    logText += report.log;
+}
+
+std::string GraphicsCardText(const CardDescription& card) {
+    return "\n\n[Graphics card info]\nCard name:               " + card.cardName +
+           "\nGPU name:                " + card.gpuName +
+           "\nMemory size:             " + card.memorySize +
+           "\nOpenCL version:          " + card.openClVersion +
+           "\nDriver version:          " + card.driverVersion +
+           "\nInfo collected with:     " + card.sourceVersion + "\n";
+}
+
+std::string LogFileText(const LogInput& in, const std::string& scriptText) {
+    std::string text = in.logText + "\n";
+    text += "\n[Script]\n" + ScriptCopy(scriptText) + "\n\n";
+    if (in.monitorGpu) text += in.graphicsCardText;
+    if (in.sampleCount > 0) {
+        const bool gpu = in.monitorGpu;
+        const bool vpu = gpu && in.vpuAvailable;
+        text += "\n[Performance data]\n       Frame    Frames/sec   Time/frame(ms)   CPU(%)   ";
+        if (gpu) text += "GPU(%)   ";
+        if (vpu) text += "VPU(%)   ";
+        text += "Threads   PhysMEM(MB)   VirtMEM(MB)\n";
+        for (size_t i = 0; i < in.sampleCount; ++i) {
+            const bench::FrameSample& s = in.samples[i];
+            const std::string shown = CUtils::FormatString("%u", s.frame + 1);
+            text += std::string(shown.size() < 12 ? 12 - shown.size() : 0, ' ') + shown;
+            text += CUtils::FormatString(" %13.3f %16.6f %8u", s.currentFps, 1000.0 / s.currentFps,
+                                         unsigned{s.cpuPercent});
+            if (gpu) text += CUtils::FormatString(" %8u", unsigned{s.gpuPercent});
+            if (vpu) text += CUtils::FormatString(" %8u", unsigned{s.vpuPercent});
+            text += CUtils::FormatString(" %9u %13u %13u\n", unsigned{s.threadCount}, s.physicalMB,
+                                         s.virtualMB);
+        }
+    }
+    if (!in.errorText.empty()) text += "\n\n[AviSynth error]\n" + in.errorText + "\n";
+    return text;
+}
+
+std::string CsvFileText(const bench::FrameSample* samples, size_t sampleCount, bool monitorGpu,
+                        bool vpuAvailable) {
+    if (sampleCount == 0) return "";
+    const bool vpu = monitorGpu && vpuAvailable;
+    std::string text =
+        "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),";
+    if (monitorGpu) text += "GPU(%),";
+    if (vpu) text += "VPU(%),";
+    text += "Threads,PhysMEM(MB),VirtMEM(MB)\n";
+    for (size_t i = 0; i < sampleCount; ++i) {
+        const bench::FrameSample& s = samples[i];
+        text += CUtils::FormatString("%u,%.3f,%.3f,%.6f,%.6f,%u", s.frame + 1, s.currentFps,
+                                     s.averageFps, 1000.0 / s.currentFps, 1000.0 / s.averageFps,
+                                     unsigned{s.cpuPercent});
+        if (monitorGpu) text += CUtils::FormatString(",%u", unsigned{s.gpuPercent});
+        if (vpu) text += CUtils::FormatString(",%u", unsigned{s.vpuPercent});
+        text +=
+            CUtils::FormatString(",%u,%u,%u\n", unsigned{s.threadCount}, s.physicalMB, s.virtualMB);
+    }
+    return text;
+}
+
+std::string WriteLogFile(const LogInput& in) {
+    std::string script;
+    if (!sys::ReadFileHead(in.scriptPath, script, kMostScriptBytes)) {
+        return "\nCannot open \"" + in.scriptPath + "\"\n";
+    }
+    const std::string path = SiblingPath(in.scriptPath, ".log");
+    if (!sys::WriteFile(path, WithCrLf(LogFileText(in, script)))) return CannotCreate(path);
+    return "";
+}
+
+std::string WriteCsvFile(const std::string& scriptPath, const bench::FrameSample* samples,
+                         size_t sampleCount, bool monitorGpu, bool vpuAvailable) {
+    const std::string path = SiblingPath(scriptPath, ".csv");
+    if (!sys::WriteFile(path,
+                        WithCrLf(CsvFileText(samples, sampleCount, monitorGpu, vpuAvailable)))) {
+        return CannotCreate(path);
+    }
+    return "";
+}
+
+}  // namespace report

@@ -180,9 +180,25 @@ TEST(RunGuardedDeathTest, UnguardedFaultsKillBySignal) {
             std::exit(code == kIntegerDivide ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
-    // A guard covers its own thread only.
-    EXPECT_EXIT(RunGuarded([] { std::thread(WriteThroughNull).join(); }),
-                testing::KilledBySignal(SIGSEGV), "");
+}
+
+// A fault on a thread the tool did not start is handed to the main thread's guard; with the
+// main thread outside any guard, the process says what happened and ends with 255.
+TEST(RunGuardedDeathTest, FaultsOfOtherThreadsReachTheMainThread) {
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            const uint32_t code = FaultCode([] { std::thread(WriteThroughNull).join(); });
+            _exit(code == kAccessViolation && sys::ForeignThreadFaulted() ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            InstallFaultTranslation();
+            std::thread(DivideByZero).join();
+        },
+        testing::ExitedWithCode(255), "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO");
 }
 
 }  // namespace

@@ -1,0 +1,186 @@
+// The files a run leaves beside the script, read back as a user would, after every way out.
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "e2e/e2e.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ProgramResult;
+
+constexpr int kErrorStatus = 255;
+const char kQuick[] = "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n";
+
+// Every line ends with CR LF; the text comes back with plain line feeds.
+std::string WithoutCrLf(const std::string& text, bool& allCrLf) {
+    std::string plain;
+    allCrLf = true;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) allCrLf = false;
+        if (text[i] != '\r') plain += text[i];
+    }
+    return plain;
+}
+
+std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');)
+            fields.push_back(cell);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// The log's sections in the order they appear.
+std::vector<std::string> Sections(const std::string& log) {
+    std::vector<std::string> sections;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] == '[') sections.push_back(line);
+    return sections;
+}
+
+// The rows of the log's performance table.
+size_t TableRows(const std::string& log) {
+    const size_t table = log.find("[Performance data]\n");
+    if (table == std::string::npos) return 0;
+    size_t rows = 0;
+    std::istringstream lines(log.substr(table));
+    std::string line;
+    std::getline(lines, line);
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line) && !line.empty())
+        ++rows;
+    return rows;
+}
+
+class Reports : public Trevalo {
+  protected:
+    std::string Log(const std::string& name) {
+        bool crlf = false;
+        const std::string log = WithoutCrLf(dir.Read(name), crlf);
+        EXPECT_TRUE(crlf) << name << " ends its lines with CR LF";
+        return log;
+    }
+};
+
+TEST_F(Reports, AFullRunLeavesTheLogAndTheCsvInStep) {
+    const std::string script = Script("run.avs", kQuick);
+    ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string log = Log("run.log");
+    EXPECT_EQ(Sections(log),
+              (std::vector<std::string>{"[General info]", "[Clip info]", "[Runtime info]",
+                                        "[Script]", "[Performance data]"}));
+    EXPECT_NE(log.find("Command line switches:                 -log -csv -range=0,99"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("[Script]\nBlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n\n"),
+              std::string::npos);
+
+    bool crlf = false;
+    const auto rows = ReadCsv(WithoutCrLf(dir.Read("run.csv"), crlf));
+    EXPECT_TRUE(crlf);
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[0].size(), 9u);
+    EXPECT_EQ(rows.size() - 1, TableRows(log)) << "one CSV row per logged sample";
+    for (size_t i = 1; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 9u) << i;
+        EXPECT_EQ(std::stoul(rows[i][0]) % (100 / (rows.size() - 1)), 0u) << "frame " << rows[i][0];
+        EXPECT_GT(std::stod(rows[i][1]), 0.0);
+    }
+}
+
+// -info writes no CSV, and a log only when asked; a declined range writes the log it was
+// asked for and no CSV.
+TEST_F(Reports, ReportOnlyEndingsWriteNoCsv) {
+    const std::string script = Script("clip.avs", kQuick);
+    EXPECT_EQ(Run({"-info", "-csv", script}).exitCode, 0);
+    EXPECT_FALSE(dir.Exists("clip.log"));
+    EXPECT_EQ(Run({"-info", "-log", "-csv", script}).exitCode, 0);
+    EXPECT_EQ(Sections(Log("clip.log")),
+              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
+    EXPECT_FALSE(dir.Exists("clip.csv"));
+
+    std::filesystem::remove(dir.File("clip.log"));
+    EXPECT_EQ(Run({"-log", "-csv", "-range=5,2", script}, "n").exitCode, 0);
+    EXPECT_EQ(Sections(Log("clip.log")),
+              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
+    EXPECT_FALSE(dir.Exists("clip.csv"));
+}
+
+TEST_F(Reports, ALogThatCannotBeWrittenStillLeavesTheCsv) {
+    const std::string script = Script("run.avs", kQuick);
+    std::filesystem::create_directory(dir.File("run.log"));
+    ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_NE(r.err.find("\nCannot create \"" + dir.File("run.log") + "\"\n"), std::string::npos)
+        << r.err;
+    EXPECT_GE(ReadCsv(dir.Read("run.csv")).size(), 2u);
+}
+
+// A fault on a Prefetch worker: the message, exit 255, the files with every sample taken,
+// the terminal restored; during the trial run it ends the run with its message.
+TEST_F(Reports, AFaultOnAFrameServersThreadLeavesTheFiles) {
+    const std::string trial =
+        Script("trial.avs",
+               "BlankClip(length=400, width=64, height=64)\nMSBusy(2)\nMSFault(50, "
+               "\"divide\")\nPrefetch(2)\n");
+    ProgramResult early = Run({trial});
+    EXPECT_TRUE(early.exited) << "killed by signal " << early.termSignal;
+    EXPECT_EQ(early.exitCode, kErrorStatus);
+    EXPECT_NE(early.err.find("\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"),
+              std::string::npos)
+        << early.err;
+
+    // 10 ms a frame on two workers: the trial run stops near frame 1000.
+    const std::string script =
+        Script("late.avs",
+               "BlankClip(length=2000, width=64, height=64)\nMSBusy(10)\nMSFault(1300, "
+               "\"access\")\nPrefetch(2)\n");
+    testsupport::PtySession pty(exe, {"-csv", script}, Options());
+    ProgramResult r = pty.Wait(60s);
+    EXPECT_TRUE(r.exited) << "killed by signal " << r.termSignal;
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_TRUE(pty.TerminalIsCooked());
+    EXPECT_NE(
+        testsupport::Joined(pty.Screen()).find("Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"),
+        std::string::npos)
+        << testsupport::Joined(pty.Screen());
+    const std::string log = Log("late.log");
+    EXPECT_NE(log.find("\n\n[AviSynth error]\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"),
+              std::string::npos)
+        << log;
+    EXPECT_GT(TableRows(log), 10u);
+    EXPECT_EQ(ReadCsv(dir.Read("late.csv")).size(), TableRows(log) + 1);
+}
+
+// The run's own load fails after the trial run succeeded: the forced log still carries the
+// general information, and the error.
+TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
+    dir.Write("part.avsi", "BlankClip(length=3000, width=64, height=64)\nMSBusy(2.0)\n");
+    const std::string script = Script("main.avs", "Import(\"part.avsi\")\n");
+    testsupport::PtySession pty(exe, {script}, Options());
+    ASSERT_TRUE(pty.WaitFor("Analysing script", 30s));
+    std::this_thread::sleep_for(1s);  // the trial run has imported it
+    std::filesystem::remove(dir.File("part.avsi"));
+    ProgramResult r = pty.Wait(30s);
+    EXPECT_EQ(r.exitCode, kErrorStatus) << r.out;
+    const std::string log = Log("main.log");
+    EXPECT_EQ(Sections(log),
+              (std::vector<std::string>{"[General info]", "[Script]", "[AviSynth error]"}));
+    EXPECT_NE(log.find("Script file:                           " + script), std::string::npos);
+    EXPECT_NE(log.find("part.avsi", log.find("[AviSynth error]")), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace e2e

@@ -60,24 +60,38 @@ LoopRun Measure(FakeHost& host, uint32_t first, uint32_t frames, uint32_t interv
     return run;
 }
 
+// The interval's multiples are stored; the last frame, or a range shorter than the
+// interval, only moves the averages and the probe's figures.
 TEST(MeasureLoop, StoresAtMultiplesOfTheIntervalAndTheLastFrameUpdatesOnlyTheAverages) {
+    for (const bool gpuOn : {false, true}) {
+        FakeHost host;
+        host.gpuOn = gpuOn;
+        host.cpuReadings = {0, 10, 20, 31};  // the priming reading, then one per sampling
+        const LoopRun run = Measure(host, 100, 25, 10);
+        EXPECT_EQ(run.end, RunEnd::kRangeDone);
+        ASSERT_EQ(run.totals.recordCount, 2u);
+        EXPECT_EQ(run.records[0].frame, 109u);
+        EXPECT_EQ(run.records[1].frame, 119u);
+        EXPECT_EQ(run.records[2].frame, 0u) << "the spare record stays zero";
+        EXPECT_NEAR(run.records[0].currentFps, 100.0, 1e-6);  // 10 frames in 0.1 s
+        EXPECT_EQ(run.records[1].cpuPercent, 20);
+        EXPECT_EQ(run.records[1].gpuPercent, gpuOn ? 40 : 0);
+        EXPECT_EQ(run.records[1].vpuPercent, gpuOn ? 10 : 0);
+        EXPECT_EQ(run.totals.gpuAverage, gpuOn ? 40u : 0u);
+        EXPECT_EQ(run.totals.framesProcessed, 25u);
+        EXPECT_EQ(run.totals.probeSamples, 3u);
+        EXPECT_EQ(run.totals.cpuAverage, 20u);  // (10 + 20 + 31) / 3 = 20.33
+        EXPECT_EQ(run.totals.elapsedMs, 250);
+        EXPECT_NEAR(run.totals.averageFps, 100.0, 1e-6);
+        EXPECT_EQ(run.totals.lastFrame, 124u);
+        EXPECT_EQ(run.totals.physicalMB, 4u);  // the latest of the four readings
+    }
     FakeHost host;
-    host.cpuReadings = {0, 10, 20, 31};  // the priming reading, then one per sampling
-    const LoopRun run = Measure(host, 100, 25, 10);
-    EXPECT_EQ(run.end, RunEnd::kRangeDone);
-    ASSERT_EQ(run.totals.recordCount, 2u);
-    EXPECT_EQ(run.records[0].frame, 109u);
-    EXPECT_EQ(run.records[1].frame, 119u);
-    EXPECT_EQ(run.records[2].frame, 0u) << "the spare record stays zero";
-    EXPECT_NEAR(run.records[0].currentFps, 100.0, 1e-6);  // 10 frames in 0.1 s
-    EXPECT_EQ(run.records[1].cpuPercent, 20);
-    EXPECT_EQ(run.totals.framesProcessed, 25u);
-    EXPECT_EQ(run.totals.probeSamples, 3u);
-    EXPECT_EQ(run.totals.cpuAverage, 20u);  // (10 + 20 + 31) / 3 = 20.33
-    EXPECT_EQ(run.totals.elapsedMs, 250);
-    EXPECT_NEAR(run.totals.averageFps, 100.0, 1e-6);
-    EXPECT_EQ(run.totals.lastFrame, 124u);
-    EXPECT_EQ(run.totals.physicalMB, 4u);  // the latest of the four readings
+    const LoopRun run = Measure(host, 0, 10, 50);
+    EXPECT_EQ(run.totals.recordCount, 0u);
+    EXPECT_EQ(run.totals.framesProcessed, 10u);
+    EXPECT_EQ(run.totals.probeSamples, 1u);
+    EXPECT_TRUE(host.refreshedAt.empty());
 }
 
 // Only stored samples move the extremes; a clock standing still gives the 1e-6 floor.
@@ -94,15 +108,6 @@ TEST(MeasureLoop, ExtremesComeFromStoredSamplesWithAFlooredDelta) {
     EXPECT_NEAR(run.totals.minFps, 100.0, 1e-6);
     EXPECT_NEAR(run.totals.maxFps, 100.0, 1e-6);
     EXPECT_LT(run.totals.averageFps, 20.0) << "the average follows every probe sampling";
-}
-
-TEST(MeasureLoop, ARangeShorterThanTheIntervalStoresNothing) {
-    FakeHost host;
-    const LoopRun run = Measure(host, 0, 10, 50);
-    EXPECT_EQ(run.totals.recordCount, 0u);
-    EXPECT_EQ(run.totals.framesProcessed, 10u);
-    EXPECT_EQ(run.totals.probeSamples, 1u);
-    EXPECT_TRUE(host.refreshedAt.empty());
 }
 
 // Refreshes come at stored samples at least 0.25 s apart; the time limit and a stop
@@ -129,17 +134,6 @@ TEST(MeasureLoop, RefreshesTimeLimitAndStopRequests) {
     EXPECT_EQ(stopped.totals.lastFrame, 7u);
     EXPECT_EQ(stopped.totals.framesProcessed, 8u);
     EXPECT_EQ(stopped.totals.recordCount, 4u);
-}
-
-TEST(MeasureLoop, GpuFiguresOnlyWhenMonitoring) {
-    for (const bool on : {false, true}) {
-        FakeHost host;
-        host.gpuOn = on;
-        const LoopRun run = Measure(host, 0, 20, 10);
-        EXPECT_EQ(run.records[0].gpuPercent, on ? 40 : 0);
-        EXPECT_EQ(run.records[0].vpuPercent, on ? 10 : 0);
-        EXPECT_EQ(run.totals.gpuAverage, on ? 40u : 0u);
-    }
 }
 
 TEST(SampleArray, IntervalWidensSoThatNoRunStoresMoreThanHalfAMillion) {
@@ -181,7 +175,7 @@ std::vector<std::string> Texts(const std::vector<BlockLine>& lines) {
     return texts;
 }
 
-TEST(LiveBlock, DefaultLinesInOrder) {
+TEST(LiveBlock, LinesInOrderAndTheirAdvances) {
     const std::vector<BlockLine> block = LiveBlock(Figures(), 499, 25, nullptr, RunSettings{});
     EXPECT_EQ(Texts(block), (std::vector<std::string>{
                                 "Frame (current | last):         499 | 999",
@@ -195,11 +189,9 @@ TEST(LiveBlock, DefaultLinesInOrder) {
                                 "Press 'Esc' to cancel the process...",
                             }));
     EXPECT_EQ(LineAdvances(block), 11u);
-}
 
-// Seven figure lines, five GPU lines, two empty lines, the time and the hint's three: the
-// count must be what the block really advances, or each refresh would creep upwards.
-TEST(LiveBlock, EveryLineOnWithEveryGpuFigureMakes18Advances) {
+    // Seven figure lines, five GPU lines, two empty lines, the time and the hint's three:
+    // the count must be what the block really advances, or each refresh would creep upwards.
     RunSettings all;
     all.DisplayTPF = 1;
     all.MonitorGPULoad = 1;
@@ -207,10 +199,10 @@ TEST(LiveBlock, EveryLineOnWithEveryGpuFigureMakes18Advances) {
     gpu.vpuAvailable = gpu.memoryUsedAvailable = gpu.dedicatedAvailable = gpu.dynamicAvailable =
         true;
     gpu.memoryUsedMB = 700;
-    const std::vector<BlockLine> block = LiveBlock(Figures(), 499, 25, &gpu, all);
-    EXPECT_EQ(LineAdvances(block), 18u);
-    EXPECT_EQ(block[2].text, "TPF (cur | max | min | avg):    20.00 | 25.00 | 16.00 | 20.83 ms");
-    EXPECT_EQ(block[10].text, "GPU memory usage:               700 MB");
+    const std::vector<BlockLine> full = LiveBlock(Figures(), 499, 25, &gpu, all);
+    EXPECT_EQ(LineAdvances(full), 18u);
+    EXPECT_EQ(full[2].text, "TPF (cur | max | min | avg):    20.00 | 25.00 | 16.00 | 20.83 ms");
+    EXPECT_EQ(full[10].text, "GPU memory usage:               700 MB");
     gpu.dedicatedAvailable = false;
     EXPECT_EQ(LineAdvances(LiveBlock(Figures(), 499, 25, &gpu, all)), 17u);
 }
@@ -264,72 +256,51 @@ TEST(ProcText, StatAndStatusParsers) {
     EXPECT_FALSE(ParseStatusNumber("Threads:\n", "Threads", value));
 }
 
-TEST(ProcessFiguresRules, PercentAndMegabytes) {
-    EXPECT_EQ(CpuPercent(1000, 250, 7), 25);
-    EXPECT_EQ(CpuPercent(0, 250, 7), 7) << "no system time passed: keep the previous value";
-    EXPECT_EQ(BytesToMB(1572864), 2u);
-    EXPECT_EQ(BytesToMB(1572863), 1u);
-    EXPECT_EQ(BytesToMB(6442450944u), 6144u) << "no wrap at 4 GB";
-}
-
-// Readings a test sets, for the probe's rules.
-struct Fake {
-    static uint64_t tick;
-    static ProcessTimes times;
-    static uint16_t threads;
-    static uint64_t TickMs() { return tick; }
-    static bool Times(ProcessTimes& t) {
-        t = times;
-        return true;
-    }
-    static bool Memory(ProcessMemory& m) {
-        m.workingSetBytes = 1572864;
-        m.privateBytes = 6442450944u;
-        return true;
-    }
-    static uint16_t Threads() { return threads; }
-};
-uint64_t Fake::tick = 0;
-ProcessTimes Fake::times;
-uint16_t Fake::threads = 3;
+// The readings the probe takes, as the test sets them.
+uint64_t g_tick;
+ProcessTimes g_times;
+uint16_t g_threads;
 
 TEST(ProcessProbe, ThrottlesAndShowsAtMostTheWholeMachine) {
-    Fake::tick = 0;
-    Fake::times = {};
-    Fake::threads = 3;
-    CProcessInfo probe({Fake::TickMs, Fake::Times, Fake::Memory, Fake::Threads});
+    g_tick = 0;
+    g_times = {};
+    g_threads = 3;
+    const auto times = [](ProcessTimes& t) { return (t = g_times, true); };
+    const auto memory = [](ProcessMemory& m) { return (m = {1572864, 6442450944u}, true); };
+    CProcessInfo probe({[] { return g_tick; }, times, memory, [] { return g_threads; }});
     EXPECT_EQ(probe.threadCount, 3);
     const auto advance = [](uint64_t ms, uint64_t system, uint64_t process) {
-        Fake::tick += ms;
-        Fake::times.systemKernel += system;
-        Fake::times.processUser += process;
+        g_tick += ms;
+        g_times.systemKernel += system;
+        g_times.processUser += process;
     };
     advance(0, 0, 0);
     probe.Update();
     EXPECT_EQ(probe.cpuUsage, 0) << "the first sample only records the times";
     EXPECT_EQ(probe.physicalMB, 2u);
-    EXPECT_EQ(probe.virtualMB, 6144u);
+    EXPECT_EQ(probe.virtualMB, 6144u) << "no wrap at 4 GB";
+    EXPECT_EQ(BytesToMB(1572863), 1u) << "rounded to the nearest megabyte";
 
     const struct {
         uint64_t ms, system, process;
         uint16_t shown;
     } steps[] = {
         {100, 1000, 250, 25},   {50, 0, 0, 25},          // within 100 ms: nothing changes
+        {100, 0, 0, 25},                                 // no system time: the previous value
         {100, 1000, 1000, 100}, {100, 1000, 1010, 100},  // ticks against microseconds
-        {100, 0, 0, 100},                                // no system time: the previous value
     };
     for (const auto& s : steps) {
         advance(s.ms, s.system, s.process);
         probe.Update();
-        EXPECT_EQ(probe.cpuUsage, s.shown) << Fake::tick;
+        EXPECT_EQ(probe.cpuUsage, s.shown) << g_tick;
     }
 
     // Threads are counted again only when more than a second has passed.
-    Fake::threads = 9;
-    Fake::tick = 1000;
+    g_threads = 9;
+    g_tick = 1000;
     probe.Update();
     EXPECT_EQ(probe.threadCount, 3);
-    Fake::tick = 1101;
+    g_tick = 1101;
     probe.Update();
     EXPECT_EQ(probe.threadCount, 9);
 }

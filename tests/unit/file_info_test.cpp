@@ -1,53 +1,22 @@
 #include "sys/file_info.h"
-#include "support/process.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
 
 #include "avs/image_facts.h"
+#include "support/process.h"
 #include "sys/utils.h"
+#include "terminal_test_pty.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
+using testpty::ScopedEnv;
 using testsupport::TempDir;
-
-// Sets an environment variable for the length of a scope and restores the old value.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        hadValue_ = old != nullptr;
-        if (hadValue_) old_ = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (hadValue_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-  private:
-    std::string name_;
-    std::string old_;
-    bool hadValue_ = false;
-};
 
 TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
     TempDir dir;
@@ -61,6 +30,10 @@ TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
     std::string head;
     ASSERT_TRUE(sys::ReadFileHead(file, head, 2));
     EXPECT_EQ(head, "ab");
+    fs::create_symlink(file, dir.File("link.bin"));
+    EXPECT_TRUE(CUtils::FileExists(file));
+    EXPECT_TRUE(CUtils::FileExists(dir.File("link.bin")));
+    EXPECT_FALSE(CUtils::FileExists("/dev/null") || CUtils::FileExists(""));
     // Files that report size 0 but have contents.
     ASSERT_TRUE(sys::ReadFileBytes("/proc/self/status", bytes, 1 << 20));
     EXPECT_FALSE(bytes.empty());
@@ -76,6 +49,7 @@ TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
     fs::create_symlink("/dev/zero", dir.File("zero"));
     for (const std::string& odd :
          {dir.File("fifo"), dir.File("zero"), dir.Path(), dir.File("missing")}) {
+        EXPECT_FALSE(CUtils::FileExists(odd)) << odd;
         sys::ClearLastError();
         EXPECT_FALSE(sys::ReadFileBytes(odd, bytes, 100)) << odd;
         EXPECT_FALSE(sys::ReadFileHead(odd, head, 100)) << odd;
@@ -103,14 +77,7 @@ TEST(RealPath, ResolvesLinks) {
 TEST(ModificationTimeUtc, KnownInstantInAnyTimeZone) {
     TempDir dir;
     const std::string file = dir.Write("avisynth.so", "x");
-    struct tm when {};
-    when.tm_year = 2015 - 1900;
-    when.tm_mon = 6 - 1;
-    when.tm_mday = 1;
-    when.tm_hour = 9;
-    when.tm_min = 5;
-    const time_t instant = timegm(&when);
-    const struct timeval times[2] = {{instant, 0}, {instant, 0}};
+    const struct timeval times[2] = {{1433149500, 0}, {1433149500, 0}};  // 2015-06-01 09:05 UTC
     ASSERT_EQ(utimes(file.c_str(), times), 0);
 
     // A local zone far from UTC would show in the result if anything converted to it.
@@ -153,33 +120,19 @@ TEST(FindLibraryFile, SearchesLikeTheLoader) {
 TEST(ParseLdSoConf, DirectoriesAndIncludesInFileOrder) {
     using Kind = sys::LdSoConfLine::Kind;
     const std::string text =
-        "# libc default configuration\n"
-        "/usr/local/lib\n"
-        "\n"
+        "# libc default configuration\n/usr/local/lib\n\n"
         "   /opt/avs/lib//   # trailing slashes and a comment\r\n"
-        "include ld.so.conf.d/*.conf /etc/extra.conf\n"
-        "include\t\tlocal/*.conf\n"
-        "hwcap 0 nosegneg\n"
-        "/usr/lib/libc5=libc5\n"
-        "relative/dir\n"
-        "includes/are/not/keywords\n"
-        "\t\n"
-        "/last";
-    const std::vector<sys::LdSoConfLine> lines = sys::ParseLdSoConf(text, "/etc");
-    const std::vector<std::pair<Kind, std::string>> expected = {
-        {Kind::Directory, "/usr/local/lib"},
-        {Kind::Directory, "/opt/avs/lib"},
-        {Kind::Include, "/etc/ld.so.conf.d/*.conf"},
-        {Kind::Include, "/etc/extra.conf"},
-        {Kind::Include, "/etc/local/*.conf"},
-        {Kind::Directory, "/usr/lib/libc5"},
-        {Kind::Directory, "/last"},
-    };
-    ASSERT_EQ(lines.size(), expected.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].kind, expected[i].first) << i;
-        EXPECT_EQ(lines[i].value, expected[i].second) << i;
+        "include ld.so.conf.d/*.conf /etc/extra.conf\ninclude\t\tlocal/*.conf\n"
+        "hwcap 0 "
+        "nosegneg\n/usr/lib/libc5=libc5\nrelative/dir\nincludes/are/not/keywords\n\t\n/last";
+    std::vector<std::string> lines;
+    for (const sys::LdSoConfLine& line : sys::ParseLdSoConf(text, "/etc")) {
+        lines.push_back((line.kind == Kind::Include ? "include " : "") + line.value);
     }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "/usr/local/lib", "/opt/avs/lib", "include /etc/ld.so.conf.d/*.conf",
+                         "include /etc/extra.conf", "include /etc/local/*.conf", "/usr/lib/libc5",
+                         "/last"}));
     EXPECT_TRUE(sys::ParseLdSoConf("", "/etc").empty());
     EXPECT_TRUE(sys::ParseLdSoConf("include\n#/usr/lib\n/\n", "/etc").size() == 1);
 }
@@ -192,47 +145,42 @@ TEST(SplitLibraryPath, ColonsSemicolonsAndEmptyEntries) {
     EXPECT_EQ(sys::SplitLibraryPath("/a::/b:"), (V{"/a", ".", "/b", "."}));
 }
 
+// Each directory with its kind, so that one comparison checks kinds, paths and order.
+std::vector<std::string> Described(const std::vector<sys::PluginDirectory>& directories) {
+    std::vector<std::string> result;
+    for (const sys::PluginDirectory& d : directories) {
+        result.push_back((d.kind == sys::PluginDirectoryKind::System ? "system " : "user ") +
+                         d.path);
+    }
+    return result;
+}
+
 TEST(PluginDirectories, ExistingSystemAndUserDirectories) {
+    using V = std::vector<std::string>;
     TempDir dir;
     const std::string library = dir.Write("prefix/lib/libavisynth.so.3.7.5", "x");
     const std::string home = dir.Path() + "/home";
     const std::string system = dir.Path() + "/prefix/lib/avisynth";
     const std::string user = home + "/.local/lib/avisynth";
     ScopedEnv homeVariable("HOME", home.c_str());
-    EXPECT_TRUE(sys::PluginDirectories(library).empty());
-
+    EXPECT_EQ(Described(sys::PluginDirectories(library)), V{});
     dir.Write("home/.local/lib/avisynth", "a file, not a directory");
-    EXPECT_TRUE(sys::PluginDirectories(library).empty());
+    EXPECT_EQ(Described(sys::PluginDirectories(library)), V{});
     fs::remove(user);
 
     fs::create_directories(system);
     fs::create_directories(user);
-    const std::vector<sys::PluginDirectory> both = sys::PluginDirectories(library);
-    ASSERT_EQ(both.size(), 2u);
-    EXPECT_EQ(both[0].kind, sys::PluginDirectoryKind::System);
-    EXPECT_EQ(both[0].path, system);
-    EXPECT_EQ(both[1].kind, sys::PluginDirectoryKind::User);
-    EXPECT_EQ(both[1].path, user);
-
+    EXPECT_EQ(Described(sys::PluginDirectories(library)), (V{"system " + system, "user " + user}));
     ScopedEnv noHome("HOME", nullptr);
-    const std::vector<sys::PluginDirectory> systemOnly = sys::PluginDirectories(library);
-    ASSERT_EQ(systemOnly.size(), 1u);
-    EXPECT_EQ(systemOnly[0].path, system);
-}
+    EXPECT_EQ(Described(sys::PluginDirectories(library)), V{"system " + system});
 
-TEST(PluginDirectoryCandidates, OddHomesAndBareNames) {
-    auto paths = [](const std::string& library, const std::string& home) {
-        std::vector<std::string> result;
-        for (const sys::PluginDirectory& d : sys::PluginDirectoryCandidates(library, home)) {
-            result.push_back(d.path);
-        }
-        return result;
-    };
-    using V = std::vector<std::string>;
-    EXPECT_EQ(paths("/usr/lib/libavisynth.so", "/home/u/"),
-              (V{"/usr/lib/avisynth", "/home/u/.local/lib/avisynth"}));
-    EXPECT_EQ(paths("/libavisynth.so", "/"), (V{"/avisynth", "/.local/lib/avisynth"}));
-    EXPECT_EQ(paths("libavisynth.so", ""), (V{"./avisynth"}));
+    // Odd homes and bare names, before the existence check.
+    EXPECT_EQ(Described(sys::PluginDirectoryCandidates("/usr/lib/libavisynth.so", "/home/u/")),
+              (V{"system /usr/lib/avisynth", "user /home/u/.local/lib/avisynth"}));
+    EXPECT_EQ(Described(sys::PluginDirectoryCandidates("/libavisynth.so", "/")),
+              (V{"system /avisynth", "user /.local/lib/avisynth"}));
+    EXPECT_EQ(Described(sys::PluginDirectoryCandidates("libavisynth.so", "")),
+              V{"system ./avisynth"});
 }
 
 }  // namespace

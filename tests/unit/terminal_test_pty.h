@@ -1,4 +1,5 @@
-// Pseudo-terminals and descriptor swaps for the console and keyboard tests.
+// Pseudo-terminals, descriptor swaps, captured output and environment variables for the
+// unit tests of the console, the keyboard and the files.
 #pragma once
 
 #include <fcntl.h>
@@ -9,9 +10,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 
 namespace testpty {
+
+inline void WriteAll(int fd, const std::string& text) {
+    const ssize_t written = write(fd, text.data(), text.size());
+    static_cast<void>(written);
+}
 
 // A pseudo-terminal pair; the slave is not made our controlling terminal.
 class Pty {
@@ -26,8 +35,6 @@ class Pty {
         if (slave_ >= 0) close(slave_);
         if (master_ >= 0) close(master_);
     }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
 
     bool ok() const { return master_ >= 0 && slave_ >= 0; }
     int master() const { return master_; }
@@ -40,17 +47,15 @@ class Pty {
         ioctl(slave_, TIOCSWINSZ, &size);
     }
     // Types text as if from the keyboard.
-    void Type(const std::string& text) const {
-        const ssize_t written = write(master_, text.data(), text.size());
-        static_cast<void>(written);
-    }
+    void Type(const std::string& text) const { WriteAll(master_, text); }
     struct termios Mode() const {
         struct termios mode = {};
         tcgetattr(slave_, &mode);
         return mode;
     }
-    bool Canonical() const { return (Mode().c_lflag & ICANON) != 0; }
-    bool Echo() const { return (Mode().c_lflag & ECHO) != 0; }
+    // Cooked: line mode and echo, as a shell wants them; raw: neither, for single keys.
+    bool Cooked() const { return (Mode().c_lflag & (ICANON | ECHO)) == (ICANON | ECHO); }
+    bool Raw() const { return (Mode().c_lflag & (ICANON | ECHO)) == 0; }
 
   private:
     int master_ = -1;
@@ -84,46 +89,42 @@ class FdSwap {
         dup2(saved_, target_);
         close(saved_);
     }
-    FdSwap(const FdSwap&) = delete;
-    FdSwap& operator=(const FdSwap&) = delete;
 
   private:
     int target_;
     int saved_ = -1;
 };
 
-// A temporary file whose content can be read back.
+// An anonymous temporary file whose content can be read back.
 class TempFile {
   public:
-    TempFile() {
-        char name[] = "/tmp/trevalo_utils_XXXXXX";
-        fd_ = mkstemp(name);
-        path_ = name;
-    }
-    ~TempFile() {
-        if (fd_ >= 0) close(fd_);
-        unlink(path_.c_str());
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
+    ~TempFile() { std::fclose(file_); }
+    int fd() const { return fileno(file_); }
     std::string Content() const {
-        std::string text;
-        char buffer[256];
-        ssize_t got;
-        off_t offset = 0;
-        while ((got = pread(fd_, buffer, sizeof buffer, offset)) > 0) {
-            text.append(buffer, static_cast<std::size_t>(got));
-            offset += got;
-        }
-        return text;
+        std::ifstream in("/proc/self/fd/" + std::to_string(fd()), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
   private:
-    int fd_ = -1;
-    std::string path_;
+    std::FILE* file_ = std::tmpfile();
+};
+
+// Sets an environment variable (nullptr: removes it) and puts the old state back.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = getenv(name)) old_ = old;
+        Set(value);
+    }
+    ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
+
+  private:
+    void Set(const char* value) const {
+        if (value == nullptr) unsetenv(name_.c_str());
+        if (value != nullptr) setenv(name_.c_str(), value, 1);
+    }
+    std::string name_;
+    std::optional<std::string> old_;
 };
 
 }  // namespace testpty

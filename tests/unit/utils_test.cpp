@@ -1,12 +1,7 @@
 #include "sys/utils.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
-#include <filesystem>
-
-#include "support/process.h"
 #include "terminal_test_pty.h"
 
 namespace {
@@ -14,6 +9,7 @@ namespace {
 using testpty::FdSwap;
 using testpty::Pty;
 using testpty::ReadUntilQuiet;
+using testpty::ScopedEnv;
 using testpty::TempFile;
 
 TEST(NumberFormats, EachRangeUsesItsPrecisionAndLargeValuesSaturate) {
@@ -81,60 +77,14 @@ TEST(TextHelpers, IsNumberAndTrim) {
     }
 }
 
-// Only regular files count: a device or FIFO would hang or stream without end.
-TEST(FileExists, TrueOnlyForRegularFilesAfterLinks) {
-    testsupport::TempDir dir;
-    const std::string file = dir.Write("file.avs", "x");
-    std::filesystem::create_symlink(file, dir.File("link.avs"));
-    std::filesystem::create_symlink("/dev/zero", dir.File("zero.avs"));
-    ASSERT_EQ(mkfifo(dir.File("fifo.avs").c_str(), 0600), 0);
-    EXPECT_TRUE(CUtils::FileExists(file));
-    EXPECT_TRUE(CUtils::FileExists(dir.File("link.avs")));
-    for (const std::string& path :
-         {dir.Path(), dir.File("zero.avs"), dir.File("fifo.avs"), std::string("/dev/null"),
-          dir.File("missing.avs"), std::string()}) {
-        EXPECT_FALSE(CUtils::FileExists(path)) << path;
-    }
-}
-
-TEST(AnsiColorSequence, MapsTheConsoleAttributes) {
-    EXPECT_EQ(AnsiColorSequence(0x0F), "\x1b[97m");
-    EXPECT_EQ(AnsiColorSequence(0x0B), "\x1b[96m");
-    EXPECT_EQ(AnsiColorSequence(0x0C), "\x1b[91m");
-    EXPECT_EQ(AnsiColorSequence(0x0A), "\x1b[92m");
-    EXPECT_EQ(AnsiColorSequence(0x1F), "\x1b[97;44m");
-    EXPECT_EQ(AnsiColorSequence(0), "");
-}
-
-// Sets an environment variable for the scope and puts the old value back.
-class EnvVar {
-  public:
-    EnvVar(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
-        Set(value);
-    }
-    ~EnvVar() { Set(hadOld_ ? old_.c_str() : nullptr); }
-    EnvVar(const EnvVar&) = delete;
-    EnvVar& operator=(const EnvVar&) = delete;
-
-  private:
-    void Set(const char* value) {
-        if (value != nullptr) {
-            setenv(name_, value, 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
-TEST(Print, PlainIntoFilesColouredOnTerminalsUnlessSwitchedOff) {
-    const EnvVar noColor("NO_COLOR", nullptr);
-    const EnvVar term("TERM", "xterm");
+// Plain text into files; colours, cursor moves and the width only on terminals that take
+// them, and no colour when switched off by the setting or NO_COLOR.
+TEST(Console, PlainIntoFilesControlsOnlyOnTerminalsThatTakeThem) {
+    const ScopedEnv noColor("NO_COLOR", nullptr);
+    const ScopedEnv term("TERM", "xterm");
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    pty.SetColumns(77);
     CUtils utils;
     TempFile err, out;
     {
@@ -146,53 +96,46 @@ TEST(Print, PlainIntoFilesColouredOnTerminalsUnlessSwitchedOff) {
     EXPECT_EQ(err.Content(), "\nerror 42\n");
     EXPECT_EQ(out.Content(), "report");
 
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
     const FdSwap swapErr(STDERR_FILENO, pty.slave());
-    utils.Print(false, 0x0B, "cyan");
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[96mcyan\x1b[0m");
+    const FdSwap swapOut(STDOUT_FILENO, out.fd());
+    // The console's attributes: intensity, the swapped red and blue bits, a background.
+    const struct {
+        unsigned short attribute;
+        const char* sgr;
+    } colours[] = {{0x0F, "97"}, {0x0B, "96"},    {0x0C, "91"},
+                   {0x0A, "92"}, {0x1F, "97;44"}, {4, "31"}};
+    std::string expected;
+    for (const auto& c : colours) {
+        utils.Print(false, c.attribute, "x");
+        expected += std::string("\x1b[") + c.sgr + "mx\x1b[0m";
+    }
     utils.Print(false, 0, "plain");
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "plain");
+    EXPECT_EQ(ReadUntilQuiet(pty.master()), expected + "plain");
+
+    utils.SetConsoleStream(false);
+    EXPECT_EQ(utils.ConsoleWidth(), 77);
+    utils.CursorUp(3);
+    EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[3A\r");
+    utils.SetConsoleStream(true);
+    EXPECT_EQ(utils.ConsoleWidth(), 0);
+    utils.CursorUp(2);
+
     utils.SetUseColor(false);
     utils.Print(false, 0x0B, "setting off");
     EXPECT_EQ(ReadUntilQuiet(pty.master()), "setting off");
     utils.SetUseColor(true);
     {
-        const EnvVar set("NO_COLOR", "1");
+        const ScopedEnv set("NO_COLOR", "1");
         utils.Print(false, 0x0C, "no colour");
         EXPECT_EQ(ReadUntilQuiet(pty.master()), "no colour");
     }
-}
-
-// A terminal that takes control sequences gets the cursor moves and its width; a file or a
-// dumb terminal gets neither.
-TEST(ConsoleStream, CursorAndWidthOnlyOnTerminalsThatTakeThem) {
-    Pty pty;
-    ASSERT_TRUE(pty.ok());
-    pty.SetColumns(77);
-    TempFile file;
-    CUtils utils;
-    const FdSwap swapErr(STDERR_FILENO, pty.slave());
-    const FdSwap swapOut(STDOUT_FILENO, file.fd());
-    {
-        const EnvVar term("TERM", "xterm");
-        utils.SetConsoleStream(false);
-        EXPECT_EQ(utils.ConsoleWidth(), 77);
-        utils.CursorUp(3);
-        EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[3A\r");
-        utils.SetConsoleStream(true);
-        EXPECT_EQ(utils.ConsoleWidth(), 0);
-        utils.CursorUp(2);
-    }
-    {
-        const EnvVar term("TERM", "dumb");
-        utils.SetConsoleStream(false);
-        EXPECT_EQ(utils.ConsoleWidth(), 0);
-        utils.CursorUp(3);
-        utils.Print(false, 0x0B, "no colour");
-        EXPECT_EQ(ReadUntilQuiet(pty.master()), "no colour");
-    }
-    EXPECT_EQ(file.Content(), "");
+    const ScopedEnv dumb("TERM", "dumb");
+    utils.SetConsoleStream(false);
+    EXPECT_EQ(utils.ConsoleWidth(), 0);
+    utils.CursorUp(3);
+    utils.Print(false, 0x0B, "dumb");
+    EXPECT_EQ(ReadUntilQuiet(pty.master()), "dumb");
+    EXPECT_EQ(out.Content(), "report") << "nothing more on standard output, a file";
 }
 
 }  // namespace

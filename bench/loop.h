@@ -51,8 +51,13 @@ RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* 
         t.elapsedMs = static_cast<int64_t>((now - start) * 1000.0 + 0.5);
         t.estimatedMs = static_cast<int64_t>(static_cast<double>(t.rangeFrames) *
                                              static_cast<double>(t.elapsedMs) / t.framesProcessed);
-        t.cpuSum += probe.cpuUsage;
-        t.cpuAverage = static_cast<uint32_t>(static_cast<double>(t.cpuSum) / t.probeSamples + 0.5);
+        // Samplings before the probe's first period is over carry no reading, not a 0 %.
+        if (probe.cpuMeasured) {
+            t.cpuSum += probe.cpuUsage;
+            ++t.cpuSamples;
+            t.cpuAverage =
+                static_cast<uint32_t>(static_cast<double>(t.cpuSum) / t.cpuSamples + 0.5);
+        }
         t.physicalMB = probe.physicalMB;
         t.virtualMB = probe.virtualMB;
         t.peakPhysicalMB = std::max(t.peakPhysicalMB, probe.physicalMB);

@@ -91,7 +91,8 @@ class LiveHost {
     double Seconds() { return g_timer.GetSeconds(); }
     ProcessFigures Probe() {
         probe_.Update();
-        return {probe_.cpuUsage, probe_.threadCount, probe_.physicalMB, probe_.virtualMB};
+        return {probe_.cpuUsage, probe_.threadCount, probe_.physicalMB, probe_.virtualMB,
+                probe_.cpuMeasured};
     }
     bool Gpu(GpuFigures&) { return false; }  // no GPU source is read on this system yet
     void Refresh(RunTotals& t, uint32_t n, const ProcessFigures& probe, const GpuFigures* gpu) {

@@ -44,6 +44,7 @@ struct RunTotals {
     double averageFps = 0.0;
     double minFps = 1e20;
     double maxFps = 0.0;
+    uint32_t cpuSamples = 0;  // probe samplings that carried a CPU reading
     uint32_t cpuSum = 0, gpuSum = 0, vpuSum = 0;
     uint32_t cpuAverage = 0, gpuAverage = 0, vpuAverage = 0;
     uint32_t physicalMB = 0, virtualMB = 0;
@@ -61,6 +62,7 @@ struct ProcessFigures {
     uint16_t threadCount = 0;
     uint32_t physicalMB = 0;
     uint32_t virtualMB = 0;
+    bool cpuMeasured = true;  // false until the probe has timed a first period
 };
 
 // The graphics card's readings, when GPU monitoring is on.

@@ -80,6 +80,21 @@ bool ParseProcStatCpu(const std::string& text, uint64_t& allTicks, uint64_t& use
     return false;
 }
 
+bool ParseProcSelfStat(const std::string& text, uint64_t& userTicks, uint64_t& systemTicks) {
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) return false;
+    // After the name: state, ppid, pgrp, session, tty, tpgid, flags, minflt, cminflt,
+    // majflt, cmajflt, then utime and stime.
+    size_t at = close + 1;
+    for (int field = 0; field < 11; ++field) {
+        while (at < text.size() && text[at] == ' ')
+            ++at;
+        while (at < text.size() && text[at] != ' ')
+            ++at;
+    }
+    return ReadNumber(text, at, userTicks) && ReadNumber(text, at, systemTicks);
+}
+
 bool ParseStatusNumber(const std::string& text, const char* key, uint64_t& value) {
     const std::string label = std::string(key) + ":";
     size_t line = 0;
@@ -152,6 +167,7 @@ uint8_t CProcessInfo::SampleCpu() {
             const uint64_t processDelta = (now.processKernel - previous_.processKernel) +
                                           (now.processUser - previous_.processUser);
             rawCpu_ = sys::CpuPercent(systemDelta, processDelta, rawCpu_);
+            cpuMeasured = cpuMeasured || systemDelta != 0;
         }
         previous_ = now;
     }

@@ -51,6 +51,10 @@ uint32_t BytesToMB(uint64_t bytes);
 // system, idle, iowait, irq, softirq, steal) and of the user and nice fields, in clock ticks.
 bool ParseProcStatCpu(const std::string& text, uint64_t& allTicks, uint64_t& userTicks);
 
+// The user and system times of /proc/self/stat, in clock ticks: fields 14 and 15, counted
+// after the parenthesised command name, which may hold blanks and parentheses itself.
+bool ParseProcSelfStat(const std::string& text, uint64_t& userTicks, uint64_t& systemTicks);
+
 // The number after "<key>:" in /proc/self/status text; kB values are given in bytes.
 bool ParseStatusNumber(const std::string& text, const char* key, uint64_t& value);
 
@@ -68,7 +72,8 @@ class CProcessInfo {
     void Update();
     void Close();
 
-    uint16_t cpuUsage = 0;  // percent of the whole machine, at most 100
+    uint16_t cpuUsage = 0;     // percent of the whole machine, at most 100
+    bool cpuMeasured = false;  // a period has been timed: cpuUsage is a reading
     uint16_t threadCount = 0;
     uint32_t physicalMB = 0;
     uint32_t virtualMB = 0;

@@ -1,6 +1,5 @@
 // Process statistics on Linux: /proc/stat for the machine's time, getrusage for the
 // process's, /proc/self/status for threads and memory.
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "sys/file_info.h"
@@ -16,10 +15,6 @@ bool ReadProcText(const char* path, std::string& text) {
     return ReadFileHead(path, text, kMaxProcText) && !text.empty();
 }
 
-uint64_t To100ns(const struct timeval& t) {
-    return static_cast<uint64_t>(t.tv_sec) * 10000000u + static_cast<uint64_t>(t.tv_usec) * 10u;
-}
-
 }  // namespace
 
 bool ReadProcessTimes(ProcessTimes& times) {
@@ -31,13 +26,20 @@ bool ReadProcessTimes(ProcessTimes& times) {
         !ParseProcStatCpu(stat, allTicks, userTicks)) {
         return false;
     }
-    struct rusage usage {};
-    if (getrusage(RUSAGE_SELF, &usage) != 0) return false;
+    // The process's times from the same tick accounting as the machine's, so that a fully
+    // busy process reads 100 % and not a tick more or less.
+    std::string self;
+    uint64_t processUser = 0;
+    uint64_t processKernel = 0;
+    if (!ReadProcText("/proc/self/stat", self) ||
+        !ParseProcSelfStat(self, processUser, processKernel)) {
+        return false;
+    }
     const uint64_t unit = 10000000u / static_cast<uint64_t>(ticksPerSecond);
     times.systemUser = userTicks * unit;
     times.systemKernel = (allTicks - userTicks) * unit;  // with idle, as Windows counts it
-    times.processKernel = To100ns(usage.ru_stime);
-    times.processUser = To100ns(usage.ru_utime);
+    times.processKernel = processKernel * unit;
+    times.processUser = processUser * unit;
     return true;
 }
 

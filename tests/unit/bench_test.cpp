@@ -18,6 +18,7 @@ struct FakeHost {
     std::vector<uint32_t> refreshedAt;
     int stopAtRefresh = -1;  // StopRequested answers yes at this refresh (0-based)
     bool gpuOn = false;
+    size_t unmeasuredProbes = 0;     // the first probe readings carry no CPU figure yet
     uint32_t slowFrom = 0xFFFFFFFF;  // frames from here on take a second more
 
     auto Frames() {
@@ -29,7 +30,7 @@ struct FakeHost {
     ProcessFigures Probe() {
         const uint16_t cpu = cpuReadings[std::min(probes, cpuReadings.size() - 1)];
         ++probes;
-        return {cpu, 7, static_cast<uint32_t>(probes), 5};
+        return {cpu, 7, static_cast<uint32_t>(probes), 5, probes > unmeasuredProbes};
     }
     bool Gpu(GpuFigures& gpu) {
         gpu.gpuLoad = 40;
@@ -86,6 +87,11 @@ TEST(MeasureLoop, StoresAtMultiplesOfTheIntervalAndTheLastFrameUpdatesOnlyTheAve
         EXPECT_EQ(run.totals.lastFrame, 124u);
         EXPECT_EQ(run.totals.physicalMB, 4u);  // the latest of the four readings
     }
+    // Samplings before the probe has timed a period carry no reading: they are not 0 %.
+    FakeHost early;
+    early.unmeasuredProbes = 2;  // the priming and the first sampling
+    early.cpuReadings = {0, 0, 20, 31};
+    EXPECT_EQ(Measure(early, 100, 25, 10).totals.cpuAverage, 26u);
     FakeHost host;
     const LoopRun run = Measure(host, 0, 10, 50);
     EXPECT_EQ(run.totals.recordCount, 0u);
@@ -242,6 +248,12 @@ TEST(ProcText, StatAndStatusParsers) {
     EXPECT_EQ(user, 120u);
     EXPECT_FALSE(ParseProcStatCpu("cpu0 1 2 3 4\nintr 5\n", all, user));
     EXPECT_FALSE(ParseProcStatCpu("cpu  1 x\n", all, user));
+    uint64_t system = 0;
+    ASSERT_TRUE(ParseProcSelfStat("42 (a) b (c)) R 1 42 42 0 -1 4194560 10 0 0 0 377 15 0 0", user,
+                                  system));
+    EXPECT_EQ(user, 377u) << "counted after the name's last parenthesis";
+    EXPECT_EQ(system, 15u);
+    EXPECT_FALSE(ParseProcSelfStat("42 (trevalo) R 1", user, system));
 
     const std::string status =
         "Name:\ttrevalo\nThreads:\t12\nVmData:\t   6291456 kB\nVmRSS:\t 1536 kB\n";

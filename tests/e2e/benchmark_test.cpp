@@ -141,34 +141,46 @@ TEST_F(Trevalo, PrefetchRaisesTheThreadCount) {
 }
 
 // An error at a frame while the block shows: the block's last two lines are blanked and the
-// message takes the place of the Esc hint. A hardware fault follows one line lower.
+// message takes the place of the Esc hint; a hardware fault follows one line lower. The same
+// for an error that reaches the main thread from a Prefetch worker. The log keeps the
+// samples and ends with the message.
 TEST_F(Trevalo, AnErrorDuringTheRunIsPrintedOverTheBlocksLowerEnd) {
+    // 5 ms a frame (10 ms on two workers): the trial run stops near frame 1000 and the loop
+    // meets the fault.
+    const std::string plain = "BlankClip(length=1300, width=64, height=64)\nMSBusy(5.0)\n";
+    const std::string workers = "BlankClip(length=1300, width=64, height=64)\nMSBusy(10.0)\n";
     const struct {
-        const char* kind;
+        const char* name;
+        std::string script;
         const char* message;
         size_t rowsBelowTime;
-    } cases[] = {{"error", "boom at 1080", 2}, {"access", "Exception 0xC0000005", 3}};
+    } cases[] = {
+        {"error", plain + "MSFault(1200, \"error\", \"boom at 1200\")\n", "boom at 1200", 2},
+        {"access", plain + "MSFault(1200, \"access\")\n", "Exception 0xC0000005", 3},
+        {"divide", plain + "MSFault(1200, \"divide\")\n", "Exception 0xC0000094", 3},
+        {"worker", workers + "MSFault(1200, \"error\", \"boom at 1200\")\nPrefetch(2)\n",
+         "boom at 1200", 2},
+    };
     for (const auto& c : cases) {
-        // 5 ms a frame: the trial run stops at frame 1000, the loop meets the fault.
-        const std::string script =
-            Script(std::string(c.kind) + ".avs",
-                   std::string("BlankClip(length=1200, width=64, height=64)\nMSBusy(5.0)\n") +
-                       "MSFault(1080, \"" + c.kind + "\", \"boom at 1080\")\n");
+        const std::string script = Script(std::string(c.name) + ".avs", c.script);
         PtySession pty(exe, {script}, Options());
         ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
         ProgramResult r = pty.Wait(30s);
-        EXPECT_TRUE(r.exited) << c.kind << " killed by signal " << r.termSignal;
-        EXPECT_EQ(r.exitCode, kErrorStatus) << c.kind;
+        EXPECT_TRUE(r.exited) << c.name << " killed by signal " << r.termSignal;
+        EXPECT_EQ(r.exitCode, kErrorStatus) << c.name;
         EXPECT_TRUE(pty.TerminalIsCooked());
         const std::vector<std::string> screen = pty.Screen();
         const size_t time = RowOf(screen, "Time (elapsed | estimated):");
         ASSERT_NE(time, std::string::npos) << testsupport::Joined(screen);
         EXPECT_EQ(RowOf(screen, c.message), time + c.rowsBelowTime) << testsupport::Joined(screen);
         for (size_t row = time + 1; row < time + c.rowsBelowTime; ++row)
-            EXPECT_EQ(screen[row], "") << c.kind << " row " << row << "\n"
+            EXPECT_EQ(screen[row], "") << c.name << " row " << row << "\n"
                                        << testsupport::Joined(screen);
         EXPECT_EQ(RowsWith(screen, "Press 'Esc'"), 0u) << testsupport::Joined(screen);
-        EXPECT_TRUE(dir.Exists(std::string(c.kind) + ".log")) << "an error forces the log";
+        const std::string log = dir.Read(std::string(c.name) + ".log");
+        EXPECT_NE(log.find("[Performance data]"), std::string::npos) << c.name << " keeps samples";
+        EXPECT_NE(log.find("[AviSynth error]\r\n" + std::string(c.message)), std::string::npos)
+            << log;
     }
 }
 

@@ -30,6 +30,22 @@ double Tpf(double fps) {
     return 1000.0 / fps;
 }
 
+// The memory lines that the card reports, the same in the block and the summary.
+void AddGpuMemory(const GpuFigures& gpu, std::vector<BlockLine>& lines) {
+    if (gpu.memoryUsedAvailable) {
+        lines.push_back(Figure(
+            CUtils::FormatString("GPU memory usage:               %u MB", gpu.memoryUsedMB)));
+    }
+    if (gpu.dedicatedAvailable) {
+        lines.push_back(
+            Figure(CUtils::FormatString("GPU memory usage (Dedicated):   %u MB", gpu.dedicatedMB)));
+    }
+    if (gpu.dynamicAvailable) {
+        lines.push_back(
+            Figure(CUtils::FormatString("GPU memory usage (Dynamic):     %u MB", gpu.dynamicMB)));
+    }
+}
+
 void PrintPaddedLine(unsigned short colour, const std::string& text) {
     g_utils.Print(Con(), colour, "\r%s\n", g_utils.PadToConsoleWidth(text).c_str());
 }
@@ -72,18 +88,7 @@ std::vector<BlockLine> LiveBlock(const RunTotals& t, uint32_t n, uint16_t cpuNow
                 Figure(CUtils::FormatString("Video engine load (cur | avg):  %u%% | %u%%",
                                             unsigned{gpu->vpuLoad}, t.vpuAverage)));
         }
-        if (gpu->memoryUsedAvailable) {
-            block.push_back(Figure(
-                CUtils::FormatString("GPU memory usage:               %u MB", gpu->memoryUsedMB)));
-        }
-        if (gpu->dedicatedAvailable) {
-            block.push_back(Figure(
-                CUtils::FormatString("GPU memory usage (Dedicated):   %u MB", gpu->dedicatedMB)));
-        }
-        if (gpu->dynamicAvailable) {
-            block.push_back(Figure(
-                CUtils::FormatString("GPU memory usage (Dynamic):     %u MB", gpu->dynamicMB)));
-        }
+        AddGpuMemory(*gpu, block);
     }
     block.push_back(Empty());
     block.push_back(Figure("Time (elapsed | estimated):     " + Duration(t.elapsedMs) + " | " +
@@ -166,18 +171,7 @@ std::vector<BlockLine> SummaryLines(const RunTotals& t, const GpuFigures* gpu,
             lines.push_back(
                 Figure(CUtils::FormatString("Video engine load (average):    %u%%", t.vpuAverage)));
         }
-        if (gpu->memoryUsedAvailable) {
-            lines.push_back(Figure(
-                CUtils::FormatString("GPU memory usage:               %u MB", gpu->memoryUsedMB)));
-        }
-        if (gpu->dedicatedAvailable) {
-            lines.push_back(Figure(
-                CUtils::FormatString("GPU memory usage (Dedicated):   %u MB", gpu->dedicatedMB)));
-        }
-        if (gpu->dynamicAvailable) {
-            lines.push_back(Figure(
-                CUtils::FormatString("GPU memory usage (Dynamic):     %u MB", gpu->dynamicMB)));
-        }
+        AddGpuMemory(*gpu, lines);
     }
     lines.push_back(Empty());
     if (s.LogEstimatedTime && t.framesProcessed < t.rangeFrames) {

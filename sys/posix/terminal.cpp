@@ -80,9 +80,10 @@ void OnStop(int signalNumber) {
     sigaddset(&unblock, signalNumber);
     sigset_t saved;
     pthread_sigmask(SIG_UNBLOCK, &unblock, &saved);
-    raise(signalNumber);  // stops here until SIGCONT
+    raise(signalNumber);  // stops here until SIGCONT (an orphaned process group does not stop)
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     sigaction(signalNumber, &previous, nullptr);
+    if (g_savedValid && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &g_keyMode);
     errno = savedErrno;
 }
 

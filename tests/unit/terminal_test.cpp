@@ -202,6 +202,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignal,
 // been caught, the process would be gone by the second round at the latest.
 TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModesAnIgnoredSignalStaysIgnored) {
     Child child([](int reportFd) {
+        // A group of its own in this session: an orphaned group would not stop at all.
+        setpgid(0, 0);
         signal(SIGHUP, SIG_IGN);
         ModeSetUntilSignalled(reportFd);
     });
@@ -210,7 +212,12 @@ TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModesAnIgnoredSignalStaysIgn
     for (int round = 0; round < 2; ++round) {
         child.Signal(SIGTSTP);
         int status = 0;
-        ASSERT_EQ(waitpid(child.pid(), &status, WUNTRACED), child.pid());
+        int waited = 0;
+        for (int i = 0; i < 500 && waited == 0; ++i) {
+            waited = waitpid(child.pid(), &status, WUNTRACED | WNOHANG);
+            if (waited == 0) sys::SleepMs(10);
+        }
+        ASSERT_EQ(waited, child.pid()) << "round " << round;
         EXPECT_TRUE(WIFSTOPPED(status));
         EXPECT_TRUE(child.pty.Cooked()) << "round " << round;
         child.Signal(SIGCONT);

@@ -218,6 +218,9 @@ TEST_F(Trevalo, AnInvalidRangeOffersTheWholeClip) {
 
     testsupport::PtySession pty(exe, {"-range=0,300", script}, Options());
     ASSERT_TRUE(pty.WaitFor("Proceed with default (0,299)? [y/n]", 30s)) << pty.Output();
+    pty.Type("x");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(kill(pty.Pid(), 0), 0) << "other keys are ignored";
     pty.Type("y");
     ProgramResult accepted = pty.Wait(30s);
     EXPECT_EQ(accepted.exitCode, 0) << accepted.out;
@@ -225,6 +228,15 @@ TEST_F(Trevalo, AnInvalidRangeOffersTheWholeClip) {
     EXPECT_EQ(shown.find("Invalid frame range"), std::string::npos) << shown;
     EXPECT_EQ(shown.find("Proceed"), std::string::npos) << shown;
     EXPECT_NE(shown.find("300 (0 - 299)"), std::string::npos) << shown;
+
+    // One frame: 30 ms a frame makes every frame a sample.
+    const std::string slow =
+        Script("slow.avs", "BlankClip(length=30, width=64, height=64)\nMSBusy(30.0)\n");
+    ProgramResult one = Run({"-range=5,5", slow});
+    EXPECT_EQ(one.exitCode, 0) << one.err;
+    EXPECT_NE(one.err.find("Reading frame...\r"), std::string::npos) << one.err;
+    EXPECT_NE(one.err.find("Frames processed:               1 (5)\n"), std::string::npos)
+        << one.err;
 }
 
 }  // namespace

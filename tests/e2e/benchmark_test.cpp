@@ -122,6 +122,7 @@ TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
     PtySession dumb(exe, {"-range=0,99", script}, options);
     EXPECT_EQ(dumb.Wait(30s).exitCode, 0);
     EXPECT_EQ(dumb.Output().find("Frame (current"), std::string::npos);
+    EXPECT_EQ(dumb.Output().find('\x1b'), std::string::npos) << "no colour, no cursor moves";
     EXPECT_NE(dumb.Output().find("Frames processed:               100 (0 - 99)"),
               std::string::npos);
 }

@@ -272,17 +272,5 @@ TEST_F(Trevalo, AvsdllWithoutASlash) {
     EXPECT_NE(r.err.find("libnowhere.so"), std::string::npos) << r.err;
 }
 
-TEST_F(Trevalo, DumbTerminalsGetNoColoursOrCursorMoves) {
-    testsupport::ProgramOptions options = Options();
-    options.setEnv["TERM"] = "dumb";
-    testsupport::PtySession dumb(exe, {"-avsinfo"}, options);
-    EXPECT_EQ(dumb.Wait(std::chrono::seconds(30)).exitCode, 0);
-    EXPECT_EQ(dumb.Output().find('\x1b'), std::string::npos) << dumb.Output();
-
-    testsupport::PtySession xterm(exe, {"-avsinfo"}, Options());
-    EXPECT_EQ(xterm.Wait(std::chrono::seconds(30)).exitCode, 0);
-    EXPECT_NE(xterm.Output().find("\x1b["), std::string::npos) << "colours where they work";
-}
-
 }  // namespace
 }  // namespace e2e

@@ -14,7 +14,8 @@ constexpr double kShortestDelta = 1e-6;
 // Host: Frames() -> a callable that renders frame n (copied into a local, so that the hot
 // loop holds it in registers); double Seconds(); ProcessFigures Probe();
 // bool Gpu(GpuFigures&) (false when not monitoring); void Refresh(RunTotals&, uint32_t n,
-// const ProcessFigures&, const GpuFigures*); bool StopRequested().
+// const ProcessFigures&, const GpuFigures*); bool StopRequested(); EnterOwnCode() and
+// LeaveOwnCode() around each sampling, the loop's own work between frames.
 // totals must hold the range and interval; records has SampleCapacity entries.
 template <class Host>
 RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* records) {
@@ -35,6 +36,7 @@ RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* 
         requestFrame(static_cast<int>(n));
         if (--countdown != 0) continue;
 
+        host.EnterOwnCode();
         const double now = host.Seconds();
         probe = host.Probe();
         ++t.probeSamples;
@@ -91,10 +93,12 @@ RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* 
                     timeLimitSeconds != -1 && t.elapsedMs >= timeLimitSeconds * 1000;
                 if (timeUp || host.StopRequested()) {
                     t.lastFrame = n;
+                    host.LeaveOwnCode();
                     return timeUp ? RunEnd::kTimeLimit : RunEnd::kCancelled;
                 }
             }
         }
+        host.LeaveOwnCode();
         if (last) return RunEnd::kRangeDone;
         countdown = std::min(interval, t.rangeFrames - t.framesProcessed);
         storing = countdown == interval;

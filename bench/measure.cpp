@@ -6,6 +6,7 @@
 #include "bench/display.h"
 #include "bench/loop.h"
 #include "sys/process_info.h"
+#include "sys/se_exception.h"
 #include "sys/terminal.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
@@ -113,6 +114,8 @@ class LiveHost {
         }
         return esc;
     }
+    void EnterOwnCode() { sys::EnterOwnCode(); }
+    void LeaveOwnCode() { sys::LeaveOwnCode(); }
     void Close() { probe_.Close(); }
 
   private:

@@ -54,6 +54,10 @@ namespace sys {
 // threads may then hold its locks: the process must end with EndProcessAfterForeignFault,
 // without unloading the library or running destructors.
 bool ForeignThreadFaulted();
+// Around the main thread's own work inside a guard (allocation, output): a fault handed over
+// meanwhile is not jumped into but thrown by LeaveOwnCode, as SE_Exception.
+void EnterOwnCode();
+void LeaveOwnCode();
 [[noreturn]] void EndProcessAfterForeignFault(int exitCode);
 // Where the fallback writes the exception's text: standard output or standard error.
 void SetFaultMessageStream(bool toStdout);

@@ -37,6 +37,9 @@ constexpr uintptr_t kGuardSpan = uintptr_t{1} << 20;
 // Per-thread state read by the handler: plain values, constant-initialised, so reading
 // them needs no initialisation code inside the handler.
 thread_local GuardFrame* volatile t_innermost = nullptr;
+// Set while the main thread runs the tool's own code inside a guard (it may hold the heap's
+// lock): a fault handed over then waits for LeaveOwnCode instead of a jump.
+thread_local volatile sig_atomic_t t_ownCode = 0;
 thread_local StackGuardArea t_stackGuard;
 
 // An alternate signal stack that this code set up for its thread.
@@ -127,6 +130,7 @@ void WriteAll(int fd, const char* text, size_t length) {
 void OnHandOff(int) {
     GuardFrame* frame = t_innermost;
     if (frame == nullptr) return;  // not inside the frame server: the offer times out
+    if (t_ownCode) return;         // taken by LeaveOwnCode
     int expected = kOffered;
     if (!g_handOff.compare_exchange_strong(expected, kTaken)) return;
     frame->code = g_handOffCode.load();
@@ -231,6 +235,18 @@ bool CallWithFaultGuard(void (*body)(void*), void* context, uint32_t& faultCode)
 }  // namespace sys
 
 namespace sys {
+
+void EnterOwnCode() {
+    t_ownCode = 1;
+}
+
+void LeaveOwnCode() {
+    t_ownCode = 0;
+    if (g_handOff.load() != kOffered || t_innermost == nullptr) return;
+    int expected = kOffered;
+    if (g_handOff.compare_exchange_strong(expected, kTaken))
+        throw SE_Exception{g_handOffCode.load()};
+}
 
 bool ForeignThreadFaulted() {
     return g_handOff.load() == kTaken;

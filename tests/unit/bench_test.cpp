@@ -40,6 +40,8 @@ struct FakeHost {
     void Refresh(RunTotals&, uint32_t n, const ProcessFigures&, const GpuFigures*) {
         refreshedAt.push_back(n);
     }
+    void EnterOwnCode() {}
+    void LeaveOwnCode() {}
     bool StopRequested() const { return static_cast<int>(refreshedAt.size()) - 1 == stopAtRefresh; }
 };
 

@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct RunState {
     std::string graphicsCardText;
     bench::Samples samples;
     bench::RunTotals totals;
+    CGPUInfo* gpu = nullptr;  // when GPU monitoring is on
     uint32_t refreshInterval = 0;
     int exitCode = 0;
 };
@@ -113,13 +115,15 @@ int Finish(RunState& state, const std::string& scriptPath, bool abandoned, bool 
         log.samples = state.samples.data();
         log.sampleCount = state.samples.size();
         log.errorText = state.errorText;
-        log.monitorGpu = g_settings.MonitorGPULoad != 0;
+        log.monitorGpu = state.gpu != nullptr;
+        log.vpuAvailable = state.gpu != nullptr && state.gpu->cudaCapable;
         logError = report::WriteLogFile(log);
     }
     // The samples are the run's result: the CSV file is written whatever became of the log.
     if (measured && g_settings.CreateCSV) {
         csvError = report::WriteCsvFile(scriptPath, state.samples.data(), state.samples.size(),
-                                        g_settings.MonitorGPULoad != 0, false);
+                                        state.gpu != nullptr,
+                                        state.gpu != nullptr && state.gpu->cudaCapable);
     }
     for (const std::string* text : {&logError, &csvError}) {
         if (text->empty()) continue;
@@ -156,6 +160,12 @@ LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
     s.videoInfo = s.clip.GetVideoInfo();
 
     report::PrintClipInfo(s, state.logText);
+    if (state.gpu) {
+        const CGPUInfo& g = *state.gpu;
+        state.graphicsCardText = report::GraphicsCardText(
+            {g.cardName, g.gpuName, g.memSize, g.openCLVersion, g.driverVersion,
+             std::string(sys::GpuSourceName()) + " " + g.gpuzVersion});
+    }
     if (request.clipInfoRequested) return LoadOutcome::InfoDone;
     // The trial run refused such a clip already, unless the script changed since.
     if (s.videoInfo.raw.num_frames <= 0) {
@@ -164,10 +174,12 @@ LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
 
     bench::FrameRange range;
     if (!bench::ResolveFrameRange(s.videoInfo, range)) return LoadOutcome::InfoDone;
-    bench::MeasureFrames(s, range, state.refreshInterval, state.samples, state.totals);
+    bench::GpuFigures gpuFigures;
+    bench::MeasureFrames(s, range, state.refreshInterval, state.samples, state.totals, state.gpu,
+                         gpuFigures);
     state.refreshInterval = state.totals.refreshInterval;  // widened for long ranges
     avs::ReleaseSession(s);
-    bench::PrintSummary(state.totals, nullptr, state.logText);
+    bench::PrintSummary(state.totals, state.gpu ? &gpuFigures : nullptr, state.logText);
     return LoadOutcome::Measured;
 }
 
@@ -261,9 +273,12 @@ int Run(int argc, char** argv) {
     // 10.
     SetPriority();
 
-    // 11. GPU monitoring needs GPU-Z.
-    if (g_settings.MonitorGPULoad && !sys::GpuzRunning()) {
-        g_utils.Print(Con(), kCyan, "\nIn order to measure GPU usage, GPU-Z must be running.\n\n");
+    // 11. GPU monitoring needs its source: GPU-Z, or NVIDIA's management library. The
+    // monitor is only made when asked for: loading the driver's library costs time.
+    std::unique_ptr<CGPUInfo> gpu;
+    if (g_settings.MonitorGPULoad) gpu.reset(new CGPUInfo);
+    if (gpu && !gpu->gpuzRunning) {
+        g_utils.Print(Con(), kCyan, "\n%s\n\n", sys::GpuSourceMissingText());
         g_utils.Print(Con(), kNoColor, "Continue without GPU monitoring? [y/n]");
         if (sys::AskYesNo(10)) {
             for (int i = 0; i < 3; ++i) {
@@ -271,6 +286,7 @@ int Run(int argc, char** argv) {
                 g_utils.CursorUp(1);
             }
             g_settings.MonitorGPULoad = 0;
+            gpu.reset();
         } else {
             ClearLine("");
             g_utils.CursorUp(1);
@@ -280,6 +296,8 @@ int Run(int argc, char** argv) {
             ExitPause();
             return kExitError;
         }
+    } else if (gpu && !gpu->Open()) {
+        return Stop("\nCannot initialize GPU-Z shared memory:\n" + gpu->openError);
     }
 
     avs::LoadSettings loadSettings;
@@ -288,6 +306,7 @@ int Run(int argc, char** argv) {
     loadSettings.invokeDistributor = g_settings.InvokeDistributor != 0;
 
     RunState state;
+    state.gpu = gpu.get();
 
     // 12. The trial run chooses the refresh interval.
     if (!request.clipInfoRequested) {

@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "bench/display.h"
 #include "bench/loop.h"
+#include "sys/gpu.h"
 #include "sys/process_info.h"
 #include "sys/se_exception.h"
 #include "sys/terminal.h"
@@ -86,7 +87,7 @@ namespace {
 // live block on a terminal, and Esc or Ctrl+C to stop.
 class LiveHost {
   public:
-    explicit LiveHost(const avs::Clip& clip) : clip_(clip) {}
+    LiveHost(const avs::Clip& clip, CGPUInfo* gpu) : clip_(clip), gpu_(gpu) {}
 
     avs::FrameRequester Frames() const { return clip_.Requester(); }
     double Seconds() { return g_timer.GetSeconds(); }
@@ -95,7 +96,20 @@ class LiveHost {
         return {probe_.cpuUsage, probe_.threadCount, probe_.physicalMB, probe_.virtualMB,
                 probe_.cpuMeasured};
     }
-    bool Gpu(GpuFigures&) { return false; }  // no GPU source is read on this system yet
+    bool Gpu(GpuFigures& figures) {
+        if (gpu_ == nullptr) return false;
+        gpu_->Update();
+        figures.gpuLoad = gpu_->gpuLoad;
+        figures.vpuLoad = gpu_->vpuLoad;
+        figures.memoryUsedMB = gpu_->memoryUsed;
+        figures.dedicatedMB = gpu_->memoryDedicated;
+        figures.dynamicMB = gpu_->memoryDynamic;
+        figures.vpuAvailable = gpu_->cudaCapable;
+        figures.memoryUsedAvailable = gpu_->memoryUsedAvailable;
+        figures.dedicatedAvailable = gpu_->memoryDedicatedAvailable;
+        figures.dynamicAvailable = gpu_->memoryDynamicAvailable;
+        return true;
+    }
     void Refresh(RunTotals& t, uint32_t n, const ProcessFigures& probe, const GpuFigures* gpu) {
         // A redirected run gets no block: it would append the whole block at each refresh.
         if (!draw_) return;
@@ -116,10 +130,14 @@ class LiveHost {
     }
     void EnterOwnCode() { sys::EnterOwnCode(); }
     void LeaveOwnCode() { sys::LeaveOwnCode(); }
-    void Close() { probe_.Close(); }
+    void Close() {
+        probe_.Close();
+        if (gpu_ != nullptr) gpu_->Close();
+    }
 
   private:
     const avs::Clip& clip_;
+    CGPUInfo* gpu_;
     CProcessInfo probe_;
     const bool draw_ = sys::IsTerminal(Con());
     const sys::KeyboardMode keyboard_;  // Esc is read without echo or Enter
@@ -129,7 +147,7 @@ class LiveHost {
 }  // namespace
 
 RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint32_t refreshInterval,
-                     Samples& samples, RunTotals& totals) {
+                     Samples& samples, RunTotals& totals, CGPUInfo* monitor, GpuFigures& gpu) {
     totals = RunTotals{};
     totals.firstFrame = range.first;
     totals.lastFrame = range.last;
@@ -137,8 +155,9 @@ RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint3
     totals.refreshInterval = WidenedInterval(totals.rangeFrames, refreshInterval);
     samples.assign(SampleCapacity(totals.rangeFrames, totals.refreshInterval), FrameSample{});
 
-    LiveHost host(session.clip);
+    LiveHost host(session.clip, monitor);
     const RunEnd end = RunLoop(host, g_settings.TimeLimit, totals, samples.data());
+    host.Gpu(gpu);
     host.Close();
     return end;
 }

@@ -8,6 +8,8 @@
 #include "app/settings.h"
 #include "avs/script.h"
 
+class CGPUInfo;
+
 namespace bench {
 
 // One stored sample.
@@ -96,8 +98,9 @@ bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range);
 // The measurement: every frame of the range once, in ascending order, sampled every
 // refresh interval, with the live block on a terminal, until the range ends, the time limit
 // passes, or Esc or Ctrl+C stops it. samples is allocated here; totals hold the figures so
-// far even when a frame request throws. The session's clip and values are released after.
+// far even when a frame request throws. With a GPU monitor, gpu holds its last figures
+// afterwards, for the summary.
 RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint32_t refreshInterval,
-                     Samples& samples, RunTotals& totals);
+                     Samples& samples, RunTotals& totals, CGPUInfo* monitor, GpuFigures& gpu);
 
 }  // namespace bench

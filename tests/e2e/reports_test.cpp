@@ -182,5 +182,35 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
     EXPECT_NE(log.find("part.avsi", log.find("[AviSynth error]")), std::string::npos) << log;
 }
 
+// With a GPU source (here a stand-in for NVIDIA's library) the card's figures show in the
+// block and the summary, and the log and the CSV get their GPU columns.
+TEST_F(Reports, GpuFiguresReachTheScreenAndTheFiles) {
+    const std::string script = Script("gpu.avs", kQuick);
+    testsupport::ProgramOptions options = Options();
+    options.setEnv["LD_LIBRARY_PATH"] = LibraryDir() + ":" + FAKE_NVML_DIR;
+    testsupport::PtySession pty(exe, {"-gpu", "-log", "-csv", script}, options);
+    EXPECT_TRUE(pty.WaitFor("GPU usage (current | average):  37% | 37%", 30s)) << pty.Output();
+    EXPECT_EQ(pty.Wait(30s).exitCode, 0);
+    const std::string shown = testsupport::Joined(pty.Screen());
+    EXPECT_NE(shown.find("\n\nGPU usage (average):            37%\n"
+                         "Video engine load (average):    12%\n"
+                         "GPU memory usage:               1536 MB\n"),
+              std::string::npos)
+        << shown;
+    const std::string log = Log("gpu.log");
+    EXPECT_NE(log.find("[Graphics card info]\nCard name:               Fake GeForce\n"
+                       "GPU name:                Fake GeForce\nMemory size:             8192 MB\n"
+                       "OpenCL version:          n/a\nDriver version:          535.98\n"
+                       "Info collected with:     NVML 12.535.98\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("CPU(%)   GPU(%)   VPU(%)   Threads"), std::string::npos);
+    const auto rows = ReadCsv(dir.Read("gpu.csv"));
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[1].size(), 11u);
+    EXPECT_EQ(rows[1][6], "37");
+    EXPECT_EQ(rows[1][7], "12");
+}
+
 }  // namespace
 }  // namespace e2e

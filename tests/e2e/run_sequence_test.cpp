@@ -188,6 +188,11 @@ TEST_F(Trevalo, GpuPromptIsAnsweredByOneKeyAndErased) {
     for (const char* answer : {"y", "n"}) {
         testsupport::PtySession pty(exe, {"-gpu", "-info", script}, Options());
         ASSERT_TRUE(pty.WaitFor("Continue without GPU monitoring? [y/n]", 30s)) << pty.Output();
+        EXPECT_NE(testsupport::Joined(pty.Screen())
+                      .find("In order to measure GPU usage, an NVIDIA driver with its management "
+                            "library must be installed.\n\nContinue without"),
+                  std::string::npos)
+            << pty.Output();
         pty.Type("x");
         std::this_thread::sleep_for(200ms);
         pty.Type(answer);

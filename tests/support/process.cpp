@@ -56,9 +56,6 @@ void FillStatus(int status, ProgramResult& result) {
         result.exitCode = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         result.termSignal = WTERMSIG(status);
-#ifdef WCOREDUMP
-        result.coreDumped = WCOREDUMP(status);
-#endif
     }
 }
 
@@ -109,7 +106,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     int inFd = inPipe[1];
     fcntl(inFd, F_SETFL, O_NONBLOCK);
     signal(SIGPIPE, SIG_IGN);
-    if (options.stdinText.empty() && options.closeStdin) {
+    if (options.stdinText.empty()) {
         close(inFd);
         inFd = -1;
     }
@@ -131,10 +128,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                                   options.stdinText.size() - written);
                 if (w > 0) written += static_cast<size_t>(w);
                 if (w < 0 || written == options.stdinText.size()) {
-                    if (options.closeStdin) {
-                        close(inFd);
-                        inFd = -1;
-                    }
+                    close(inFd);
+                    inFd = -1;
                 }
                 continue;
             }

@@ -14,7 +14,6 @@ struct ProgramOptions {
     std::map<std::string, std::string> setEnv;  // added to (or replacing in) the environment
     std::vector<std::string> unsetEnv;
     std::string stdinText;       // written to the program's standard input, then closed
-    bool closeStdin = true;      // false: standard input stays open (a pipe nobody writes to)
     std::vector<int> closedFds;  // standard descriptors the program starts without
     std::chrono::milliseconds timeout{60000};
 };
@@ -24,7 +23,6 @@ struct ProgramResult {
     int termSignal = 0;  // non-zero when killed by a signal
     bool exited = false;
     bool timedOut = false;
-    bool coreDumped = false;
     std::string out;  // standard output
     std::string err;  // standard error
 };

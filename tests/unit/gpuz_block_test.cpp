@@ -1,11 +1,15 @@
 // GPU-Z's block read from synthetic memory: the card, the sensors, the window titles.
 #include "sys/gpuz_block.h"
 
+#include <stdlib.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
+
+#include "sys/gpu.h"
 
 namespace sys {
 namespace {
@@ -48,20 +52,16 @@ TEST(GpuzCard, KeysExactLaterRecordsWinBlankValuesIgnored) {
     block.Data(2, u"CardName", u"   ");
     block.Data(3, u"GPUName", u"GA106");
     block.Data(4, u"GPUName", u"GA106-300");
-    block.Data(5, u"MemSize", u"12288 MB");
     block.Data(6, u"DriverVersion", u"31.0.15.3598 (NVIDIA 535.98) / Win11 64");
     block.Data(127, u"OpenCL_Version", u"OpenCL 3.0 \u00dc\u20ac");
     const GpuzCard card = block.Card();
     EXPECT_EQ(card.cardName, "NVIDIA GeForce RTX 3060");
     EXPECT_EQ(card.gpuName, "GA106-300");
-    EXPECT_EQ(card.memSize, "12288 MB");
     EXPECT_EQ(card.driverVersion, "31.0.15.3598 (NVIDIA 535.98) / Win11 64");
     EXPECT_EQ(card.openCLVersion, "OpenCL 3.0 \xC3\x9C\xE2\x82\xAC");
-    EXPECT_FALSE(card.cudaCapable);
 
     // Unterminated texts end at their field; a lone surrogate reads as a blank.
     const std::u16string full(kGpuzTextUnits, u'x');
-    block.Data(0, full, u"never matched");
     block.Data(8, u"MemSize", full);
     block.Data(9, u"GPUName", std::u16string(u"A") + char16_t(0xD800) + u"B");
     EXPECT_EQ(block.Card().memSize, std::string(kGpuzTextUnits, 'x'));
@@ -127,6 +127,39 @@ TEST(GpuzWindow, VersionFromTheLastMatchingTitle) {
         EXPECT_EQ(GpuzVersionFromTitles(c.titles, found), c.version) << c.titles.back();
         EXPECT_EQ(found, c.found) << c.titles.back();
     }
+}
+
+uint64_t g_gpuTick = 1000;
+
+// NVML through a stand-in library: the readings mapped and rounded, throttled to one read in
+// 300 ms; a failing call reads 0; no library or no device means no source.
+TEST(GpuMonitor, NvmlReadingsThrottledAndFailuresReadZero) {
+    CGPUInfo absent(nullptr, "/nonexistent/libnvidia-ml.so.1");
+    EXPECT_FALSE(absent.gpuzRunning);
+    setenv("FAKE_NVML", "none", 1);
+    EXPECT_FALSE(CGPUInfo(nullptr, FAKE_NVML_LIB).gpuzRunning);
+    unsetenv("FAKE_NVML");
+
+    CGPUInfo gpu([] { return g_gpuTick; }, FAKE_NVML_LIB);
+    ASSERT_TRUE(gpu.gpuzRunning);
+    ASSERT_TRUE(gpu.Open());
+    EXPECT_EQ(gpu.cardName, "Fake GeForce");
+    EXPECT_EQ(gpu.gpuzVersion, "12.535.98");
+    gpu.Update();
+    EXPECT_EQ(gpu.gpuLoad, 37);
+    EXPECT_EQ(gpu.vpuLoad, 12) << "CUDA-capable: the higher of encoder and decoder";
+    EXPECT_EQ(gpu.memoryUsed, 1536u);
+    EXPECT_TRUE(gpu.memoryUsedAvailable);
+    EXPECT_FALSE(gpu.memoryDedicatedAvailable || gpu.memoryDynamicAvailable);
+
+    setenv("FAKE_NVML", "failing", 1);
+    g_gpuTick += 200;
+    gpu.Update();
+    EXPECT_EQ(gpu.gpuLoad, 37) << "within 300 ms nothing changes";
+    g_gpuTick += 100;
+    gpu.Update();
+    EXPECT_EQ(gpu.gpuLoad, 0);
+    unsetenv("FAKE_NVML");
 }
 
 }  // namespace

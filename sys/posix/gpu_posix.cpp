@@ -1,9 +1,0 @@
-#include "sys/gpu.h"
-
-namespace sys {
-
-bool GpuzRunning() {
-    return false;
-}
-
-}  // namespace sys

@@ -1,5 +1,6 @@
 #include "avs/avisynth_info.h"
 
+#include <iterator>
 #include <vector>
 
 #include "avs/host.h"
@@ -35,6 +36,8 @@ std::string GetFileVersionString(const std::string& path) {
         return CUtils::FormatString("%u.%u.%u.0", TREVALO_VERSION_MAJOR, TREVALO_VERSION_MINOR,
                                     TREVALO_VERSION_PATCH);
     }
+    std::string version;
+    if (sys::ReadVersionResource(path, version)) return version;
     std::string real = sys::RealPath(path);
     return FileVersionFromFileName(real.empty() ? path : real);
 }
@@ -238,17 +241,11 @@ int CAvisynthInfo::QueryInterfaceVersion(std::string& errorText, std::string dll
 void CAvisynthInfo::ReadPluginDirectories() {
     for (auto& slot : pluginDirs)
         slot.clear();
-    // The user's directory takes the first slot and the system's the second, as the
-    // per-user registry hive does on Windows.
     for (const auto& dir : sys::PluginDirectories(dllLocation)) {
         std::string text = dir.path;
         CUtils::Trim(text);
-        if (text.empty()) continue;
-        if (dir.kind == sys::PluginDirectoryKind::User) {
-            pluginDirs[0] = "PluginDir+    (user):\t" + text;
-        } else {
-            pluginDirs[1] = "PluginDir+    (system):\t" + text;
-        }
+        if (text.empty() || dir.slot >= std::size(pluginDirs)) continue;
+        pluginDirs[dir.slot] = dir.label + text;
     }
 }
 

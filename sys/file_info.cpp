@@ -140,10 +140,14 @@ std::vector<PluginDirectory> PluginDirectoryCandidates(const std::string& librar
     const size_t slash = libraryPath.find_last_of('/');
     const std::string libraryDirectory =
         slash == std::string::npos ? "." : libraryPath.substr(0, slash);
-    candidates.push_back({PluginDirectoryKind::System, libraryDirectory + "/avisynth"});
+    // The user's directory takes the first line and the system's the second, as the
+    // per-user registry hive does on Windows.
+    candidates.push_back({PluginDirectoryKind::System, libraryDirectory + "/avisynth", 1,
+                          "PluginDir+    (system):\t"});
     if (!home.empty()) {
         const std::string base = home == "/" ? "" : WithoutTrailingSlashes(home);
-        candidates.push_back({PluginDirectoryKind::User, base + "/.local/lib/avisynth"});
+        candidates.push_back({PluginDirectoryKind::User, base + "/.local/lib/avisynth", 0,
+                              "PluginDir+    (user):\t"});
     }
     return candidates;
 }

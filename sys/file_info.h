@@ -31,6 +31,10 @@ bool CopyFile(const std::string& from, const std::string& to);
 // Absolute path with every link resolved; "" on failure (last error set).
 std::string RealPath(const std::string& path);
 
+// The file's version resource as "a.b.c.d"; false where the system has none (POSIX) or the
+// file carries none.
+bool ReadVersionResource(const std::string& path, std::string& version);
+
 // Last-write time in UTC: false when the file cannot be stat'ed.
 bool ModificationTimeUtc(const std::string& path, unsigned& y, unsigned& mo, unsigned& d,
                          unsigned& h, unsigned& mi, unsigned& s);
@@ -44,9 +48,13 @@ enum class PluginDirectoryKind { System, User };
 struct PluginDirectory {
     PluginDirectoryKind kind;
     std::string path;
+    unsigned slot = 0;  // the report's line for it, 0 to 3
+    std::string label;  // "<name>:\t", the report's text before the path
 };
 // The plugin directories that AviSynth+ searches here, each only when it exists:
-// <directory of the library>/avisynth (System) and $HOME/.local/lib/avisynth (User).
+// <directory of the library>/avisynth (System) and $HOME/.local/lib/avisynth (User). On
+// Windows: the registry's PluginDir+ and PluginDir2_5 values, per user and per machine, in
+// the registry view of the build's width.
 std::vector<PluginDirectory> PluginDirectories(const std::string& libraryPath);
 
 // ---- Pure parts, shared by the implementations and unit-tested on literal input ----

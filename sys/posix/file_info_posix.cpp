@@ -246,3 +246,11 @@ std::vector<PluginDirectory> PluginDirectories(const std::string& libraryPath) {
 }
 
 }  // namespace sys
+
+namespace sys {
+
+bool ReadVersionResource(const std::string&, std::string&) {
+    return false;  // ELF files carry no version resource: the file name tells instead
+}
+
+}  // namespace sys

@@ -40,6 +40,7 @@ long Figure(const std::vector<std::string>& screen, const std::string& label) {
 }
 
 TEST_F(Trevalo, TheLiveBlockIsRewrittenInPlaceAndTheSummaryReplacesIt) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("run.avs", kThreeSeconds);
     PtySession pty(exe, {script}, Options());
     ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
@@ -70,6 +71,7 @@ TEST_F(Trevalo, TheLiveBlockIsRewrittenInPlaceAndTheSummaryReplacesIt) {
 // Esc, Ctrl+C and the time limit end the run early with the frames actually covered; the
 // summary and the files follow, and the exit code is 0.
 TEST_F(Trevalo, EscCtrlCAndTheTimeLimitStopWithASummary) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("run.avs", kThreeSeconds);
     const struct {
         const char* key;  // typed once the block shows; none for the time limit
@@ -110,6 +112,7 @@ TEST_F(Trevalo, EscCtrlCAndTheTimeLimitStopWithASummary) {
 // Into a pipe the block would be appended at each refresh: only the status lines and the
 // summary are written. A dumb terminal is treated the same.
 TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("run.avs", kThreeSeconds);
     ProgramResult piped = Run({"-range=0,299", script});
     EXPECT_EQ(piped.exitCode, 0);
@@ -146,6 +149,7 @@ TEST_F(Trevalo, PrefetchRaisesTheThreadCount) {
 // for an error that reaches the main thread from a Prefetch worker. The log keeps the
 // samples and ends with the message.
 TEST_F(Trevalo, AnErrorDuringTheRunIsPrintedOverTheBlocksLowerEnd) {
+    SKIP_PTY_ON_WINE();
     // 5 ms a frame (10 ms on two workers): the trial run stops near frame 1000 and the loop
     // meets the fault.
     const std::string plain = "BlankClip(length=1300, width=64, height=64)\nMSBusy(5.0)\n";
@@ -187,6 +191,7 @@ TEST_F(Trevalo, AnErrorDuringTheRunIsPrintedOverTheBlocksLowerEnd) {
 
 // Before the measurement an error starts on a new line below the cleared status line.
 TEST_F(Trevalo, AnErrorBeforeTheRunStartsOnANewLine) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("bad.avs", "BlankClip(\n");
     PtySession pty(exe, {"-info", script}, Options());
     ProgramResult r = pty.Wait(30s);

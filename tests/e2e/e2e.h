@@ -14,6 +14,23 @@ namespace e2e {
 std::string LibraryDir();
 std::string VariantLibrary(const std::string& variant);
 
+// With TREVALO_E2E_WINDOWS_BUILD set to a MinGW build directory, the suite runs that
+// build's trevalo.exe and avisynth.dll under Wine instead of this build's program.
+bool OnWine();
+std::string WineLoader();
+std::string WindowsBuildFile(const std::string& name);
+// A path of the test's as the program shows it: Wine maps the root to drive Z:.
+std::string Shown(const std::string& path);
+// The program's text with the line ends of its C library ("\r\n" on Windows) made "\n".
+std::string Lines(std::string text);
+#define SKIP_ON_WINE(why) \
+    if (::e2e::OnWine()) GTEST_SKIP() << "Windows build: " << why
+#define SKIP_PTY_ON_WINE()                                                                     \
+    SKIP_ON_WINE("Wine's console on a pseudo-terminal redraws every character, too slowly to " \
+                 "time")
+// A library of the other word width than the program's, for the architecture refusal.
+std::string ForeignWidthLibrary();
+
 class Trevalo : public ::testing::Test {
   protected:
     void SetUp() override;

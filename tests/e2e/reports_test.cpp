@@ -123,7 +123,8 @@ TEST_F(Reports, ALogThatCannotBeWrittenStillLeavesTheCsv) {
     std::filesystem::create_directory(dir.File("run.log"));
     ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nCannot create \"" + dir.File("run.log") + "\"\n"), std::string::npos)
+    EXPECT_NE(r.err.find("\nCannot create \"" + Shown(dir.File("run.log")) + "\"\n"),
+              std::string::npos)
         << r.err;
     EXPECT_GE(ReadCsv(dir.Read("run.csv")).size(), 2u);
 }
@@ -131,6 +132,7 @@ TEST_F(Reports, ALogThatCannotBeWrittenStillLeavesTheCsv) {
 // A fault on a Prefetch worker: the message, exit 255, the files with every sample taken,
 // the terminal restored; during the trial run it ends the run with its message.
 TEST_F(Reports, AFaultOnAFrameServersThreadLeavesTheFiles) {
+    SKIP_PTY_ON_WINE();
     const std::string trial =
         Script("trial.avs",
                "BlankClip(length=400, width=64, height=64)\nMSBusy(2)\nMSFault(50, "
@@ -164,9 +166,70 @@ TEST_F(Reports, AFaultOnAFrameServersThreadLeavesTheFiles) {
     EXPECT_EQ(ReadCsv(dir.Read("late.csv")).size(), TableRows(log) + 1);
 }
 
+// The same with pipes, on the main thread and on a worker: what a Windows build under Wine
+// can be asked, since its console on a pseudo-terminal is too slow to time.
+TEST_F(Reports, AFaultInsideAFilterEndsTheRunWithItsFiles) {
+    const struct {
+        const char* name;
+        const char* tail;
+        const char* message;
+    } cases[] = {
+        {"main", "MSBusy(5)\nMSFault(1100, \"divide\")\n",
+         "Exception 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"},
+        {"worker", "MSBusy(10)\nMSFault(1300, \"access\")\nPrefetch(2)\n",
+         "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string script =
+            Script(std::string(c.name) + ".avs",
+                   "BlankClip(length=2000, width=64, height=64)\n" + std::string(c.tail));
+        ProgramResult r = Run({"-log", "-csv", script});
+        EXPECT_EQ(r.exitCode, kErrorStatus) << c.name << " " << r.termSignal;
+        EXPECT_NE(r.err.find(std::string("\n") + c.message), std::string::npos) << r.err;
+        const std::string log = Log(std::string(c.name) + ".log");
+        EXPECT_NE(log.find(std::string("\n\n[AviSynth error]\n") + c.message), std::string::npos)
+            << log;
+        EXPECT_GT(TableRows(log), 10u) << c.name;
+        EXPECT_EQ(ReadCsv(dir.Read(std::string(c.name) + ".csv")).size(), TableRows(log) + 1);
+    }
+}
+
+// GPU-Z's window and shared memory, published by a stand-in, reach the files.
+TEST_F(Reports, GpuZFiguresReachTheFilesOnWindows) {
+    if (!OnWine()) GTEST_SKIP() << "GPU-Z is a Windows program";
+    ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "GPU-Z's window needs an X display (Xvfb)";
+    const std::string ready = dir.File("gpuz.ready");
+    std::thread gpuz([&] {
+        testsupport::RunProgram(WineLoader(), {WindowsBuildFile("gpuz_stub.exe"), "10", ready},
+                                Options());
+    });
+    for (int i = 0; i < 300 && !std::filesystem::exists(ready); ++i)
+        std::this_thread::sleep_for(100ms);
+    const std::string script = Script("gpu.avs", kQuick);
+    ProgramResult r = Run({"-gpu", "-log", "-csv", script});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("GPU usage (average):            42%\n\r"
+                         "Video engine load (average):    18%\n"),
+              std::string::npos)
+        << r.err;
+    const std::string log = Log("gpu.log");
+    EXPECT_NE(log.find("[Graphics card info]\nCard name:               Stub Radeon\n"
+                       "GPU name:                Stub GPU\nMemory size:             4096 MB\n"
+                       "OpenCL version:          2.0\nDriver version:          31.0.1\n"
+                       "Info collected with:     GPU-Z 2.1.0\n"),
+              std::string::npos)
+        << log;
+    const auto rows = ReadCsv(dir.Read("gpu.csv"));
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ(rows[1][6], "42");
+    EXPECT_EQ(rows[1][7], "18");
+    gpuz.join();
+}
+
 // The run's own load fails after the trial run succeeded: the forced log still carries the
 // general information, and the error.
 TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
+    SKIP_PTY_ON_WINE();
     dir.Write("part.avsi", "BlankClip(length=3000, width=64, height=64)\nMSBusy(2.0)\n");
     const std::string script = Script("main.avs", "Import(\"part.avsi\")\n");
     testsupport::PtySession pty(exe, {script}, Options());
@@ -185,6 +248,7 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
 // With a GPU source (here a stand-in for NVIDIA's library) the card's figures show in the
 // block and the summary, and the log and the CSV get their GPU columns.
 TEST_F(Reports, GpuFiguresReachTheScreenAndTheFiles) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("gpu.avs", kQuick);
     testsupport::ProgramOptions options = Options();
     options.setEnv["LD_LIBRARY_PATH"] = LibraryDir() + ":" + FAKE_NVML_DIR;

@@ -97,6 +97,7 @@ TEST_F(Trevalo, EveryWayOutPausesExactlyOnceAtTheEnd) {
 // On a terminal the pause waits for one key, which is not echoed and stays unread; its line
 // is cleared and the report stays on the screen in place of the short version line.
 TEST_F(Trevalo, PauseOnATerminalWaitsForOneKey) {
+    SKIP_PTY_ON_WINE();
     WriteIni({{"PauseBeforeExit", "1"}});
     testsupport::PtySession pty(exe, {"-avsinfo"}, Options());
     ASSERT_TRUE(pty.WaitFor(kPause, 30s)) << pty.Output();
@@ -133,7 +134,7 @@ TEST_F(Trevalo, BadScriptsAreRefusedWithAClearMessage) {
         const std::string script = Script(c.name, c.text);
         std::string message = c.message;
         const size_t at = message.find("%s");
-        if (at != std::string::npos) message.replace(at, 2, script);
+        if (at != std::string::npos) message.replace(at, 2, Shown(script));
         std::vector<std::string> args = {script};
         if (c.info) args.insert(args.begin(), "-info");
         ProgramResult r = Run(args);
@@ -164,6 +165,7 @@ TEST_F(Trevalo, FaultsInTheTrialRunBecomeExceptionTexts) {
 }
 
 TEST_F(Trevalo, OneInstanceAtATimeUnlessAllowed) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("slow.avs", SlowScript(""));
     for (const bool allowTwo : {false, true}) {
         WriteIni({{"AllowOnlyOneInstance", allowTwo ? "0" : "1"}});
@@ -184,6 +186,7 @@ TEST_F(Trevalo, OneInstanceAtATimeUnlessAllowed) {
 // The prompt's three lines are erased by 'y' and the run goes on on the line above them;
 // 'n' erases them and ends. Other keys are ignored.
 TEST_F(Trevalo, GpuPromptIsAnsweredByOneKeyAndErased) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("clip.avs", "BlankClip(length=10)\n");
     for (const char* answer : {"y", "n"}) {
         testsupport::PtySession pty(exe, {"-gpu", "-info", script}, Options());
@@ -214,6 +217,7 @@ TEST_F(Trevalo, GpuPromptIsAnsweredByOneKeyAndErased) {
 }
 
 TEST_F(Trevalo, AnInvalidRangeOffersTheWholeClip) {
+    SKIP_PTY_ON_WINE();
     const std::string script = Script("range.avs", kQuickScript);
     ProgramResult declined = Run({"-range=5,2", script}, "n");
     EXPECT_EQ(declined.exitCode, 0) << declined.err;

@@ -1,10 +1,11 @@
 // The manual documents every switch that the usage text names, in the HTML page and the man
-// page, so that a new switch cannot go undocumented.
+// page, and every key of the INI file, so that neither can go undocumented.
 #include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
 
+#include "app/config.h"
 #include "e2e/e2e.h"
 
 namespace e2e {
@@ -17,7 +18,7 @@ std::string ReadAll(const char* path) {
     return text.str();
 }
 
-TEST_F(Trevalo, TheManualDocumentsEverySwitchOfTheUsageText) {
+TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
     const std::string usage = Run({}).out;
     const std::regex token(R"((?:^|[\s\[])(-[a-z]+))");
     std::set<std::string> switches;
@@ -33,6 +34,13 @@ TEST_F(Trevalo, TheManualDocumentsEverySwitchOfTheUsageText) {
             EXPECT_TRUE(std::regex_search(page, std::regex("(^|[^a-z])" + s + "(?![a-z])")))
                 << s << " is missing from " << name;
         }
+    }
+    // A key needs an entry of its own, beyond the listing of the defaults.
+    for (const std::string& line : DefaultIniLines(ProgramVersion())) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string key = "<code>" + line.substr(0, equals) + "</code>";
+        EXPECT_NE(pages[0].second.find(key), std::string::npos) << key << " in Trevalo.html";
     }
 }
 

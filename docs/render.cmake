@@ -1,0 +1,69 @@
+# Renders the manual with cmark into a standalone HTML page and a man page. Run by the build:
+#   cmake -DCMARK=... -DSOURCE=manual.md -DHTML=... -DMAN=... -DVERSION=... -DSUMMARY=... -P render.cmake
+
+cmake_minimum_required(VERSION 3.20)
+
+function(cmark format input result)
+  execute_process(COMMAND "${CMARK}" --to ${format} "${input}"
+    OUTPUT_VARIABLE text ERROR_VARIABLE error RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cmark could not render ${input} as ${format}: ${error}")
+  endif()
+  set(${result} "${text}" PARENT_SCOPE)
+endfunction()
+
+cmark(html "${SOURCE}" body)
+file(WRITE "${HTML}" "<!DOCTYPE html>
+<html lang=\"en\">
+<head>
+<meta charset=\"utf-8\">
+<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">
+<title>Trevalo ${VERSION} manual</title>
+<style>
+body { max-width: 52em; margin: 2em auto; padding: 0 1em; font: 16px/1.5 sans-serif; color: #222; }
+h2 { margin-top: 2em; border-bottom: 1px solid #ccc; }
+code, pre { font-family: monospace; font-size: 0.9em; }
+pre { background: #f5f5f5; padding: 0.6em 0.8em; overflow-x: auto; }
+footer { margin-top: 3em; color: #777; font-size: 0.9em; }
+</style>
+</head>
+<body>
+${body}<footer>Trevalo ${VERSION}</footer>
+</body>
+</html>
+")
+
+# The man page: the title gives way to the NAME section, the other headings move up one level
+# (sections and subsections), and section names are capitalised as man pages have them.
+file(READ "${SOURCE}" markdown)
+string(REGEX REPLACE "^# [^\n]*\n" "" markdown "${markdown}")
+string(REPLACE "\n## " "\n# " markdown "${markdown}")
+string(REPLACE "\n### " "\n## " markdown "${markdown}")
+string(REGEX REPLACE "^\n*## " "# " markdown "${markdown}")
+file(WRITE "${MAN}.md" "${markdown}")
+cmark(man "${MAN}.md" body)
+file(REMOVE "${MAN}.md")
+
+set(page "")
+while(TRUE)
+  string(FIND "${body}" ".SH\n" at)
+  if(at EQUAL -1)
+    break()
+  endif()
+  math(EXPR at "${at} + 4")
+  string(SUBSTRING "${body}" 0 ${at} before)
+  string(SUBSTRING "${body}" ${at} -1 body)
+  string(FIND "${body}" "\n" end)
+  string(SUBSTRING "${body}" 0 ${end} heading)
+  string(SUBSTRING "${body}" ${end} -1 body)
+  string(TOUPPER "${heading}" heading)
+  string(APPEND page "${before}${heading}")
+endwhile()
+string(TIMESTAMP date "%Y-%m-%d" UTC)
+# No hyphenation and a ragged right edge: paths and switches stay whole.
+file(WRITE "${MAN}" ".TH TREVALO 1 \"${date}\" \"Trevalo ${VERSION}\" \"User Commands\"
+.nh
+.ad l
+.SH NAME
+trevalo \\- ${SUMMARY}
+${page}${body}")

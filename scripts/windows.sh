@@ -25,7 +25,7 @@ Xvfb "$display" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
 export DISPLAY=$display
-wineserver -p   # stays up between the tests
+wineserver -p 2>/dev/null || true  # stays up between the tests (or is up already)
 
 echo "== trevalo.exe -avsinfo under Wine"
 (cd build-win64 && WINEPATH="Z:$(pwd | tr / '\\')\\lib" "$wine" trevalo.exe -avsinfo)

@@ -72,4 +72,17 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
     return dir + kSeparator + name;
 }
 
+std::string WithDriveLetter(const std::string& devicePath, const std::vector<DriveDevice>& drives) {
+    if (devicePath.rfind("\\??\\", 0) == 0) return devicePath.substr(4);
+    for (const DriveDevice& d : drives) {
+        const size_t length = d.device.size();
+        // The whole device name: volume 1 must not match a path on volume 10.
+        if (length > 0 && devicePath.compare(0, length, d.device) == 0 &&
+            (devicePath.size() == length || devicePath[length] == '\\')) {
+            return d.drive + devicePath.substr(length);
+        }
+    }
+    return "";
+}
+
 }  // namespace sys

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sys {
 
@@ -32,6 +33,15 @@ bool IsDirectoryWritable(const std::string& dir);
 
 // Creates dir and any missing parents; true when dir exists as a directory afterwards.
 bool MakeDirectories(const std::string& dir);
+
+// A mapped file's name as the system gives it ("\\Device\\HarddiskVolume3\\x.dll", or
+// "\\??\\C:\\x.dll") with a drive letter: drives pairs each drive ("C:") with its device
+// ("\\Device\\HarddiskVolume3"). "" when no drive holds it.
+struct DriveDevice {
+    std::string drive;
+    std::string device;
+};
+std::string WithDriveLetter(const std::string& devicePath, const std::vector<DriveDevice>& drives);
 
 // Value of an environment variable; "" when it is unset or empty.
 std::string GetEnvironment(const char* name);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "sys/file_info.h"
+#include "sys/paths.h"
 #include "sys/utils.h"
 #include "sys/win32/win_error.h"
 
@@ -103,20 +104,15 @@ HANDLE OpenForWriting(const std::string& path) {
     return handle;
 }
 
-// "\Device\HarddiskVolume3\x\y.dll" -> "C:\x\y.dll" through the drive letters' targets.
-std::string WithDriveLetter(const std::string& devicePath) {
-    if (devicePath.rfind("\\??\\", 0) == 0) return devicePath.substr(4);
+// The devices behind the drive letters, for the names of mapped files.
+std::vector<DriveDevice> DriveDevices() {
+    std::vector<DriveDevice> drives;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         const char drive[3] = {letter, ':', '\0'};
         char target[MAX_PATH];
-        if (QueryDosDeviceA(drive, target, MAX_PATH) == 0) continue;
-        const size_t length = std::strlen(target);
-        if (length > 0 && devicePath.compare(0, length, target) == 0 &&
-            (devicePath.size() == length || devicePath[length] == '\\')) {
-            return drive + devicePath.substr(length);
-        }
+        if (QueryDosDeviceA(drive, target, MAX_PATH) != 0) drives.push_back({drive, target});
     }
-    return "";
+    return drives;
 }
 
 #ifdef _WIN64
@@ -235,7 +231,7 @@ std::string FindLibraryFile(const std::string& name) {
     const DWORD length = GetMappedFileNameA(GetCurrentProcess(), base, mapped.data(),
                                             static_cast<DWORD>(mapped.size()));
     std::string location;
-    if (length > 0) location = WithDriveLetter(std::string(mapped.data(), length));
+    if (length > 0) location = WithDriveLetter(std::string(mapped.data(), length), DriveDevices());
     FreeLibrary(image);
     if (location.empty()) SetLastErrorText(name + ": the mapped file matches no drive");
     return location;

@@ -42,6 +42,28 @@ TEST_F(Trevalo, AvsinfoReportsTheInstallationOnStandardOutput) {
     EXPECT_EQ(r.out.find("Trevalo "), std::string::npos);
 }
 
+// On Windows the report adds the linker version of the PE header and the plugin directories
+// of the registry, in the view of the build's width.
+TEST_F(Trevalo, TheWindowsReportReadsTheLinkerVersionAndTheRegistry) {
+    if (!OnWine()) GTEST_SKIP() << "the registry is Windows'";
+    const std::string key = "HKCU\\Software\\Avisynth";
+    auto reg = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "reg");
+        return testsupport::RunProgram(WineLoader(), args, Options()).exitCode;
+    };
+    ASSERT_EQ(reg({"add", key, "/v", "PluginDir+", "/d", " C:\\Plugins ", "/f"}), 0);
+    ASSERT_EQ(reg({"add", key, "/v", "PluginDir2_5", "/d", "   ", "/f"}), 0);
+    ProgramResult r = Run({"-avsinfo"});
+    reg({"delete", key, "/f"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("\nPluginDir+    (HKCU, " + ArchitectureName() + "):   C:\\Plugins\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("PluginDir2_5"), std::string::npos) << "blanks only: no line";
+    EXPECT_TRUE(std::regex_search(r.out, std::regex("\nLinker/compiler version: +\\d+\\.\\d+\n")))
+        << r.out;
+}
+
 // -avsinfo wins over a script and other switches, but an invalid switch is still reported.
 TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
     const std::string script = Script("clip.avs", "BlankClip()\n");

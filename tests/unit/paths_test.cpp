@@ -48,6 +48,20 @@ TEST(DirectoryOfAndJoinPath, OneSeparatorBetweenTheParts) {
         EXPECT_EQ(sys::JoinPath(directory, "b.ini"), path) << directory;
 }
 
+TEST(WithDriveLetter, MapsWholeDeviceNamesOnly) {
+    const std::vector<sys::DriveDevice> drives = {{"C:", "\\Device\\HarddiskVolume1"},
+                                                  {"D:", "\\Device\\HarddiskVolume10"}};
+    const std::pair<const char*, const char*> cases[] = {
+        {"\\Device\\HarddiskVolume1\\AviSynth\\avisynth.dll", "C:\\AviSynth\\avisynth.dll"},
+        {"\\Device\\HarddiskVolume10\\x.dll", "D:\\x.dll"},
+        {"\\Device\\HarddiskVolume2\\x.dll", ""},  // a drive without a letter
+        {"\\??\\Z:\\tmp\\avisynth.dll", "Z:\\tmp\\avisynth.dll"},
+        {"", ""},
+    };
+    for (const auto& [device, expected] : cases)
+        EXPECT_EQ(sys::WithDriveLetter(device, drives), expected) << device;
+}
+
 TEST(Directories, CreatedWithTheirParentsAndCheckedForWriting) {
     TempDir dir;
     const std::string nested = dir.File("one/two/three"), file = dir.Write("plain", "x");

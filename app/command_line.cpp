@@ -80,6 +80,12 @@ bool ParseArgument(const std::string& raw, RunSettings& settings, CommandLineReq
     } else if (text == "-csv") {
         request.switchesText += append;
         settings.CreateCSV = 1;
+    } else if (text == "-json") {
+        request.switchesText += append;
+        request.jsonRequested = true;
+    } else if (text == "-chart") {
+        request.switchesText += append;
+        request.chartRequested = true;
     } else if (text == "-gpu") {
         request.switchesText += append;
         settings.MonitorGPULoad = 1;
@@ -128,6 +134,41 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
     return true;
 }
 
+bool IsCompareCommand(const std::vector<std::string>& args) {
+    for (std::string text : args) {
+        CUtils::Trim(text);
+        CUtils::ToLower(text);
+        if (text == "-compare") return true;
+    }
+    return false;
+}
+
+bool ParseCompareArguments(const std::vector<std::string>& args, std::string& first,
+                           std::string& second, std::string& message) {
+    std::vector<std::string> files;
+    size_t switches = 0;
+    for (const std::string& raw : args) {
+        std::string text = raw;
+        CUtils::Trim(text);
+        CUtils::ToLower(text);
+        if (text == "-compare") {
+            ++switches;
+        } else {
+            files.push_back(raw);
+        }
+    }
+    if (switches != 1 || files.size() != 2) {
+        message =
+            "\n-compare takes two result files and nothing else:\n"
+            "Trevalo -compare a.json b.json\n";
+        return false;
+    }
+    first = files[0];
+    second = files[1];
+    message.clear();
+    return true;
+}
+
 bool ParseCommandLine(int argc, char** argv, CommandLineRequest& request) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
@@ -146,10 +187,14 @@ void PrintUsage() {
         "  -info [-i]          Display clip info\n",
         "  -log  [-l]          Create log file\n",
         "  -csv                Create csv file\n",
+        "  -json               Create json result file\n",
+        "  -chart              Create svg chart\n",
         "  -gpu                Monitor GPU/VPU usage\n",
         "  -range=first,last   Set frame range\n",
         "  -timelimit=n        Set time limit (seconds)\n",
         "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
+        "  -compare a.json b.json\n",
+        "                      Compare two json result files (no Avisynth needed)\n\n",
         "  For more info on the command line switches and INI file\n",
         "  options, read the documentation (Trevalo.html) included\n",
         "  in the distribution package.\n",

@@ -10,13 +10,24 @@ struct CommandLineRequest {
     std::string scriptPath;  // absolute; empty when no script was named
     bool avisynthInfoRequested = false;
     bool clipInfoRequested = false;
-    std::string switchesText;  // the recognised switches as typed, for the log
+    bool jsonRequested = false;   // -json: script.json beside the script
+    bool chartRequested = false;  // -chart: script.svg beside the script
+    std::string switchesText;     // the recognised switches as typed, for the log
 };
 
 // Parses the arguments (without the program name) into settings and request. Stops at the
 // first invalid argument: returns false with the message to print.
 bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
                     CommandLineRequest& request, std::string& message);
+
+// True when one of the arguments is -compare (any case, blanks around it ignored): the run
+// then compares two result files and needs no AviSynth.
+bool IsCompareCommand(const std::vector<std::string>& args);
+
+// "-compare a.json b.json": the switch once, anywhere, and exactly two other arguments, the
+// result files A and B in their order. false with the message to print otherwise.
+bool ParseCompareArguments(const std::vector<std::string>& args, std::string& first,
+                           std::string& second, std::string& message);
 
 // ParseArguments on argv applied to g_settings; prints the message on failure.
 bool ParseCommandLine(int argc, char** argv, CommandLineRequest& request);

@@ -1,10 +1,12 @@
 #include "app/run.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/compare.h"
 #include "app/config.h"
 #include "app/settings.h"
 #include "app/version.h"
@@ -12,12 +14,15 @@
 #include "avs/script.h"
 #include "bench/display.h"
 #include "bench/measure.h"
+#include "report/chart.h"
 #include "report/reports.h"
+#include "report/results.h"
 #include "sys/gpu.h"
 #include "sys/paths.h"
 #include "sys/process.h"
 #include "sys/se_exception.h"
 #include "sys/terminal.h"
+#include "sys/timer.h"
 #include "sys/utils.h"
 
 namespace app {
@@ -75,6 +80,14 @@ struct RunState {
     CGPUInfo* gpu = nullptr;  // when GPU monitoring is on
     uint32_t refreshInterval = 0;
     int exitCode = 0;
+    // What only the result file and the chart need.
+    std::string date;
+    std::string end = report::end::kError;  // until a way out says otherwise
+    bool clipKnown = false;
+    std::optional<bench::FrameRange> range;
+    bool summaryShown = false;
+    report::CardDescription card;
+    bench::GpuFigures gpuFigures;
 };
 
 // The live block is on the screen: an error's message goes over its lower end. Before the
@@ -96,9 +109,34 @@ void ClearForHandler(const RunState& state) {
     }
 }
 
+report::RunResult ResultOf(const RunState& state, const CommandLineRequest& request) {
+    report::RunResult r;
+    r.programVersion = ProgramVersion();
+    r.architecture = ArchitectureName();
+    r.date = state.date;
+    r.scriptPath = request.scriptPath;
+    r.switches = request.switchesText;
+    r.avisynthVersion = g_avsInfo.versionString;
+    r.avisynthFileVersion = g_avsInfo.fileVersion;
+    r.avisynthInterfaceVersion = g_avsInfo.interfaceVersion;
+    if (state.clipKnown) r.clip = state.session.videoInfo;
+    r.range = state.range;
+    r.refreshInterval = state.refreshInterval;
+    r.end = state.end;
+    r.errorText = state.errorText;
+    if (state.summaryShown) r.summary = state.totals;
+    if (state.gpu != nullptr) {
+        r.gpu = report::GpuResult{state.card, state.gpuFigures, state.gpu->cudaCapable};
+    }
+    r.samples = state.samples.data();
+    r.sampleCount = state.samples.size();
+    return r;
+}
+
 // Step 15: unload, the files, the pause, the exit code. A report-only ending (-info, a
 // declined range) writes no CSV file, and a log writer's error does not change its code.
-int Finish(RunState& state, const std::string& scriptPath, bool abandoned, bool measured) {
+int Finish(RunState& state, const CommandLineRequest& request, bool abandoned, bool measured) {
+    const std::string& scriptPath = request.scriptPath;
     if (abandoned) {
         avs::AbandonSession(state.session);
     } else {
@@ -125,7 +163,17 @@ int Finish(RunState& state, const std::string& scriptPath, bool abandoned, bool 
                                         state.gpu != nullptr,
                                         state.gpu != nullptr && state.gpu->cudaCapable);
     }
-    for (const std::string* text : {&logError, &csvError}) {
+    // The result file and the chart follow every way out that writes a log.
+    std::string jsonError;
+    std::string chartError;
+    if (request.jsonRequested || request.chartRequested) {
+        const report::RunResult result = ResultOf(state, request);
+        if (request.jsonRequested) jsonError = report::WriteResultFile(result);
+        if (request.chartRequested && result.sampleCount > 0) {
+            chartError = report::WriteChartFile(result);
+        }
+    }
+    for (const std::string* text : {&logError, &csvError, &jsonError, &chartError}) {
         if (text->empty()) continue;
         g_utils.Print(Con(), kCyan, "%s", text->c_str());
         if (measured) state.exitCode = kExitError;
@@ -158,28 +206,37 @@ LoadOutcome LoadAndMeasure(RunState& state, const CommandLineRequest& request) {
     avs::ApplyMultiThreading(s, g_settings.InvokeDistributor != 0);
     s.clip = s.env.TakeClip(s.value);
     s.videoInfo = s.clip.GetVideoInfo();
+    state.clipKnown = true;
 
     report::PrintClipInfo(s, state.logText);
     if (state.gpu) {
         const CGPUInfo& g = *state.gpu;
-        state.graphicsCardText = report::GraphicsCardText(
-            {g.cardName, g.gpuName, g.memSize, g.openCLVersion, g.driverVersion,
-             std::string(sys::GpuSourceName()) + " " + g.gpuzVersion});
+        const std::string source = std::string(sys::GpuSourceName()) + " " + g.gpuzVersion;
+        state.card = {g.cardName, g.gpuName, g.memSize, g.openCLVersion, g.driverVersion, source};
+        state.graphicsCardText = report::GraphicsCardText(state.card);
     }
-    if (request.clipInfoRequested) return LoadOutcome::InfoDone;
+    if (request.clipInfoRequested) {
+        state.end = report::end::kInfo;
+        return LoadOutcome::InfoDone;
+    }
     // The trial run refused such a clip already, unless the script changed since.
     if (s.videoInfo.raw.num_frames <= 0) {
         s.env.ThrowError("%s", avs::NoFramesText(request.scriptPath).c_str());
     }
 
     bench::FrameRange range;
-    if (!bench::ResolveFrameRange(s.videoInfo, range)) return LoadOutcome::InfoDone;
-    bench::GpuFigures gpuFigures;
-    bench::MeasureFrames(s, range, state.refreshInterval, state.samples, state.totals, state.gpu,
-                         gpuFigures);
+    if (!bench::ResolveFrameRange(s.videoInfo, range)) {
+        state.end = report::end::kDeclined;
+        return LoadOutcome::InfoDone;
+    }
+    state.range = range;
+    const bench::RunEnd runEnd = bench::MeasureFrames(
+        s, range, state.refreshInterval, state.samples, state.totals, state.gpu, state.gpuFigures);
     state.refreshInterval = state.totals.refreshInterval;  // widened for long ranges
     avs::ReleaseSession(s);
-    bench::PrintSummary(state.totals, state.gpu ? &gpuFigures : nullptr, state.logText);
+    bench::PrintSummary(state.totals, state.gpu ? &state.gpuFigures : nullptr, state.logText);
+    state.end = report::EndName(runEnd);
+    state.summaryShown = true;
     return LoadOutcome::Measured;
 }
 
@@ -211,6 +268,12 @@ int Run(int argc, char** argv) {
 
     // 3. Banner.
     g_utils.Print(Con(), kRed, "\nTrevalo %s\n", BannerVersion().c_str());
+
+    // Comparing two result files needs no AviSynth, nor the one-instance lock.
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    if (IsCompareCommand(args)) return RunCompare(args);
 
     // 4. The installed AviSynth.
     StatusLine("Query Avisynth info...");
@@ -307,6 +370,7 @@ int Run(int argc, char** argv) {
 
     RunState state;
     state.gpu = gpu.get();
+    state.date = sys::LocalDateTime();
 
     // 12. The trial run chooses the refresh interval.
     if (!request.clipInfoRequested) {
@@ -366,9 +430,9 @@ int Run(int argc, char** argv) {
     if (outcome == LoadOutcome::InfoDone) {
         // -info, or a declined range: the session is released, no CSV file.
         avs::ReleaseSession(state.session);
-        return Finish(state, request.scriptPath, false, false);
+        return Finish(state, request, false, false);
     }
-    return Finish(state, request.scriptPath, abandoned, true);
+    return Finish(state, request, abandoned, true);
 }
 
 }  // namespace app

@@ -20,5 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CommandLineRequest request;
     std::string message;
     ParseArguments(args, settings, request, message);
+    std::string first, second;
+    if (IsCompareCommand(args)) ParseCompareArguments(args, first, second, message);
     return 0;
 }

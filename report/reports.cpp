@@ -173,6 +173,16 @@ ClipReport DescribeClip(const avs::VideoInfo& vi, bool mtAvailable, int mtMode) 
     return report;
 }
 
+std::string ColourSpaceName(const avs::VideoInfo& vi) {
+    std::string name = ColourSpace(vi);
+    CUtils::Trim(name);
+    return name == "n/a" ? "" : name;
+}
+
+int AudioBitsPerSample(int sampleType) {
+    return BitsPerSample(sampleType);
+}
+
 void PrintClipInfo(const avs::ScriptSession& session, std::string& logText) {
     const bool toStdout = g_settings.ConUseSTDOUT != 0;
     g_utils.Print(toStdout, 0, "\r%s", g_utils.PadToConsoleWidth("").c_str());

@@ -29,6 +29,13 @@ struct ClipReport {
 };
 ClipReport DescribeClip(const avs::VideoInfo& vi, bool mtAvailable, int mtMode);
 
+// The colour space as the clip report names it ("YV12", "Unknown"); "" for a clip without
+// video.
+std::string ColourSpaceName(const avs::VideoInfo& vi);
+
+// Bits per sample of an AviSynth audio sample type; 0 for an unknown one.
+int AudioBitsPerSample(int sampleType);
+
 // Prints the clip report and appends its section to logText.
 void PrintClipInfo(const avs::ScriptSession& session, std::string& logText);
 

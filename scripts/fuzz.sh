@@ -10,7 +10,7 @@ if ! command -v clang++ >/dev/null 2>&1; then
   echo "Fuzzing skipped: clang++ is not installed (apt-get install clang)."
   exit 0
 fi
-targets="ini command_line image proc gpuz script"
+targets="ini command_line image proc gpuz script result"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTREVALO_SANITIZE=ON -DTREVALO_FUZZ=ON -DTREVALO_TESTS=OFF >/dev/null
 cmake --build build-fuzz -j2 $(for t in $targets; do printf -- '--target fuzz_%s ' "$t"; done) >/dev/null

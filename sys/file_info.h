@@ -19,6 +19,10 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t 
 // At most the first maxBytes of the file; false (last error set) when it cannot be read.
 bool ReadFileHead(const std::string& path, std::string& text, size_t maxBytes);
 
+// What a path names, after following links: a special file is a FIFO, socket or device.
+enum class FileKind { kMissing, kRegular, kDirectory, kSpecial };
+FileKind KindOfFile(const std::string& path);
+
 // Creates or replaces the file with text, byte for byte. false (last error set) on failure.
 bool WriteFile(const std::string& path, const std::string& text);
 

@@ -190,6 +190,13 @@ bool CopyFile(const std::string& from, const std::string& to) {
     }
 }
 
+FileKind KindOfFile(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return FileKind::kMissing;
+    if (S_ISREG(status.st_mode)) return FileKind::kRegular;
+    return S_ISDIR(status.st_mode) ? FileKind::kDirectory : FileKind::kSpecial;
+}
+
 std::string RealPath(const std::string& path) {
     std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr),
                                                          &std::free);

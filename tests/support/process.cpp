@@ -318,4 +318,22 @@ bool CopyExecutable(const std::string& from, const std::string& to) {
     return chmod(to.c_str(), 0755) == 0;
 }
 
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string directory; std::getline(directories, directory, ':');) {
+        const std::string candidate = directory + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return "";
+}
+
+std::string RenderSvg(const std::string& svgPath, const std::string& pngPath) {
+    const std::string converter = FindProgram("rsvg-convert");
+    if (converter.empty()) return "missing";
+    const ProgramResult r = RunProgram(converter, {svgPath, "-o", pngPath});
+    if (r.exitCode != 0 || !std::filesystem::exists(pngPath)) return "failed: " + r.err;
+    return "";
+}
+
 }  // namespace testsupport

@@ -89,4 +89,11 @@ class TempDir {
 
 bool CopyExecutable(const std::string& from, const std::string& to);
 
+// The program's path as the shell finds it through PATH; "" when it is not installed.
+std::string FindProgram(const std::string& name);
+
+// Draws an SVG file with librsvg's converter; the converter's complaint, "" when it drew
+// it, or "missing" when the converter is not installed.
+std::string RenderSvg(const std::string& svgPath, const std::string& pngPath);
+
 }  // namespace testsupport

@@ -44,6 +44,7 @@ class CommandLine : public ::testing::Test {
         std::ostringstream out;
         out << (s.CreateLog ? "log " : "") << (s.CreateCSV ? "csv " : "")
             << (s.MonitorGPULoad ? "gpu " : "") << (request_.clipInfoRequested ? "info " : "")
+            << (request_.jsonRequested ? "json " : "") << (request_.chartRequested ? "chart " : "")
             << (request_.avisynthInfoRequested ? "avsinfo " : "");
         if (!s.FrameRangeText.empty() || s.FrameRangeFirst != 0 || s.FrameRangeLast != -1) {
             out << "range " << s.FrameRangeFirst << " " << s.FrameRangeLast << " ("
@@ -76,6 +77,8 @@ TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
         {{"-log", "-csv", "-gpu", "-info", "-avsinfo"},
          "log csv gpu info avsinfo [-log -csv -gpu -info -avsinfo]"},
         {{"-l", "-i"}, "log csv info [-l -i]", false, true},  // the INI's CSV setting stays
+        {{"-JSON", "-chart"}, "json chart [-JSON -chart]"},
+        {{"-compare"}, Invalid("-compare")},  // the run takes -compare apart before
         {{"-LOG", " -log ", "\t-Csv\r\n"}, "log csv [-LOG -log -Csv]"},
         {{""}, Invalid(""), true},
         {{"-csv", "-bogus", "-log"}, Invalid("-bogus")},
@@ -134,6 +137,26 @@ TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
     Parse({"-range=1,"}, false, false);
     EXPECT_EQ(settings_.FrameRangeFirst, kUnparsedRange);
     EXPECT_EQ(settings_.FrameRangeLast, kUnparsedRange);
+}
+
+// -compare anywhere with exactly two files; the files keep their order.
+TEST(CompareArguments, TwoFilesAndNothingElse) {
+    const struct {
+        std::vector<std::string> args;
+        const char* parsed;  // "A|B", or "" when refused
+    } cases[] = {{{" -Compare ", "a.json", "b.json"}, "a.json|b.json"},
+                 {{"a.json", "-compare", "b.json"}, "a.json|b.json"},
+                 {{"-compare", "a.json"}, ""},
+                 {{"-compare", "a.json", "b.json", "-log"}, ""},
+                 {{"-compare", "-compare", "a.json"}, ""}};
+    for (const auto& c : cases) {
+        std::string a, b, message;
+        EXPECT_TRUE(IsCompareCommand(c.args));
+        const bool parsed = ParseCompareArguments(c.args, a, b, message);
+        EXPECT_EQ(parsed ? a + "|" + b : "", c.parsed);
+        EXPECT_EQ(message.empty(), parsed) << message;
+    }
+    EXPECT_FALSE(IsCompareCommand({"-compared", "x.avs"}));
 }
 
 }  // namespace

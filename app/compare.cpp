@@ -1,0 +1,67 @@
+#include "app/compare.h"
+
+#include <cstdint>
+
+#include "app/command_line.h"
+#include "app/run.h"
+#include "app/settings.h"
+#include "report/compare.h"
+#include "sys/file_info.h"
+#include "sys/utils.h"
+
+namespace app {
+namespace {
+
+// Far above the largest result (500,000 samples); a bigger file is no result of Trevalo's.
+constexpr size_t kMostResultBytes = size_t{512} << 20;
+
+bool ReadResult(const std::string& path, report::ResultFigures& figures, std::string& message) {
+    const std::string quoted = "\"" + path + "\"";
+    std::string reason;
+    switch (sys::KindOfFile(path)) {
+        case sys::FileKind::kDirectory:
+            reason = "is a directory, not a result file";
+            break;
+        case sys::FileKind::kSpecial:
+            reason = "is not a regular file (a FIFO, socket or device)";
+            break;
+        case sys::FileKind::kMissing:
+        case sys::FileKind::kRegular: {
+            std::vector<uint8_t> bytes;
+            if (!sys::ReadFileBytes(path, bytes, kMostResultBytes)) {
+                message = "\nCannot read " + quoted + ": " + CUtils::GetLastErrorText() + "\n";
+                return false;
+            }
+            if (report::ReadResultFigures(std::string(bytes.begin(), bytes.end()), figures,
+                                          reason)) {
+                return true;
+            }
+        }
+    }
+    message = "\n" + quoted + " " + reason + "\n";
+    return false;
+}
+
+}  // namespace
+
+int RunCompare(const std::vector<std::string>& args) {
+    const bool toStdout = g_settings.ConUseSTDOUT != 0;
+    std::string files[2];
+    std::string message;
+    report::ResultFigures figures[2];
+    if (ParseCompareArguments(args, files[0], files[1], message)) {
+        for (int i = 0; i < 2 && message.empty(); ++i)
+            ReadResult(files[i], figures[i], message);
+    }
+    if (!message.empty()) {
+        g_utils.Print(toStdout, 0x0B, "%s", message.c_str());
+        ExitPause();
+        return -1;
+    }
+    g_utils.Print(true, 0, "%s\n",
+                  report::ComparisonText(figures[0], figures[1], files[0], files[1]).c_str());
+    ExitPause();
+    return 0;
+}
+
+}  // namespace app

@@ -1,0 +1,317 @@
+#include "report/chart.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "sys/file_info.h"
+#include "sys/utils.h"
+
+namespace report {
+namespace {
+
+// The drawing in SVG user units; the viewBox makes it scale to any size.
+constexpr double kWidth = 1200, kHeight = 640;
+constexpr double kLeft = 80, kRight = 1120, kTop = 100, kBottom = 570;
+// 800 buckets over 1040 units: each at most two points, about one and a half units apart.
+constexpr size_t kBuckets = 800;
+
+const char kFpsColour[] = "#1f77b4";
+const char kAverageColour[] = "#2ca02c";
+const char kLowColour[] = "#d62728";
+const char kCpuColour[] = "#ff7f0e";
+const char kGpuColour[] = "#9467bd";
+
+std::string Number(double value) {
+    return CUtils::FormatString("%.1f", value);
+}
+
+struct Frame {
+    AxisScale x, fps;
+    double X(double v) const { return kLeft + (v - x.low) / (x.high - x.low) * (kRight - kLeft); }
+    double Fps(double v) const {
+        return kBottom - (v - fps.low) / (fps.high - fps.low) * (kBottom - kTop);
+    }
+    static double Percent(double v) {
+        return kBottom - std::min(std::max(v, 0.0), 100.0) / 100.0 * (kBottom - kTop);
+    }
+};
+
+std::string Text(double x, double y, const std::string& attributes, const std::string& text) {
+    return "<text x=\"" + Number(x) + "\" y=\"" + Number(y) + "\" " + attributes + ">" +
+           XmlEscaped(text) + "</text>\n";
+}
+
+std::string Line(double x1, double y1, double x2, double y2, const std::string& attributes) {
+    return "<line x1=\"" + Number(x1) + "\" y1=\"" + Number(y1) + "\" x2=\"" + Number(x2) +
+           "\" y2=\"" + Number(y2) + "\" " + attributes + "/>\n";
+}
+
+// A series already in drawing units; a single point gets a dot, as a line needs two.
+std::string Polyline(const std::vector<ChartPoint>& points, const char* colour, double width,
+                     const char* extra) {
+    if (points.empty()) return "";
+    if (points.size() == 1) {
+        return CUtils::FormatString("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\"/>\n",
+                                    points[0].x, points[0].y, colour);
+    }
+    std::string text = CUtils::FormatString(
+        "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"%.1f\" stroke-linejoin=\"round\" "
+        "%spoints=\"",
+        colour, width, extra);
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (i > 0) text += ' ';
+        text += Number(points[i].x) + "," + Number(points[i].y);
+    }
+    return text + "\"/>\n";
+}
+
+// One series of the samples, thinned, mapped to drawing units.
+template <class Value, class MapY>
+std::vector<ChartPoint> Series(const RunResult& r, const Frame& frame, Value value, MapY mapY) {
+    std::vector<ChartPoint> points(r.sampleCount);
+    for (size_t i = 0; i < r.sampleCount; ++i)
+        points[i] = {static_cast<double>(r.samples[i].frame) + 1.0,
+                     static_cast<double>(value(r.samples[i]))};
+    points = MinMaxBuckets(points, kBuckets);
+    for (ChartPoint& p : points)
+        p = {frame.X(p.x), mapY(p.y)};
+    return points;
+}
+
+std::string FileName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Subtitle(const RunResult& r) {
+    std::string text;
+    if (r.clip) {
+        const AVS_VideoInfo& raw = r.clip->raw;
+        const double rate = raw.fps_denominator != 0
+                                ? static_cast<double>(raw.fps_numerator) / raw.fps_denominator
+                                : 0.0;
+        text = CUtils::FormatString("%dx%d %s, %.3f fps, %d frames | ", raw.width, raw.height,
+                                    ColourSpaceName(*r.clip).c_str(), rate, raw.num_frames);
+    }
+    text += r.avisynthVersion;
+    if (r.end != end::kCompleted) text += " | run ended: " + r.end;
+    return text;
+}
+
+size_t Utf8Length(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// A well-formed sequence: continuation bytes, no overlong form, no surrogate, at most U+10FFFF.
+bool ValidUtf8(const std::string& text, size_t at, size_t length) {
+    if (at + length > text.size()) return false;
+    for (size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return false;
+    const unsigned char lead = static_cast<unsigned char>(text[at]);
+    const unsigned char second = static_cast<unsigned char>(text[at + 1]);
+    if (lead == 0xE0 && second < 0xA0) return false;
+    if (lead == 0xED && second > 0x9F) return false;
+    if (lead == 0xF0 && second < 0x90) return false;
+    if (lead == 0xF4 && second > 0x8F) return false;
+    return true;
+}
+
+}  // namespace
+
+std::vector<ChartPoint> MinMaxBuckets(const std::vector<ChartPoint>& points, size_t buckets) {
+    if (buckets == 0 || points.size() <= 2 * buckets) return points;
+    std::vector<ChartPoint> kept;
+    kept.reserve(2 * buckets);
+    const size_t n = points.size();
+    for (size_t b = 0; b < buckets; ++b) {
+        const size_t begin = b * n / buckets;
+        const size_t end = (b + 1) * n / buckets;
+        size_t low = begin, high = begin;
+        for (size_t i = begin; i < end; ++i) {
+            if (points[i].y < points[low].y) low = i;
+            if (points[i].y > points[high].y) high = i;
+        }
+        kept.push_back(points[std::min(low, high)]);
+        if (low != high) kept.push_back(points[std::max(low, high)]);
+    }
+    return kept;
+}
+
+AxisScale NiceScale(double low, double high, int ticks) {
+    if (!std::isfinite(low) || !std::isfinite(high)) low = high = 0;
+    if (high < low) std::swap(low, high);
+    if (high - low < 1e-9) high = low + 1;
+    const double raw = (high - low) / std::max(ticks, 1);
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double fraction = raw / magnitude;
+    const double step = (fraction <= 1   ? 1
+                         : fraction <= 2 ? 2
+                         : fraction <= 5 ? 5
+                                         : 10) *
+                        magnitude;
+    return {std::floor(low / step + 1e-9) * step, std::ceil(high / step - 1e-9) * step, step};
+}
+
+std::string TickLabel(double value, double step) {
+    const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+    if (std::fabs(value) < step / 2) value = 0;  // no "-0"
+    std::string text = CUtils::FormatString("%.*f", decimals, value);
+    const size_t digitsEnd = text.find('.') == std::string::npos ? text.size() : text.find('.');
+    const size_t digitsBegin = text[0] == '-' ? 1 : 0;
+    if (digitsEnd - digitsBegin < 5) return text;  // 1000 to 9999 read well as they are
+    for (size_t at = digitsEnd; at > digitsBegin + 3; at -= 3)
+        text.insert(at - 3, ",");
+    return text;
+}
+
+std::string XmlEscaped(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const size_t length = Utf8Length(c);
+            if (length != 0 && ValidUtf8(text, i, length)) {
+                out.append(text, i, length);
+                i += length;
+            } else {
+                out += "\xEF\xBF\xBD";
+                ++i;
+            }
+            continue;
+        }
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    out += "\xEF\xBF\xBD";
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string ChartSvg(const RunResult& r) {
+    const std::optional<RateDistribution> rates = DistributionOf(r.samples, r.sampleCount);
+    if (!rates) return "";
+    const bench::FrameSample& lastSample = r.samples[r.sampleCount - 1];
+    const double average = r.summary ? r.summary->averageFps : lastSample.averageFps;
+    Frame frame;
+    frame.x = NiceScale(r.samples[0].frame + 1.0, lastSample.frame + 1.0, 8);
+    frame.fps = NiceScale(0, std::max({rates->max, average}) * 1.05, 6);
+    const bool gpu = r.gpu.has_value();
+
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += CUtils::FormatString(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+        "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
+        "font-size=\"13\">\n",
+        kWidth, kHeight, kWidth, kHeight);
+    svg += "<title>" + XmlEscaped("Trevalo: " + FileName(r.scriptPath)) + "</title>\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    svg += Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"",
+                FileName(r.scriptPath));
+    svg += Text(kWidth / 2, 58, "text-anchor=\"middle\" fill=\"#444444\"", Subtitle(r));
+
+    // The grid and the tick labels: frames below, frames per second left, percent right.
+    const char* grid = "stroke=\"#e4e4e4\" stroke-width=\"1\"";
+    for (double v = frame.x.low; v <= frame.x.high + frame.x.step / 2; v += frame.x.step) {
+        svg += Line(frame.X(v), kTop, frame.X(v), kBottom, grid);
+        svg += Text(frame.X(v), kBottom + 20, "text-anchor=\"middle\"", TickLabel(v, frame.x.step));
+    }
+    for (double v = frame.fps.low; v <= frame.fps.high + frame.fps.step / 2; v += frame.fps.step) {
+        svg += Line(kLeft, frame.Fps(v), kRight, frame.Fps(v), grid);
+        svg +=
+            Text(kLeft - 8, frame.Fps(v) + 4, "text-anchor=\"end\"", TickLabel(v, frame.fps.step));
+    }
+    for (int percent = 0; percent <= 100; percent += 20) {
+        svg += Text(kRight + 8, Frame::Percent(percent) + 4, "text-anchor=\"start\"",
+                    std::to_string(percent));
+    }
+    svg += CUtils::FormatString(
+        "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"none\" "
+        "stroke=\"#888888\"/>\n",
+        kLeft, kTop, kRight - kLeft, kBottom - kTop);
+    svg += Text(kWidth / 2, kBottom + 48, "text-anchor=\"middle\"", "Frame");
+    const double middle = (kTop + kBottom) / 2;
+    svg += Text(24, middle,
+                "text-anchor=\"middle\" transform=\"rotate(-90 24 " + Number(middle) + ")\"",
+                "Frames per second");
+    svg += Text(kWidth - 24, middle,
+                "text-anchor=\"middle\" transform=\"rotate(90 " + Number(kWidth - 24) + " " +
+                    Number(middle) + ")\"",
+                gpu ? "CPU and GPU load (%)" : "CPU load (%)");
+
+    // The loads under the rates, the two reference lines on top.
+    const auto percent = [](double v) { return Frame::Percent(v); };
+    const auto fpsY = [&](double v) { return frame.Fps(v); };
+    svg +=
+        Polyline(Series(
+                     r, frame, [](const bench::FrameSample& s) { return s.cpuPercent; }, percent),
+                 kCpuColour, 1.0, "opacity=\"0.8\" ");
+    if (gpu) {
+        svg += Polyline(
+            Series(
+                r, frame, [](const bench::FrameSample& s) { return s.gpuPercent; }, percent),
+            kGpuColour, 1.0, "opacity=\"0.8\" ");
+    }
+    svg += Polyline(Series(
+                        r, frame, [](const bench::FrameSample& s) { return s.currentFps; }, fpsY),
+                    kFpsColour, 1.5, "");
+    const std::string dashed = "stroke-width=\"2\" stroke-dasharray=\"8 5\" stroke=\"";
+    svg +=
+        Line(kLeft, frame.Fps(average), kRight, frame.Fps(average), dashed + kAverageColour + "\"");
+    svg +=
+        Line(kLeft, frame.Fps(rates->p1), kRight, frame.Fps(rates->p1), dashed + kLowColour + "\"");
+
+    // The legend, its entries placed by an estimate of their text's width.
+    struct Entry {
+        const char* colour;
+        bool dashedLine;
+        std::string label;
+    };
+    std::vector<Entry> entries = {
+        {kFpsColour, false, "Frames per second"},
+        {kAverageColour, true, "Average " + CUtils::FormatFPS(average) + " fps"},
+        {kLowColour, true, "1 % low " + CUtils::FormatFPS(rates->p1) + " fps"},
+        {kCpuColour, false, "CPU load"}};
+    if (gpu) entries.push_back({kGpuColour, false, "GPU load"});
+    double x = kLeft;
+    for (const Entry& e : entries) {
+        svg += Line(x, 80, x + 26, 80,
+                    std::string("stroke-width=\"") +
+                        (e.dashedLine ? "2\" stroke-dasharray=\"6 3" : "2") + "\" stroke=\"" +
+                        e.colour + "\"");
+        svg += Text(x + 32, 84, "", e.label);
+        x += 32 + 7.5 * static_cast<double>(e.label.size()) + 28;
+    }
+    return svg + "</svg>\n";
+}
+
+std::string WriteChartFile(const RunResult& result) {
+    const std::string path = SiblingPath(result.scriptPath, ".svg");
+    if (!sys::WriteFile(path, ChartSvg(result))) return "\nCannot create \"" + path + "\"\n";
+    return "";
+}
+
+}  // namespace report

@@ -1,0 +1,42 @@
+// The chart of a run: frames per second over the frame number, with the average, the 1 % low
+// and the CPU (and GPU) load, as a standalone SVG file beside the script.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "report/results.h"
+
+namespace report {
+
+struct ChartPoint {
+    double x = 0, y = 0;
+};
+
+// Cuts the points into at most `buckets` runs of neighbours and keeps the lowest and the
+// highest point of each, in their order, so that a dip narrower than a pixel still shows.
+// At most 2 * buckets points come out; fewer points than that are kept as they are.
+std::vector<ChartPoint> MinMaxBuckets(const std::vector<ChartPoint>& points, size_t buckets);
+
+// An axis from low to high with ticks every step: 1, 2 or 5 times a power of ten, about
+// `ticks` of them, both ends on a tick.
+struct AxisScale {
+    double low = 0, high = 1, step = 1;
+};
+AxisScale NiceScale(double low, double high, int ticks);
+
+// A tick's label: as many decimals as the step needs, thousands grouped with commas.
+std::string TickLabel(double value, double step);
+
+// The text safe inside XML: markup characters escaped, control characters and invalid UTF-8
+// replaced by U+FFFD.
+std::string XmlEscaped(const std::string& text);
+
+// The whole SVG document of a run with samples.
+std::string ChartSvg(const RunResult& result);
+
+// Writes script.svg beside the script. "" on success, else the message to print.
+std::string WriteChartFile(const RunResult& result);
+
+}  // namespace report

@@ -1,0 +1,135 @@
+// The result file's statistics and nulls, and the chart's thinning, scales and drawing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <regex>
+
+#include "report/chart.h"
+#include "support/process.h"
+
+namespace report {
+namespace {
+
+std::vector<bench::FrameSample> Rates(const std::vector<double>& fps) {
+    std::vector<bench::FrameSample> samples(fps.size());
+    for (size_t i = 0; i < fps.size(); ++i) {
+        samples[i].frame = static_cast<uint32_t>(10 * i + 9);
+        samples[i].currentFps = samples[i].averageFps = fps[i];
+        samples[i].cpuPercent = static_cast<uint16_t>(i % 101);
+        samples[i].gpuPercent = static_cast<uint16_t>(100 - i % 101);
+    }
+    return samples;
+}
+
+// Nearest rank: a rank of the values themselves, never an interpolation between two.
+TEST(Distribution, NearestRankPercentilesOfTheStoredRates) {
+    const auto five = Rates({50, 15, 40, 20, 35});
+    const auto d = DistributionOf(five.data(), five.size());
+    ASSERT_TRUE(d);
+    EXPECT_EQ(std::vector<double>({d->min, d->p1, d->p5, d->p50, d->p95, d->p99, d->max}),
+              std::vector<double>({15, 15, 15, 35, 50, 50, 50}));
+    std::vector<double> hundred(100);
+    for (size_t i = 0; i < 100; ++i)
+        hundred[i] = static_cast<double>((i * 37) % 100 + 1);  // 1 to 100, shuffled
+    const auto all = Rates(hundred);
+    const auto h = DistributionOf(all.data(), all.size());
+    EXPECT_EQ(std::vector<double>({h->p1, h->p5, h->p50, h->p95, h->p99}),
+              std::vector<double>({1, 5, 50, 95, 99}));
+    EXPECT_FALSE(DistributionOf(nullptr, 0));
+}
+
+TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {
+    RunResult r;
+    r.scriptPath = "/clips/bad\xff.avs";  // not UTF-8
+    r.end = end::kCompleted;
+    r.clip = avs::VideoInfo{};
+    r.clip->raw.width = 64;
+    r.summary = bench::RunTotals{};  // no interval stored, no CPU measured
+    r.summary->averageFps = 10;
+    const nlohmann::json j = nlohmann::json::parse(ResultJson(r));
+    EXPECT_EQ(j["script"], "/clips/bad\xEF\xBF\xBD.avs");
+    for (const char* key : {"fpsMin", "fpsMax", "timePerFrameMinMs", "efficiencyIndex"})
+        EXPECT_TRUE(j["summary"][key].is_null()) << key;
+    EXPECT_EQ(j["summary"]["fpsAverage"], 10.0);
+    EXPECT_TRUE(j["clip"]["audio"].is_null());
+    EXPECT_TRUE(j["distribution"].is_null());
+    EXPECT_TRUE(j["samples"]["fps"].empty());
+}
+
+// 500,000 samples, a dip of one sample among them: each bucket keeps its lowest and highest.
+TEST(Chart, BucketsKeepEachMinimumAndMaximum) {
+    std::mt19937 random(7);
+    std::vector<ChartPoint> points(500000);
+    for (size_t i = 0; i < points.size(); ++i)
+        points[i] = {static_cast<double>(i),
+                     50.0 + std::uniform_real_distribution<>(-5, 5)(random)};
+    points[123457].y = 1.0;
+    const std::vector<ChartPoint> kept = MinMaxBuckets(points, 800);
+    EXPECT_LE(kept.size(), 1600u);
+    for (size_t b = 0; b < 800; ++b) {
+        const auto first = points.begin() + static_cast<long>(b * points.size() / 800);
+        const auto last = points.begin() + static_cast<long>((b + 1) * points.size() / 800);
+        const auto [low, high] = std::minmax_element(
+            first, last, [](const ChartPoint& p, const ChartPoint& q) { return p.y < q.y; });
+        for (const auto& extreme : {*low, *high})
+            EXPECT_TRUE(std::any_of(kept.begin(), kept.end(),
+                                    [&](const ChartPoint& p) { return p.x == extreme.x; }))
+                << "bucket " << b;
+    }
+    EXPECT_TRUE(std::is_sorted(kept.begin(), kept.end(),
+                               [](const ChartPoint& p, const ChartPoint& q) { return p.x < q.x; }));
+    EXPECT_EQ(MinMaxBuckets({{1, 2}, {2, 3}}, 800).size(), 2u);
+}
+
+TEST(Chart, AxesHaveRoundTicks) {
+    const struct {
+        double low, high;
+        int ticks;
+        double scaledLow, scaledHigh, step;
+    } cases[] = {
+        {0, 63.2, 6, 0, 80, 20},  {10, 300, 8, 0, 300, 50}, {2710, 2900, 8, 2700, 2900, 50},
+        {0, 0.8, 6, 0, 0.8, 0.2}, {5, 5, 8, 5, 6, 0.2},     {0, 480000, 8, 0, 500000, 100000}};
+    for (const auto& c : cases) {
+        const AxisScale s = NiceScale(c.low, c.high, c.ticks);
+        EXPECT_NEAR(s.low, c.scaledLow, 1e-9) << c.low << " " << c.high;
+        EXPECT_NEAR(s.high, c.scaledHigh, 1e-9) << c.low << " " << c.high;
+        EXPECT_NEAR(s.step, c.step, 1e-9) << c.low << " " << c.high;
+    }
+    EXPECT_EQ(TickLabel(250000, 50000), "250,000");
+    EXPECT_EQ(TickLabel(1500, 500), "1500");
+    EXPECT_EQ(TickLabel(0.6000000001, 0.2), "0.6");
+    EXPECT_EQ(TickLabel(-1e-12, 0.2), "0.0");
+}
+
+// A large run with GPU monitoring and a name full of markup: a real renderer draws it.
+TEST(Chart, ALargeRunIsValidSvgWithAFewThousandPoints) {
+    testsupport::TempDir dir;
+    std::vector<double> fps(500000);
+    for (size_t i = 0; i < fps.size(); ++i)
+        fps[i] = 40.0 + static_cast<double>(i % 997) / 50.0;
+    const auto samples = Rates(fps);
+    RunResult r;
+    r.scriptPath = dir.File("a&b <c> \"d\" 'e'\x01\xc3.avs");
+    r.avisynthVersion = "AviSynth+ <3.7.5>";
+    r.end = end::kCancelled;
+    r.clip = avs::VideoInfo{};
+    r.gpu = GpuResult{};
+    r.samples = samples.data();
+    r.sampleCount = samples.size();
+    const std::string svg = ChartSvg(r);
+    EXPECT_NE(
+        svg.find(">a&amp;b &lt;c&gt; &quot;d&quot; &apos;e&apos;\xEF\xBF\xBD\xEF\xBF\xBD.avs<"),
+        std::string::npos);
+    const size_t points = static_cast<size_t>(std::count(svg.begin(), svg.end(), ','));
+    EXPECT_LT(points, 5000u) << "three series";
+    EXPECT_GT(points, 3000u);
+    dir.Write("chart.svg", svg);
+    const std::string rendered = testsupport::RenderSvg(dir.File("chart.svg"), dir.File("c.png"));
+    if (rendered == "missing") GTEST_SKIP() << "rsvg-convert is not installed";
+    EXPECT_EQ(rendered, "");
+}
+
+}  // namespace
+}  // namespace report

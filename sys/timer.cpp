@@ -65,3 +65,19 @@ std::string CTimer::FormatDuration(uint64_t ms, bool keepBlanks) {
     if (!keepBlanks) text.erase(0, text.find_first_not_of(' '));
     return text;
 }
+
+namespace sys {
+
+std::string IsoDateTime(int year, int month, int day, int hour, int minute, int second,
+                        long offsetMinutes) {
+    // An offset is less than a day; the bound also keeps the text's length known.
+    const int offset =
+        static_cast<int>((offsetMinutes < 0 ? -offsetMinutes : offsetMinutes) % (24 * 60));
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", year % 10000,
+                  month % 100, day % 100, hour % 100, minute % 100, second % 100,
+                  offsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text;
+}
+
+}  // namespace sys

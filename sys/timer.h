@@ -75,4 +75,8 @@ void YieldTimeSlice();
 // The local date and time now, ISO 8601 with the offset from UTC: "2026-12-06T22:13:37+01:00".
 std::string LocalDateTime();
 
+// The ISO 8601 text of a local time; offsetMinutes east of UTC.
+std::string IsoDateTime(int year, int month, int day, int hour, int minute, int second,
+                        long offsetMinutes);
+
 }  // namespace sys

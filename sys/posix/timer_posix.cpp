@@ -3,7 +3,6 @@
 #include <sched.h>
 #include <time.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -94,13 +93,8 @@ std::string LocalDateTime() {
     const time_t now = time(nullptr);
     tm local{};
     if (localtime_r(&now, &local) == nullptr) return "";
-    char text[32];
-    if (strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0) return "";
-    const long offset = local.tm_gmtoff / 60;  // minutes east of UTC, at most a day
-    const int minutes = static_cast<int>((offset < 0 ? -offset : offset) % (24 * 60));
-    char zone[16];
-    snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    return std::string(text) + zone;
+    return IsoDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min, local.tm_sec, local.tm_gmtoff / 60);
 }
 
 }  // namespace sys

@@ -162,6 +162,15 @@ bool CopyFile(const std::string& from, const std::string& to) {
     }
 }
 
+FileKind KindOfFile(const std::string& path) {
+    // Pipes and devices are named in the device namespace: \\.\pipe\name, \\.\COM1. The
+    // reserved names (NUL, CON) are refused by the read that follows, as no file on disk.
+    if (path.rfind("\\\\.\\", 0) == 0) return FileKind::kSpecial;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::kMissing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::kDirectory : FileKind::kRegular;
+}
+
 std::string RealPath(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {

@@ -2,6 +2,8 @@
 // GetTickCount.
 #include <windows.h>
 
+#include <string>
+
 #include "sys/timer.h"
 
 namespace sys {
@@ -49,6 +51,18 @@ void RestoreAffinity(const AffinitySnapshot& saved) {
 
 void YieldTimeSlice() {
     Sleep(0);
+}
+
+std::string LocalDateTime() {
+    SYSTEMTIME local{};
+    GetLocalTime(&local);
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD state = GetTimeZoneInformation(&zone);
+    long bias = zone.Bias;  // minutes west of UTC
+    if (state == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+    if (state == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+    return IsoDateTime(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
+                       local.wSecond, -bias);
 }
 
 }  // namespace sys

@@ -21,7 +21,7 @@ if command -v dpkg-shlibdeps >/dev/null; then
 fi
 # The man page renders without complaints from groff.
 if command -v groff >/dev/null; then
-  warnings=$(groff -man -Tutf8 -ww -z "$work/prefix/share/man/man1/trevalo.1" 2>&1)
+  warnings=$(groff -k -man -Tutf8 -ww -z "$work/prefix/share/man/man1/trevalo.1" 2>&1)
   [ -z "$warnings" ] || { echo "$warnings"; exit 1; }
 fi
 echo "installed and packaged: $(basename "$deb")"

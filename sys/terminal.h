@@ -75,5 +75,8 @@ void ResetPendingColour();
 bool EscapeSequenceComplete(const std::string& tail);
 // The key for the bytes of one key press (ESC included); "" is the end of input.
 int KeyFromBytes(const std::string& bytes);
+// Reads one key press through readByte (timeoutMs -1 waits for good; false: nothing came or
+// the input ended): a byte, or ESC with whatever of an escape sequence follows within 50 ms.
+int ReadKeyFrom(bool (*readByte)(unsigned char* byte, int timeoutMs));
 
 }  // namespace sys

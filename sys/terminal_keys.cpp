@@ -34,6 +34,21 @@ int KeyFromBytes(const std::string& bytes) {
     return bytes.size() == 1 ? kKeyEsc : kKeyOther;
 }
 
+int ReadKeyFrom(bool (*readByte)(unsigned char* byte, int timeoutMs)) {
+    constexpr int kEscapeWaitMs = 50;
+    unsigned char byte = 0;
+    if (!readByte(&byte, -1)) return kKeyEndOfInput;
+    std::string bytes(1, static_cast<char>(byte));
+    if (byte == kKeyEsc) {
+        std::string tail;
+        while (!EscapeSequenceComplete(tail) && readByte(&byte, kEscapeWaitMs)) {
+            tail.push_back(static_cast<char>(byte));
+        }
+        bytes += tail;
+    }
+    return KeyFromBytes(bytes);
+}
+
 bool AskYesNo(unsigned pollMs) {
     KeyboardMode keyboard;
     for (;;) {

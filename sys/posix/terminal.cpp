@@ -30,7 +30,6 @@ volatile sig_atomic_t g_interruptInstalled = 0;
 struct sigaction g_previousInterrupt;
 
 // How long the rest of an escape sequence may take to arrive after its ESC.
-constexpr int kEscapeWaitMs = 50;
 
 void RestoreAtExit() {
     RestoreTerminalFromSignal();
@@ -198,17 +197,7 @@ bool KeyPressed() {
 
 int ReadKey() {
     const KeyboardMode mode;  // no echo for a key typed while we wait
-    unsigned char byte = 0;
-    if (!ReadByte(&byte, -1)) return kKeyEndOfInput;
-    std::string bytes(1, static_cast<char>(byte));
-    if (byte == kKeyEsc) {
-        std::string tail;
-        while (!EscapeSequenceComplete(tail) && ReadByte(&byte, kEscapeWaitMs)) {
-            tail.push_back(static_cast<char>(byte));
-        }
-        bytes += tail;
-    }
-    return KeyFromBytes(bytes);
+    return ReadKeyFrom(ReadByte);
 }
 
 bool StdinIsTerminal() {

@@ -12,8 +12,6 @@ namespace sys {
 
 namespace {
 
-constexpr DWORD kEscapeWaitMs = 50;
-
 std::atomic<int> g_interrupts{0};
 std::atomic<bool> g_interruptInstalled{false};
 std::atomic<bool> g_restoreInstalled{false};
@@ -43,9 +41,9 @@ bool InputReady() {
     return GetFileType(input) == FILE_TYPE_PIPE ? PipeReady() : true;
 }
 
-bool ReadByte(unsigned char* byte, DWORD timeoutMs) {
-    if (timeoutMs != INFINITE) {
-        DWORD waited = 0;
+bool ReadByte(unsigned char* byte, int timeoutMs) {
+    if (timeoutMs >= 0) {
+        int waited = 0;
         while (!InputReady()) {
             if (waited >= timeoutMs) return false;
             Sleep(5);
@@ -105,17 +103,7 @@ int ReadKey() {
         }
         return key == kKeyEsc ? kKeyEsc : key;
     }
-    unsigned char byte = 0;
-    if (!ReadByte(&byte, INFINITE)) return kKeyEndOfInput;
-    std::string bytes(1, static_cast<char>(byte));
-    if (byte == kKeyEsc) {
-        std::string tail;
-        while (!EscapeSequenceComplete(tail) && ReadByte(&byte, kEscapeWaitMs)) {
-            tail.push_back(static_cast<char>(byte));
-        }
-        bytes += tail;
-    }
-    return KeyFromBytes(bytes);
+    return ReadKeyFrom(ReadByte);
 }
 
 bool StdinIsTerminal() {

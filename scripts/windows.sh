@@ -17,18 +17,21 @@ for arch in i686 x86_64; do
 done
 
 export WINEPREFIX="${WINEPREFIX:-$PWD/build-win64/wineprefix}" WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
+export wine=/usr/lib/wine/wine64
 "$wine" wineboot --init >/dev/null 2>&1 || true
-# GPU-Z's window needs a display: a virtual one for the whole run.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
-export DISPLAY=$display
-wineserver -p 2>/dev/null || true  # stays up between the tests (or is up already)
-
-echo "== trevalo.exe -avsinfo under Wine"
-(cd build-win64 && WINEPATH="Z:$(pwd | tr / '\\')\\lib" "$wine" trevalo.exe -avsinfo)
+wineserver -w   # the next server starts with the display below
 
 cmake --build build -j2 --target e2e_tests
-TREVALO_E2E_WINDOWS_BUILD="$PWD/build-win64" TREVALO_E2E_WINE="$wine" ./build/tests/e2e_tests
+
+# Everything of Wine's under one virtual display (GPU-Z's window needs one), with one Wine
+# server kept up between the tests.
+under_display() {
+  set -euo pipefail
+  wineserver -p
+  trap 'wineserver -k' EXIT
+  echo "== trevalo.exe -avsinfo under Wine"
+  (cd build-win64 && WINEPATH="Z:$(pwd | tr / '\\')\\lib" "$wine" trevalo.exe -avsinfo)
+  TREVALO_E2E_WINDOWS_BUILD="$PWD/build-win64" TREVALO_E2E_WINE="$wine" ./build/tests/e2e_tests
+}
+export -f under_display
+xvfb-run -a -s "-nolisten tcp" bash -c under_display

@@ -203,8 +203,13 @@ TEST_F(Reports, GpuZFiguresReachTheFilesOnWindows) {
         testsupport::RunProgram(WineLoader(), {WindowsBuildFile("gpuz_stub.exe"), "10", ready},
                                 Options());
     });
-    for (int i = 0; i < 300 && !std::filesystem::exists(ready); ++i)
+    struct Joined {
+        std::thread& thread;
+        ~Joined() { thread.join(); }
+    } joined{gpuz};
+    for (int i = 0; i < 600 && !std::filesystem::exists(ready); ++i)
         std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(std::filesystem::exists(ready)) << "the GPU-Z stand-in did not start";
     const std::string script = Script("gpu.avs", kQuick);
     ProgramResult r = Run({"-gpu", "-log", "-csv", script});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -223,7 +228,6 @@ TEST_F(Reports, GpuZFiguresReachTheFilesOnWindows) {
     ASSERT_GE(rows.size(), 2u);
     EXPECT_EQ(rows[1][6], "42");
     EXPECT_EQ(rows[1][7], "18");
-    gpuz.join();
 }
 
 // The run's own load fails after the trial run succeeded: the forced log still carries the

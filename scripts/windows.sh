@@ -33,5 +33,5 @@ under_display() {
   (cd build-win64 && WINEPATH="Z:$(pwd | tr / '\\')\\lib" "$wine" trevalo.exe -avsinfo)
   TREVALO_E2E_WINDOWS_BUILD="$PWD/build-win64" TREVALO_E2E_WINE="$wine" ./build/tests/e2e_tests
 }
-export -f under_display
-xvfb-run -a -s "-nolisten tcp" bash -c under_display
+# xvfb-run is a sh script: the function goes along as text, not as an exported function.
+xvfb-run -a -s "-nolisten tcp" bash -c "$(declare -f under_display); under_display"

@@ -1,6 +1,7 @@
 // Keyboard and terminal control: the non-blocking key test and the unechoed key read.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace sys {
@@ -69,6 +70,10 @@ void InstallTerminalRestoreHandlers();
 void SetColourActive(bool stdoutStream, bool active);
 // Writes the colour reset if a colour is still marked active. Async-signal-safe.
 void ResetPendingColour();
+// Around one coloured text on stream (standard output or error): the colour on, marked
+// active, and after the text off again, with the text flushed.
+void BeginColour(bool stdoutStream, std::FILE* stream, unsigned short attribute);
+void EndColour(bool stdoutStream, std::FILE* stream);
 
 // Pure parts of ReadKey. tail: the bytes read after an ESC so far. An empty tail is never
 // complete: a lone ESC shows only by the silence after it.

@@ -1,10 +1,13 @@
-// Portable half of CUtils: text formats and the last-error store.
+// Portable half of CUtils: printing, text formats and the last-error store.
 #include "sys/utils.h"
 
 #include <cctype>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+
+#include "sys/terminal.h"
 
 CUtils g_utils;
 
@@ -47,6 +50,36 @@ void ClearLastError() {
 }
 
 }  // namespace sys
+
+CUtils::CUtils() {
+    consoleWidth_ = sys::TerminalColumns(toStdout_);
+}
+
+CUtils::~CUtils() {
+    sys::ResetPendingColour();
+}
+
+void CUtils::SetConsoleStream(bool toStdout) {
+    toStdout_ = toStdout;
+    consoleWidth_ = sys::TerminalColumns(toStdout_);
+}
+
+void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...) {
+    if (format == nullptr) return;
+    std::FILE* stream = toStdout ? stdout : stderr;
+    const bool coloured =
+        colour != 0 && ColorEnabled(useColor_, sys::IsTerminal(toStdout), std::getenv("NO_COLOR"));
+    if (coloured) sys::BeginColour(toStdout, stream, colour);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
+    if (coloured) {
+        sys::EndColour(toStdout, stream);
+    } else {
+        std::fflush(stream);
+    }
+}
 
 std::string CUtils::GetLastErrorText() {
     return LastErrorStorage();

@@ -1,6 +1,7 @@
 // POSIX terminal: termios for the key mode, poll and read for the keys, signal handlers that
 // give the terminal back on every way out.
 #include "sys/terminal.h"
+#include "sys/utils.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -257,6 +258,17 @@ void ResetPendingColour() {
     static const char kReset[] = "\x1b[0m";
     const ssize_t written = write(fd, kReset, sizeof kReset - 1);
     static_cast<void>(written);
+}
+
+void BeginColour(bool stdoutStream, std::FILE* stream, unsigned short attribute) {
+    SetColourActive(stdoutStream, true);
+    std::fputs(AnsiColorSequence(attribute).c_str(), stream);
+}
+
+void EndColour(bool stdoutStream, std::FILE* stream) {
+    std::fputs(kAnsiReset, stream);
+    std::fflush(stream);
+    SetColourActive(stdoutStream, false);
 }
 
 }  // namespace sys

@@ -1,43 +1,10 @@
-// POSIX half of CUtils: the console stream, ANSI colours and cursor control, file status.
+// POSIX half of CUtils: cursor control, file status.
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdlib>
 
 #include "sys/terminal.h"
 #include "sys/utils.h"
-
-CUtils::CUtils() {
-    consoleWidth_ = sys::TerminalColumns(toStdout_);
-}
-
-CUtils::~CUtils() {
-    sys::ResetPendingColour();
-}
-
-void CUtils::SetConsoleStream(bool toStdout) {
-    toStdout_ = toStdout;
-    consoleWidth_ = sys::TerminalColumns(toStdout_);
-}
-
-void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...) {
-    if (format == nullptr) return;
-    std::FILE* stream = toStdout ? stdout : stderr;
-    const bool coloured =
-        colour != 0 && ColorEnabled(useColor_, sys::IsTerminal(toStdout), std::getenv("NO_COLOR"));
-    if (coloured) {
-        sys::SetColourActive(toStdout, true);
-        std::fputs(AnsiColorSequence(colour).c_str(), stream);
-    }
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stream, format, args);
-    va_end(args);
-    if (coloured) std::fputs(kAnsiReset, stream);
-    std::fflush(stream);
-    if (coloured) sys::SetColourActive(toStdout, false);
-}
 
 void CUtils::CursorUp(int n) {
     if (!sys::IsTerminal(toStdout_)) return;

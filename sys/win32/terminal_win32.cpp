@@ -154,4 +154,16 @@ void ResetPendingColour() {
     if (handle != nullptr) SetConsoleTextAttribute(handle, g_colourRestore.load());
 }
 
+void BeginColour(bool stdoutStream, std::FILE* stream, unsigned short attribute) {
+    std::fflush(stream);                  // text before stays in its own colour
+    SetColourActive(stdoutStream, true);  // keeps the attributes to go back to
+    SetConsoleTextAttribute(GetStdHandle(stdoutStream ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE),
+                            attribute);
+}
+
+void EndColour(bool, std::FILE* stream) {
+    std::fflush(stream);
+    ResetPendingColour();
+}
+
 }  // namespace sys

@@ -1,9 +1,6 @@
-// Windows half of CUtils: console handles, text attributes, cursor position, file status,
+// Windows half of CUtils: console handles, cursor position, OEM text, file status,
 // and the system's error texts.
 #include <windows.h>
-
-#include <cstdarg>
-#include <cstdlib>
 
 #include "sys/terminal.h"
 #include "sys/utils.h"
@@ -37,37 +34,6 @@ HANDLE StreamHandle(bool toStdout) {
 }
 
 }  // namespace
-
-CUtils::CUtils() {
-    consoleWidth_ = sys::TerminalColumns(toStdout_);
-}
-
-CUtils::~CUtils() {
-    sys::ResetPendingColour();
-}
-
-void CUtils::SetConsoleStream(bool toStdout) {
-    toStdout_ = toStdout;
-    consoleWidth_ = sys::TerminalColumns(toStdout_);
-}
-
-void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...) {
-    if (format == nullptr) return;
-    std::FILE* stream = toStdout ? stdout : stderr;
-    const bool coloured =
-        colour != 0 && ColorEnabled(useColor_, sys::IsTerminal(toStdout), std::getenv("NO_COLOR"));
-    if (coloured) {
-        std::fflush(stream);
-        sys::SetColourActive(toStdout, true);  // keeps the attributes to go back to
-        SetConsoleTextAttribute(StreamHandle(toStdout), colour);
-    }
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(stream, format, args);
-    va_end(args);
-    std::fflush(stream);
-    if (coloured) sys::ResetPendingColour();
-}
 
 void CUtils::CursorUp(int n) {
     if (!sys::IsTerminal(toStdout_)) return;

@@ -1,9 +1,11 @@
 #include "app/version.h"
 
-#include "avs/avisynth_info.h"
+#include "sys/utils.h"
 
 std::string ProgramVersion() {
-    std::string version = GetFileVersionString("");
+    // The build's version as its file version "a.b.c.0" carries it.
+    std::string version = CUtils::FormatString("%u.%u.%u.0", TREVALO_VERSION_MAJOR,
+                                               TREVALO_VERSION_MINOR, TREVALO_VERSION_PATCH);
     // The INI file's Version line carries exactly five characters.
     if (version.size() > 5) version.resize(5);
     return version;

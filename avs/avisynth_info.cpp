@@ -8,7 +8,7 @@
 #include "sys/file_info.h"
 #include "sys/library.h"
 #include "sys/se_exception.h"
-#include "sys/terminal.h"
+#include "sys/timer.h"
 #include "sys/utils.h"
 
 CAvisynthInfo g_avsInfo;
@@ -32,10 +32,7 @@ std::string LibraryName(const std::string& dllPath) {
 }  // namespace
 
 std::string GetFileVersionString(const std::string& path) {
-    if (path.empty()) {
-        return CUtils::FormatString("%u.%u.%u.0", TREVALO_VERSION_MAJOR, TREVALO_VERSION_MINOR,
-                                    TREVALO_VERSION_PATCH);
-    }
+    if (path.empty()) return "0.0.0.0";
     std::string version;
     if (sys::ReadVersionResource(path, version)) return version;
     std::string real = sys::RealPath(path);

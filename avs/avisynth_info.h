@@ -38,7 +38,7 @@ class CAvisynthInfo {
 
 extern CAvisynthInfo g_avsInfo;
 
-// "a.b.c.d" of a library file; with an empty path, this program's own version.
+// "a.b.c.d" of a library file; "0.0.0.0" when it has none.
 std::string GetFileVersionString(const std::string& path);
 // The file's last-write time in UTC, or "Cannot determine timestamp".
 std::string GetFileTimeStamp(const std::string& path);

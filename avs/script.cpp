@@ -1,7 +1,6 @@
 #include "avs/script.h"
 
 #include "sys/se_exception.h"
-#include "sys/terminal.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
 

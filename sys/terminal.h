@@ -55,7 +55,6 @@ bool StdinIsTerminal();
 bool IsTerminal(bool stdoutStream);
 bool TerminalTypeAllowsControl(const char* termValue);
 int TerminalColumns(bool stdoutStream);  // 0 when the stream is not a terminal
-void SleepMs(unsigned ms);
 
 // Restores the mode saved by the outermost KeyboardMode and resets a pending colour.
 // Async-signal-safe.

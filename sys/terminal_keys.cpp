@@ -1,5 +1,6 @@
 // Key decoding shared by every platform's ReadKey.
 #include "sys/terminal.h"
+#include "sys/timer.h"
 
 namespace sys {
 

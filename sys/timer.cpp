@@ -3,8 +3,6 @@
 
 #include <cstdio>
 
-#include "sys/terminal.h"
-
 CTimer g_timer;
 
 uint64_t TickReader::Next(uint32_t raw) {

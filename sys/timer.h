@@ -72,6 +72,9 @@ void RestoreAffinity(const AffinitySnapshot& saved);
 // Gives up the rest of the time slice.
 void YieldTimeSlice();
 
+// Sleeps the calling thread for ms milliseconds, resuming after signals.
+void SleepMs(unsigned ms);
+
 // The local date and time now, ISO 8601 with the offset from UTC: "2026-12-06T22:13:37+01:00".
 std::string LocalDateTime();
 

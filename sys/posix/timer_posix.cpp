@@ -3,6 +3,7 @@
 #include <sched.h>
 #include <time.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -95,6 +96,14 @@ std::string LocalDateTime() {
     if (localtime_r(&now, &local) == nullptr) return "";
     return IsoDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                        local.tm_min, local.tm_sec, local.tm_gmtoff / 60);
+}
+
+void SleepMs(unsigned ms) {
+    timespec left{};
+    left.tv_sec = static_cast<time_t>(ms / 1000);
+    left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 }  // namespace sys

@@ -125,10 +125,6 @@ int TerminalColumns(bool stdoutStream) {
     return info.dwSize.X;
 }
 
-void SleepMs(unsigned ms) {
-    Sleep(ms);
-}
-
 void RestoreTerminalFromSignal() {
     ResetPendingColour();
 }

@@ -65,4 +65,8 @@ std::string LocalDateTime() {
                        local.wSecond, -bias);
 }
 
+void SleepMs(unsigned ms) {
+    Sleep(ms);
+}
+
 }  // namespace sys

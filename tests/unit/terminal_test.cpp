@@ -1,4 +1,5 @@
 #include "sys/terminal.h"
+#include "sys/timer.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -217,14 +217,6 @@ int TerminalColumns(bool stdoutStream) {
     return size.ws_col;
 }
 
-void SleepMs(unsigned ms) {
-    struct timespec left;
-    left.tv_sec = static_cast<time_t>(ms / 1000);
-    left.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-
 void RestoreTerminalFromSignal() {
     const int savedErrno = errno;
     ResetPendingColour();

@@ -3,26 +3,44 @@
 #include <iterator>
 #include <vector>
 
+#include "avs/cycle.h"
 #include "avs/host.h"
 #include "avs/image_facts.h"
 #include "sys/file_info.h"
 #include "sys/library.h"
-#include "sys/se_exception.h"
-#include "sys/timer.h"
 #include "sys/utils.h"
 
 CAvisynthInfo g_avsInfo;
 
 namespace {
 
-constexpr unsigned kPauseBeforeDeleteMs = 100;
-constexpr unsigned kPauseAfterUnloadMs = 50;
 // A frame server library is a few megabytes; anything far larger is not one.
 constexpr size_t kLargestImage = 256u * 1024u * 1024u;
 
-std::string LoadText() {
-    std::string system = CUtils::GetLastErrorText();
+std::string LoadTextOf(const std::string& system) {
     return system.empty() ? "Cannot load avisynth.dll" : "Cannot load avisynth.dll\n" + system;
+}
+
+std::string LoadText() {
+    return LoadTextOf(CUtils::GetLastErrorText());
+}
+
+// The installation's texts for a cycle that did not go through; environmentText for a library
+// that refused the environment.
+std::string CycleErrorText(const avs::CycleResult& cycle, const char* environmentText) {
+    switch (cycle.failure) {
+        case avs::CycleFailure::kLoad:
+            return LoadTextOf(cycle.systemText);
+        case avs::CycleFailure::kEnvironment:
+            return environmentText;
+        case avs::CycleFailure::kCaught:
+            return cycle.caught == avs::Caught::kOther ? LoadTextOf(cycle.systemText) : cycle.text;
+        case avs::CycleFailure::kEntryPoint:
+        case avs::CycleFailure::kUnload:
+        case avs::CycleFailure::kNone:
+            break;
+    }
+    return cycle.text;
 }
 
 std::string LibraryName(const std::string& dllPath) {
@@ -114,125 +132,47 @@ int CAvisynthInfo::QueryAvisynthInfo(std::string& errorText, std::string dllPath
     if (interfaceVersion == 0) return 0;
 
     // The environment cycle: version string and multi-threading support.
-    avs::AvsLibrary library;
-    if (!library.Load(name)) {
-        errorText = LoadText();
-        return 0;
-    }
-    InstallFaultTranslation();
-    int success = 1;
-    bool created = false;
-    avs::ScriptEnvironment env;
-    try {
-        RunGuarded([&] {
-            if (!library.Resolve(errorText)) return;
-            if (!env.Create(library, interfaceVersion)) {
-                errorText = "Could not create IScriptenvironment";
-                return;
-            }
-            created = true;
+    const avs::CycleResult cycle =
+        avs::RunCycle({name, interfaceVersion, true}, [&](avs::ScriptSession& session) {
             try {
-                avs::Value result = env.InvokeWithoutArguments("VersionString");
+                avs::Value result = session.env.InvokeWithoutArguments("VersionString");
                 versionString = result.AsString();
             } catch (const avs::NotFound&) {
                 // an AviSynth without VersionString keeps the default text
             }
-            mtSupport = env.FunctionExists("SetMTMode") || env.FunctionExists("Prefetch") ? 1 : 0;
-            sys::SleepMs(kPauseBeforeDeleteMs);
-            env.Delete();
+            mtSupport =
+                session.env.FunctionExists("SetMTMode") || session.env.FunctionExists("Prefetch")
+                    ? 1
+                    : 0;
         });
-    } catch (const avs::AvisynthError& e) {
-        errorText = e.what();
-        success = 0;
-    } catch (const SE_Exception& e) {
-        errorText = GetExceptionText(e.code);
-        success = 0;
-    } catch (...) {
-        errorText = LoadText();
-        success = 0;
-    }
-    if (!created && success) {
-        // No entry point, or no environment: nothing more to ask of this library.
-        library.Unload();
+    if (!cycle.WorkStarted()) {
+        errorText = CycleErrorText(cycle, "Could not create IScriptenvironment");
         return 0;
     }
-    if (!success) {
-        env.Abandon();
-        library.Abandon();
-    } else if (!library.Unload()) {
-        success = 0;
-        errorText = avs::UnloadErrorText();
-    }
-    sys::SleepMs(kPauseAfterUnloadMs);
+    if (!cycle.Succeeded()) errorText = CycleErrorText(cycle, "");
     ReadPluginDirectories();
-    return success;
+    return cycle.Succeeded() ? 1 : 0;
 }
 
 int CAvisynthInfo::QueryInterfaceVersion(std::string& errorText, std::string dllPath) {
     errorText.clear();
-    avs::AvsLibrary library;
-    if (!library.Load(LibraryName(dllPath))) {
-        errorText = LoadText();
-        return 0;
-    }
-    InstallFaultTranslation();
     int result = 0;
-    avs::ScriptEnvironment env;
-    bool failed = false;
-    try {
-        RunGuarded([&] {
-            if (!library.Resolve(errorText)) {
-                failed = true;
-                return;
-            }
+    const avs::CycleResult cycle =
+        avs::RunCycle({LibraryName(dllPath), 5, true}, [&](avs::ScriptSession& session) {
             result = 5;
-            if (!env.Create(library, 5)) {
-                errorText = "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)";
-                result = 0;
-                failed = true;
-                return;
-            }
             try {
-                env.CheckVersion(6);
+                session.env.CheckVersion(6);
                 result = 6;
-                env.CheckVersion(7);
+                session.env.CheckVersion(7);
                 result = 7;
             } catch (const avs::AvisynthError&) {
                 // the version reached so far stands
             }
-            sys::SleepMs(kPauseBeforeDeleteMs);
-            env.Delete();
         });
-    } catch (const avs::AvisynthError& e) {
-        errorText = e.what();
-        failed = true;
-        result = 0;
-    } catch (const SE_Exception& e) {
-        errorText = GetExceptionText(e.code);
-        failed = true;
-        result = 0;
-    } catch (...) {
-        errorText = LoadText();
-        failed = true;
-        result = 0;
-    }
-    if (failed) {
-        if (env) {
-            // An environment that failed is not handed back to its library.
-            env.Abandon();
-            library.Abandon();
-        } else {
-            library.Unload();
-        }
-        sys::SleepMs(kPauseAfterUnloadMs);
-        return 0;
-    }
-    if (!library.Unload()) {
-        errorText = avs::UnloadErrorText();
-        result = 0;
-    }
-    sys::SleepMs(kPauseAfterUnloadMs);
-    return result;
+    if (cycle.Succeeded()) return result;
+    errorText = CycleErrorText(
+        cycle, "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)");
+    return 0;
 }
 
 void CAvisynthInfo::ReadPluginDirectories() {

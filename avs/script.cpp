@@ -1,6 +1,6 @@
 #include "avs/script.h"
 
-#include "sys/se_exception.h"
+#include "avs/cycle.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
 
@@ -8,15 +8,8 @@ namespace avs {
 namespace {
 
 constexpr unsigned kPauseBeforeDeleteMs = 100;
-constexpr unsigned kPauseAfterUnloadMs = 50;
 constexpr double kPreRunSeconds = 5.0;
 constexpr double kShortestPreRunSeconds = 0.5;
-
-void ReleaseHeld(ScriptSession& session) {
-    session.clip.Reset();
-    session.value.Reset();
-    session.mtValue.Reset();
-}
 
 }  // namespace
 
@@ -59,22 +52,9 @@ uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string
         errorText = "QueryPerformanceCounter() is not supported";
         return 0;
     }
-    ScriptSession session;
-    if (!session.module.Load(settings.dllPath)) {
-        errorText = "Failed to load avisynth.dll";
-        return 0;
-    }
-    InstallFaultTranslation();
     uint32_t interval = 0;
-    bool created = false;
-    try {
-        RunGuarded([&] {
-            if (!session.module.Resolve(errorText)) return;
-            if (!session.env.Create(session.module, settings.interfaceVersion)) {
-                errorText = "Could not create IScriptenvironment";
-                return;
-            }
-            created = true;
+    const CycleResult cycle =
+        RunCycle({settings.dllPath, settings.interfaceVersion, true}, [&](ScriptSession& session) {
             session.value = session.env.Invoke("Import", scriptPath);
             if (!session.value.IsClip()) {
                 session.env.ThrowError("Script did not return a video clip:\n(%s)",
@@ -110,44 +90,33 @@ uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string
                 errorText = "Script runtime is too short for accurate measurements";
             }
             interval = RefreshIntervalFor(timePerFrame);
-
-            ReleaseHeld(session);
-            sys::SleepMs(kPauseBeforeDeleteMs);
-            session.env.Delete();
         });
-    } catch (const AvisynthError& e) {
-        errorText = e.what();
-        interval = 0;
-    } catch (const SE_Exception& e) {
-        errorText = GetExceptionText(e.code);
-        interval = 0;
-    } catch (...) {
-        std::string system = CUtils::GetLastErrorText();
-        errorText = system.empty() ? "Unknown exception" : system;
-        interval = 0;
+    switch (cycle.failure) {
+        case CycleFailure::kNone:
+            return interval;
+        case CycleFailure::kLoad:
+            errorText = "Failed to load avisynth.dll";
+            break;
+        case CycleFailure::kEnvironment:
+            errorText = "Could not create IScriptenvironment";
+            break;
+        case CycleFailure::kCaught:
+            errorText = cycle.caught == Caught::kOther
+                            ? (cycle.systemText.empty() ? "Unknown exception" : cycle.systemText)
+                            : cycle.text;
+            break;
+        case CycleFailure::kEntryPoint:
+        case CycleFailure::kUnload:
+            errorText = cycle.text;
+            break;
     }
-
-    if (!created) {
-        // Resolution or creation failed: nothing of the library is held.
-        session.module.Unload();
-        return 0;
-    }
-    if (interval == 0) {
-        // The environment was not deleted: leave everything of it alone.
-        AbandonSession(session);
-        sys::SleepMs(kPauseAfterUnloadMs);
-        return 0;
-    }
-    if (!session.module.Unload()) {
-        errorText = UnloadErrorText();
-        interval = 0;
-    }
-    sys::SleepMs(kPauseAfterUnloadMs);
-    return interval;
+    return 0;
 }
 
 void ReleaseSession(ScriptSession& session) {
-    ReleaseHeld(session);
+    session.clip.Reset();
+    session.value.Reset();
+    session.mtValue.Reset();
     sys::SleepMs(kPauseBeforeDeleteMs);
     session.env.Delete();
 }

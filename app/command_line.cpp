@@ -169,10 +169,7 @@ bool ParseCompareArguments(const std::vector<std::string>& args, std::string& fi
     return true;
 }
 
-bool ParseCommandLine(int argc, char** argv, CommandLineRequest& request) {
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i)
-        args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLineRequest& request) {
     std::string message;
     if (ParseArguments(args, g_settings, request, message)) return true;
     g_utils.Print(g_settings.ConUseSTDOUT != 0, 0x0B, "%s", message.c_str());

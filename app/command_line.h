@@ -29,8 +29,8 @@ bool IsCompareCommand(const std::vector<std::string>& args);
 bool ParseCompareArguments(const std::vector<std::string>& args, std::string& first,
                            std::string& second, std::string& message);
 
-// ParseArguments on argv applied to g_settings; prints the message on failure.
-bool ParseCommandLine(int argc, char** argv, CommandLineRequest& request);
+// ParseArguments applied to g_settings; prints the message on failure.
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLineRequest& request);
 
 // The usage text, to standard output.
 void PrintUsage();

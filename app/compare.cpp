@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "app/command_line.h"
-#include "app/run.h"
-#include "app/settings.h"
+#include "app/console.h"
 #include "report/compare.h"
+#include "report/results.h"
 #include "sys/file_info.h"
 #include "sys/utils.h"
 
@@ -15,7 +15,7 @@ namespace {
 // Far above the largest result (500,000 samples); a bigger file is no result of Trevalo's.
 constexpr size_t kMostResultBytes = size_t{512} << 20;
 
-bool ReadResult(const std::string& path, report::ResultFigures& figures, std::string& message) {
+bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& message) {
     const std::string quoted = "\"" + path + "\"";
     std::string reason;
     switch (sys::KindOfFile(path)) {
@@ -32,8 +32,7 @@ bool ReadResult(const std::string& path, report::ResultFigures& figures, std::st
                 message = "\nCannot read " + quoted + ": " + CUtils::GetLastErrorText() + "\n";
                 return false;
             }
-            if (report::ReadResultFigures(std::string(bytes.begin(), bytes.end()), figures,
-                                          reason)) {
+            if (report::ReadResultFile(std::string(bytes.begin(), bytes.end()), record, reason)) {
                 return true;
             }
         }
@@ -45,22 +44,16 @@ bool ReadResult(const std::string& path, report::ResultFigures& figures, std::st
 }  // namespace
 
 int RunCompare(const std::vector<std::string>& args) {
-    const bool toStdout = g_settings.ConUseSTDOUT != 0;
     std::string files[2];
     std::string message;
-    report::ResultFigures figures[2];
+    bench::RunRecord records[2];
     if (ParseCompareArguments(args, files[0], files[1], message)) {
         for (int i = 0; i < 2 && message.empty(); ++i)
-            ReadResult(files[i], figures[i], message);
+            ReadResult(files[i], records[i], message);
     }
-    if (!message.empty()) {
-        g_utils.Print(toStdout, 0x0B, "%s", message.c_str());
-        ExitPause();
-        return -1;
-    }
-    g_utils.Print(true, 0, "%s\n",
-                  report::ComparisonText(figures[0], figures[1], files[0], files[1]).c_str());
-    ExitPause();
+    if (!message.empty()) return Stop(message);
+    g_utils.Print(true, kNoColor, "%s\n",
+                  report::ComparisonText(records[0], records[1], files[0], files[1]).c_str());
     return 0;
 }
 

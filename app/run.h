@@ -4,9 +4,7 @@
 namespace app {
 
 // Returns the process's exit code: 0 after a report or a measurement, -1 after any error.
+// Every ending passes through the pause before exit (when PauseBeforeExit is set) once.
 int Run(int argc, char** argv);
-
-// The pause before exit; does nothing unless PauseBeforeExit is set.
-void ExitPause();
 
 }  // namespace app

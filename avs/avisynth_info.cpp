@@ -186,6 +186,21 @@ void CAvisynthInfo::ReadPluginDirectories() {
     }
 }
 
+avs::Installation CAvisynthInfo::Facts() const {
+    avs::Installation facts;
+    facts.versionString = versionString;
+    facts.fileVersion = fileVersion;
+    facts.interfaceVersion = interfaceVersion;
+    facts.mtSupport = mtSupport;
+    facts.linkerVersion = linkerVersion;
+    facts.dllLocation = dllLocation;
+    facts.timeStamp = timeStamp;
+    for (const std::string& entry : pluginDirs) {
+        if (!entry.empty()) facts.pluginDirs.push_back(entry);
+    }
+    return facts;
+}
+
 void CAvisynthInfo::PrintReport() const {
     constexpr unsigned short kWhite = 0x0F;
     g_utils.Print(true, kWhite, "Avisynth version string:     %s\n", versionString.c_str());

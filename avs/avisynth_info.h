@@ -3,6 +3,23 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+namespace avs {
+
+// What the installation query found, as the reports show it.
+struct Installation {
+    std::string versionString;
+    std::string fileVersion;
+    int interfaceVersion = 0;
+    int mtSupport = 0;
+    std::string linkerVersion;
+    std::string dllLocation;
+    std::string timeStamp;
+    std::vector<std::string> pluginDirs;  // "label:\tpath", in slot order, empty slots left out
+};
+
+}  // namespace avs
 
 class CAvisynthInfo {
   public:
@@ -17,6 +34,8 @@ class CAvisynthInfo {
 
     // The -avsinfo report, on standard output.
     void PrintReport() const;
+    // The facts the reports carry.
+    avs::Installation Facts() const;
 
     int mtSupport = 0;
     int interfaceVersion = 0;

@@ -10,10 +10,6 @@ namespace {
 constexpr unsigned short kWhite = 0x0F;
 constexpr unsigned short kCyan = 0x0B;
 
-bool Con() {
-    return g_settings.ConUseSTDOUT != 0;
-}
-
 BlockLine Figure(std::string text) {
     return {BlockLine::Kind::kFigure, std::move(text)};
 }
@@ -47,23 +43,23 @@ void AddGpuMemory(const GpuFigures& gpu, std::vector<BlockLine>& lines) {
 }
 
 void PrintPaddedLine(unsigned short colour, const std::string& text) {
-    g_utils.Print(Con(), colour, "\r%s\n", g_utils.PadToConsoleWidth(text).c_str());
+    g_utils.PrintPadded(colour, text, "\n");
 }
 
 }  // namespace
 
 std::vector<BlockLine> LiveBlock(const RunTotals& t, uint32_t n, uint16_t cpuNow,
-                                 const GpuFigures* gpu, const RunSettings& s) {
+                                 const GpuFigures* gpu, const DisplayOptions& s) {
     std::vector<BlockLine> block;
     block.push_back(
         Figure(CUtils::FormatString("Frame (current | last):         %u | %u", n, t.lastFrame)));
-    if (s.DisplayFPS) {
+    if (s.fps) {
         block.push_back(
             Figure("FPS (cur | min | max | avg):    " + CUtils::FormatFPS(t.currentFps) + " | " +
                    CUtils::FormatFPS(t.minFps) + " | " + CUtils::FormatFPS(t.maxFps) + " | " +
                    CUtils::FormatFPS(t.averageFps)));
     }
-    if (s.DisplayTPF) {
+    if (s.tpf) {
         block.push_back(Figure(
             "TPF (cur | max | min | avg):    " + CUtils::FormatTPF(Tpf(t.currentFps)) + " | " +
             CUtils::FormatTPF(Tpf(t.minFps)) + " | " + CUtils::FormatTPF(Tpf(t.maxFps)) + " | " +
@@ -75,11 +71,11 @@ std::vector<BlockLine> LiveBlock(const RunTotals& t, uint32_t n, uint16_t cpuNow
         CUtils::FormatString("Thread count:                   %u", unsigned{t.threadCount})));
     block.push_back(Figure(CUtils::FormatString("CPU usage (current | average):  %u%% | %u%%",
                                                 unsigned{cpuNow}, t.cpuAverage)));
-    if (s.DisplayEfficiencyIndex) {
+    if (s.efficiency) {
         block.push_back(Figure("Efficiency index:               " +
                                EfficiencyText(t.averageFps, t.cpuAverage)));
     }
-    if (s.MonitorGPULoad && gpu != nullptr) {
+    if (gpu != nullptr) {
         block.push_back(Empty());
         block.push_back(Figure(CUtils::FormatString("GPU usage (current | average):  %u%% | %u%%",
                                                     unsigned{gpu->gpuLoad}, t.gpuAverage)));
@@ -111,10 +107,10 @@ uint32_t PrintBlock(const std::vector<BlockLine>& block) {
                 PrintPaddedLine(kWhite, line.text);
                 break;
             case BlockLine::Kind::kEmpty:
-                g_utils.Print(Con(), 0, "\n");
+                g_utils.Print(g_utils.ConsoleIsStdout(), 0, "\n");
                 break;
             case BlockLine::Kind::kHint:
-                g_utils.Print(Con(), 0, "\n%s\n\n", line.text.c_str());
+                g_utils.Print(g_utils.ConsoleIsStdout(), 0, "\n%s\n\n", line.text.c_str());
                 break;
         }
     }
@@ -139,15 +135,15 @@ std::string EfficiencyText(double averageFps, uint32_t cpuAverage) {
 }
 
 std::vector<BlockLine> SummaryLines(const RunTotals& t, const GpuFigures* gpu,
-                                    const RunSettings& s) {
+                                    const DisplayOptions& s) {
     std::vector<BlockLine> lines;
     lines.push_back(Figure(FramesLine(t.framesProcessed, t.firstFrame, t.lastFrame)));
-    if (s.DisplayFPS) {
+    if (s.fps) {
         lines.push_back(Figure("FPS (min | max | average):      " + CUtils::FormatFPS(t.minFps) +
                                " | " + CUtils::FormatFPS(t.maxFps) + " | " +
                                CUtils::FormatFPS(t.averageFps)));
     }
-    if (s.DisplayTPF) {
+    if (s.tpf) {
         lines.push_back(
             Figure("TPF (max | min | average):      " + CUtils::FormatTPF(Tpf(t.minFps)) + " | " +
                    CUtils::FormatTPF(Tpf(t.maxFps)) + " | " + CUtils::FormatTPF(Tpf(t.averageFps)) +
@@ -159,11 +155,11 @@ std::vector<BlockLine> SummaryLines(const RunTotals& t, const GpuFigures* gpu,
         CUtils::FormatString("Thread count:                   %u", unsigned{t.threadCount})));
     lines.push_back(
         Figure(CUtils::FormatString("CPU usage (average):            %u%%", t.cpuAverage)));
-    if (s.DisplayEfficiencyIndex) {
+    if (s.efficiency) {
         lines.push_back(Figure("Efficiency index:               " +
                                EfficiencyText(t.averageFps, t.cpuAverage)));
     }
-    if (s.MonitorGPULoad && gpu != nullptr) {
+    if (gpu != nullptr) {
         lines.push_back(Empty());
         lines.push_back(
             Figure(CUtils::FormatString("GPU usage (average):            %u%%", t.gpuAverage)));
@@ -174,7 +170,7 @@ std::vector<BlockLine> SummaryLines(const RunTotals& t, const GpuFigures* gpu,
         AddGpuMemory(*gpu, lines);
     }
     lines.push_back(Empty());
-    if (s.LogEstimatedTime && t.framesProcessed < t.rangeFrames) {
+    if (s.estimatedTime && t.framesProcessed < t.rangeFrames) {
         lines.push_back(Figure("Time (elapsed | estimated):     " + Duration(t.elapsedMs) + " | " +
                                Duration(t.estimatedMs)));
     } else {
@@ -183,21 +179,17 @@ std::vector<BlockLine> SummaryLines(const RunTotals& t, const GpuFigures* gpu,
     return lines;
 }
 
-void PrintSummary(const RunTotals& t, const GpuFigures* gpu, std::string& logText) {
-    logText += "\n\n[Runtime info]\n";
-    if (t.framesProcessed < t.refreshInterval) {
-        const char* tooShort = "The specified frame range is too short for accurate measurements.";
-        PrintPaddedLine(kCyan, tooShort);
-        logText += tooShort;
+void PrintSummary(const RunTotals& t, const GpuFigures* gpu, const DisplayOptions& options) {
+    if (TooShortToMeasure(t)) {
+        PrintPaddedLine(kCyan, kTooShortText);
         return;
     }
     if (!t.firstRefresh) g_utils.CursorUp(static_cast<int>(t.displayLines));
-    for (const BlockLine& line : SummaryLines(t, gpu, g_settings)) {
+    for (const BlockLine& line : SummaryLines(t, gpu, options)) {
         if (line.kind == BlockLine::Kind::kEmpty) {
-            g_utils.Print(Con(), 0, "\n");
+            g_utils.Print(g_utils.ConsoleIsStdout(), 0, "\n");
         } else {
             PrintPaddedLine(kWhite, line.text);
-            logText += line.text + "\n";
         }
     }
     PrintPaddedLine(0, "");

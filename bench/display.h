@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "bench/measure.h"
 
 namespace bench {
@@ -18,9 +17,9 @@ struct BlockLine {
     std::string text;
 };
 
-// The live block's lines for frame n.
+// The live block's lines for frame n; gpu is null when the GPU is not monitored.
 std::vector<BlockLine> LiveBlock(const RunTotals& totals, uint32_t n, uint16_t cpuNow,
-                                 const GpuFigures* gpu, const RunSettings& settings);
+                                 const GpuFigures* gpu, const DisplayOptions& options);
 
 // The line advances a block makes: what the next refresh moves up by.
 uint32_t LineAdvances(const std::vector<BlockLine>& block);
@@ -34,12 +33,15 @@ std::string FramesLine(uint32_t framesProcessed, uint32_t firstFrame, uint32_t l
 // averageFps / cpuAverage, or "n/a" when no CPU use was measured.
 std::string EfficiencyText(double averageFps, uint32_t cpuAverage);
 
+// What the summary says instead of its figures when the range stored no sample.
+constexpr const char* kTooShortText =
+    "The specified frame range is too short for accurate measurements.";
+
 // The summary's lines; empty lines are on the console only.
 std::vector<BlockLine> SummaryLines(const RunTotals& totals, const GpuFigures* gpu,
-                                    const RunSettings& settings);
+                                    const DisplayOptions& options);
 
-// Prints the summary over the live block and appends the "[Runtime info]" section to the
-// log text.
-void PrintSummary(const RunTotals& totals, const GpuFigures* gpu, std::string& logText);
+// Prints the summary over the live block, or the too-short message.
+void PrintSummary(const RunTotals& totals, const GpuFigures* gpu, const DisplayOptions& options);
 
 }  // namespace bench

@@ -99,7 +99,7 @@ RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* 
             }
         }
         host.LeaveOwnCode();
-        if (last) return RunEnd::kRangeDone;
+        if (last) return RunEnd::kCompleted;
         countdown = std::min(interval, t.rangeFrames - t.framesProcessed);
         storing = countdown == interval;
     }

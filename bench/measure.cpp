@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/settings.h"
 #include "bench/display.h"
 #include "bench/loop.h"
 #include "sys/gpu.h"
@@ -16,13 +15,8 @@ namespace bench {
 
 namespace {
 
-bool Con() {
-    return g_settings.ConUseSTDOUT != 0;
-}
-
-// "\r", the text padded to the console width, then tail.
 void PrintPadded(const char* text, const char* tail) {
-    g_utils.Print(Con(), 0, "\r%s%s", g_utils.PadToConsoleWidth(text).c_str(), tail);
+    g_utils.PrintPadded(0, text, tail);
 }
 
 void ShowReading(uint32_t frames) {
@@ -40,11 +34,13 @@ void ClearRangePrompt() {
 
 }  // namespace
 
-bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
-    g_utils.Print(Con(), 0, "\n");
+bool ResolveFrameRange(const avs::VideoInfo& videoInfo, const RangeRequest& request,
+                       FrameRange& range) {
+    const bool con = g_utils.ConsoleIsStdout();
+    g_utils.Print(con, 0, "\n");
     const int64_t frames = videoInfo.raw.num_frames;
-    const int64_t first = g_settings.FrameRangeFirst;
-    const int64_t last = g_settings.FrameRangeLast == -1 ? frames - 1 : g_settings.FrameRangeLast;
+    const int64_t first = request.first;
+    const int64_t last = request.last == -1 ? frames - 1 : request.last;
     if (first >= 0 && first <= last && last < frames) {
         range.first = static_cast<uint32_t>(first);
         range.last = static_cast<uint32_t>(last);
@@ -52,10 +48,10 @@ bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range) {
         return true;
     }
     PrintPadded("", "");
-    g_utils.Print(Con(), 0x0B, "\rInvalid frame range specified:\n");
-    g_utils.Print(Con(), 0x0F, "\r\"%s\"\n\n", g_settings.FrameRangeText.c_str());
+    g_utils.Print(con, 0x0B, "\rInvalid frame range specified:\n");
+    g_utils.Print(con, 0x0F, "\r\"%s\"\n\n", request.text.c_str());
     // A clip without frames never gets here; even so, 0 - 1 must not show as 4294967295.
-    g_utils.Print(Con(), 0, "\rProceed with default (%u,%u)? [y/n]", 0u,
+    g_utils.Print(con, 0, "\rProceed with default (%u,%u)? [y/n]", 0u,
                   static_cast<unsigned>(frames > 0 ? frames - 1 : 0));
     const bool accepted = sys::AskYesNo(100);
     ClearRangePrompt();
@@ -83,20 +79,21 @@ size_t SampleCapacity(uint32_t rangeFrames, uint32_t interval) {
 
 namespace {
 
-// The loop's host in a real run: the clip, the high-resolution clock, the process probe, the
-// live block on a terminal, and Esc or Ctrl+C to stop.
-class LiveHost {
+class LiveInstruments : public Instruments {
   public:
-    LiveHost(const avs::Clip& clip, CGPUInfo* gpu) : clip_(clip), gpu_(gpu) {}
+    LiveInstruments(CGPUInfo* gpu, const DisplayOptions& display) : gpu_(gpu), display_(display) {}
+    ~LiveInstruments() override {
+        probe_.Close();
+        if (gpu_ != nullptr) gpu_->Close();
+    }
 
-    avs::FrameRequester Frames() const { return clip_.Requester(); }
-    double Seconds() { return g_timer.GetSeconds(); }
-    ProcessFigures Probe() {
+    double Seconds() override { return g_timer.GetSeconds(); }
+    ProcessFigures Probe() override {
         probe_.Update();
         return {probe_.cpuUsage, probe_.threadCount, probe_.physicalMB, probe_.virtualMB,
                 probe_.cpuMeasured};
     }
-    bool Gpu(GpuFigures& figures) {
+    bool Gpu(GpuFigures& figures) override {
         if (gpu_ == nullptr) return false;
         gpu_->Update();
         figures.gpuLoad = gpu_->gpuLoad;
@@ -110,14 +107,15 @@ class LiveHost {
         figures.dynamicAvailable = gpu_->memoryDynamicAvailable;
         return true;
     }
-    void Refresh(RunTotals& t, uint32_t n, const ProcessFigures& probe, const GpuFigures* gpu) {
+    void Refresh(RunTotals& t, uint32_t n, const ProcessFigures& probe,
+                 const GpuFigures* gpu) override {
         // A redirected run gets no block: it would append the whole block at each refresh.
         if (!draw_) return;
         if (!t.firstRefresh) g_utils.CursorUp(static_cast<int>(t.displayLines));
-        t.displayLines = PrintBlock(LiveBlock(t, n, probe.cpuUsage, gpu, g_settings));
+        t.displayLines = PrintBlock(LiveBlock(t, n, probe.cpuUsage, gpu, display_));
         t.firstRefresh = false;
     }
-    bool StopRequested() {
+    bool StopRequested() override {
         if (interrupt_.Requested()) return true;
         // Every waiting key is consumed; only Esc stops.
         bool esc = false;
@@ -128,26 +126,49 @@ class LiveHost {
         }
         return esc;
     }
-    void EnterOwnCode() { sys::EnterOwnCode(); }
-    void LeaveOwnCode() { sys::LeaveOwnCode(); }
-    void Close() {
-        probe_.Close();
-        if (gpu_ != nullptr) gpu_->Close();
-    }
+    void EnterOwnCode() override { sys::EnterOwnCode(); }
+    void LeaveOwnCode() override { sys::LeaveOwnCode(); }
 
   private:
-    const avs::Clip& clip_;
     CGPUInfo* gpu_;
+    const DisplayOptions display_;
     CProcessInfo probe_;
-    const bool draw_ = sys::IsTerminal(Con());
+    const bool draw_ = sys::IsTerminal(g_utils.ConsoleIsStdout());
     const sys::KeyboardMode keyboard_;  // Esc is read without echo or Enter
     const sys::InterruptCatcher interrupt_;
 };
 
+// The loop's host: the clip's frame requests, everything else from the instruments.
+class LoopHost {
+  public:
+    LoopHost(const avs::Clip& clip, Instruments& instruments)
+        : frames_(clip.Requester()), in_(instruments) {}
+
+    avs::FrameRequester Frames() const { return frames_; }
+    double Seconds() { return in_.Seconds(); }
+    ProcessFigures Probe() { return in_.Probe(); }
+    bool Gpu(GpuFigures& figures) { return in_.Gpu(figures); }
+    void Refresh(RunTotals& t, uint32_t n, const ProcessFigures& probe, const GpuFigures* gpu) {
+        in_.Refresh(t, n, probe, gpu);
+    }
+    bool StopRequested() { return in_.StopRequested(); }
+    void EnterOwnCode() { in_.EnterOwnCode(); }
+    void LeaveOwnCode() { in_.LeaveOwnCode(); }
+
+  private:
+    const avs::FrameRequester frames_;
+    Instruments& in_;
+};
+
 }  // namespace
 
-RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint32_t refreshInterval,
-                     Samples& samples, RunTotals& totals, CGPUInfo* monitor, GpuFigures& gpu) {
+std::unique_ptr<Instruments> MakeLiveInstruments(CGPUInfo* gpu, const DisplayOptions& display) {
+    return std::make_unique<LiveInstruments>(gpu, display);
+}
+
+RunEnd MeasureFrames(const avs::Clip& clip, const FrameRange& range, uint32_t refreshInterval,
+                     int64_t timeLimitSeconds, Instruments& instruments, Samples& samples,
+                     RunTotals& totals, GpuFigures& gpu) {
     totals = RunTotals{};
     totals.firstFrame = range.first;
     totals.lastFrame = range.last;
@@ -155,10 +176,9 @@ RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint3
     totals.refreshInterval = WidenedInterval(totals.rangeFrames, refreshInterval);
     samples.assign(SampleCapacity(totals.rangeFrames, totals.refreshInterval), FrameSample{});
 
-    LiveHost host(session.clip, monitor);
-    const RunEnd end = RunLoop(host, g_settings.TimeLimit, totals, samples.data());
-    host.Gpu(gpu);
-    host.Close();
+    LoopHost host(clip, instruments);
+    const RunEnd end = RunLoop(host, timeLimitSeconds, totals, samples.data());
+    instruments.Gpu(gpu);
     return end;
 }
 

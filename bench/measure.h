@@ -2,11 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "avs/script.h"
+#include "avs/host.h"
 
 class CGPUInfo;
 
@@ -31,6 +31,14 @@ using Samples = std::vector<FrameSample>;
 struct FrameRange {
     uint32_t first = 0;
     uint32_t last = 0;
+};
+
+// The range the user asked for: the numbers, and the text the range check shows when they do
+// not fit the clip.
+struct RangeRequest {
+    int64_t first = 0;
+    int64_t last = -1;  // -1: the clip's last frame
+    std::string text;
 };
 
 // The running aggregates of one run, read by the live display and the summary.
@@ -58,6 +66,18 @@ struct RunTotals {
     bool firstRefresh = true;
 };
 
+// The figures the summary shows as "n/a" until a sample sets them.
+inline bool ExtremesKnown(const RunTotals& t) {
+    return t.maxFps > 0.0;
+}
+inline bool AverageKnown(const RunTotals& t) {
+    return t.averageFps > 0.0;
+}
+// A range shorter than the interval stores no sample: the summary says so instead.
+inline bool TooShortToMeasure(const RunTotals& t) {
+    return t.framesProcessed < t.refreshInterval;
+}
+
 // The probe readings of one sampling.
 struct ProcessFigures {
     uint16_t cpuUsage = 0;
@@ -80,7 +100,46 @@ struct GpuFigures {
     bool dynamicAvailable = false;
 };
 
-enum class RunEnd { kRangeDone, kTimeLimit, kCancelled };
+// How a run ended.
+enum class RunEnd {
+    kCompleted,  // the range's last frame
+    kTimeLimit,
+    kCancelled,  // Esc or Ctrl+C
+    kDeclined,   // an invalid range, and the whole clip declined
+    kInfo,       // -info: the clip described, nothing measured
+    kError,      // an error of AviSynth's, a fault, or another exception
+};
+
+// The loop's view of the machine: its clock, the probes, the console's refresh and the keys.
+// The program's reads the real ones; tests give fakes.
+class Instruments {
+  public:
+    virtual ~Instruments() = default;
+    virtual double Seconds() = 0;
+    virtual ProcessFigures Probe() = 0;
+    // The card's readings; false when the GPU is not monitored.
+    virtual bool Gpu(GpuFigures& figures) = 0;
+    // Redraws the live block for frame n.
+    virtual void Refresh(RunTotals& totals, uint32_t n, const ProcessFigures& probe,
+                         const GpuFigures* gpu) = 0;
+    virtual bool StopRequested() = 0;
+    // Around each sampling, the loop's own work between frames.
+    virtual void EnterOwnCode() {}
+    virtual void LeaveOwnCode() {}
+};
+
+// What the live block shows besides the figures that are always there.
+struct DisplayOptions {
+    bool fps = true;
+    bool tpf = false;
+    bool efficiency = true;
+    bool estimatedTime = false;  // the summary of an early stop shows the estimated total
+};
+
+// The instruments of a real run: the high-resolution clock, the process probe, the GPU monitor
+// (when given), the live block on a terminal, and Esc or Ctrl+C to stop. Made just before the
+// loop: while they live, keys are read without echo and Ctrl+C only asks to stop.
+std::unique_ptr<Instruments> MakeLiveInstruments(CGPUInfo* gpu, const DisplayOptions& display);
 
 // No run stores more than this many samples: longer ranges sample less often.
 constexpr uint32_t kMostSamples = 500000;
@@ -91,16 +150,18 @@ uint32_t WidenedInterval(uint32_t rangeFrames, uint32_t interval);
 // Room for every sample a range can store, and one to spare.
 size_t SampleCapacity(uint32_t rangeFrames, uint32_t interval);
 
-// Resolves the configured range against the clip. An invalid range asks whether to measure
+// Resolves the requested range against the clip. An invalid range asks whether to measure
 // the whole clip instead; false when the user declines.
-bool ResolveFrameRange(const avs::VideoInfo& videoInfo, FrameRange& range);
+bool ResolveFrameRange(const avs::VideoInfo& videoInfo, const RangeRequest& request,
+                       FrameRange& range);
 
 // The measurement: every frame of the range once, in ascending order, sampled every
-// refresh interval, with the live block on a terminal, until the range ends, the time limit
-// passes, or Esc or Ctrl+C stops it. samples is allocated here; totals hold the figures so
-// far even when a frame request throws. With a GPU monitor, gpu holds its last figures
-// afterwards, for the summary.
-RunEnd MeasureFrames(avs::ScriptSession& session, const FrameRange& range, uint32_t refreshInterval,
-                     Samples& samples, RunTotals& totals, CGPUInfo* monitor, GpuFigures& gpu);
+// refresh interval, until the range ends, the time limit (seconds, -1 for none) passes, or
+// the instruments ask to stop. samples is allocated here; totals hold the figures so far
+// even when a frame request throws, with totals.recordCount of the samples stored. gpu holds
+// the card's last readings afterwards, for the summary.
+RunEnd MeasureFrames(const avs::Clip& clip, const FrameRange& range, uint32_t refreshInterval,
+                     int64_t timeLimitSeconds, Instruments& instruments, Samples& samples,
+                     RunTotals& totals, GpuFigures& gpu);
 
 }  // namespace bench

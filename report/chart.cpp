@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "report/reports.h"
+#include "report/results.h"
 #include "sys/file_info.h"
 #include "sys/utils.h"
 
@@ -67,9 +69,10 @@ std::string Polyline(const std::vector<ChartPoint>& points, const char* colour, 
 
 // One series of the samples, thinned, mapped to drawing units.
 template <class Value, class MapY>
-std::vector<ChartPoint> Series(const RunResult& r, const Frame& frame, Value value, MapY mapY) {
-    std::vector<ChartPoint> points(r.sampleCount);
-    for (size_t i = 0; i < r.sampleCount; ++i)
+std::vector<ChartPoint> Series(const bench::RunRecord& r, const Frame& frame, Value value,
+                               MapY mapY) {
+    std::vector<ChartPoint> points(r.samples.size());
+    for (size_t i = 0; i < r.samples.size(); ++i)
         points[i] = {static_cast<double>(r.samples[i].frame) + 1.0,
                      static_cast<double>(value(r.samples[i]))};
     points = MinMaxBuckets(points, kBuckets);
@@ -83,7 +86,7 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string Subtitle(const RunResult& r) {
+std::string Subtitle(const bench::RunRecord& r) {
     std::string text;
     if (r.clip) {
         const AVS_VideoInfo& raw = r.clip->raw;
@@ -93,8 +96,8 @@ std::string Subtitle(const RunResult& r) {
         text = CUtils::FormatString("%dx%d %s, %.3f fps, %d frames | ", raw.width, raw.height,
                                     ColourSpaceName(*r.clip).c_str(), rate, raw.num_frames);
     }
-    text += r.avisynthVersion;
-    if (r.end != end::kCompleted) text += " | run ended: " + r.end;
+    text += r.setup.avisynth.versionString;
+    if (r.end != bench::RunEnd::kCompleted) text += std::string(" | run ended: ") + EndName(r.end);
     return text;
 }
 
@@ -211,11 +214,11 @@ std::string XmlEscaped(const std::string& text) {
     return out;
 }
 
-std::string ChartSvg(const RunResult& r) {
-    const std::optional<RateDistribution> rates = DistributionOf(r.samples, r.sampleCount);
-    if (!rates) return "";
-    const bench::FrameSample& lastSample = r.samples[r.sampleCount - 1];
-    const double average = r.summary ? r.summary->averageFps : lastSample.averageFps;
+std::string ChartSvg(const bench::RunRecord& r) {
+    const std::optional<bench::RateDistribution>& rates = r.rates;
+    if (!rates || r.samples.empty()) return "";
+    const bench::FrameSample& lastSample = r.samples.back();
+    const double average = r.totals ? r.totals->averageFps : lastSample.averageFps;
     Frame frame;
     frame.x = NiceScale(r.samples[0].frame + 1.0, lastSample.frame + 1.0, 8);
     frame.fps = NiceScale(0, std::max({rates->max, average}) * 1.05, 6);
@@ -227,10 +230,10 @@ std::string ChartSvg(const RunResult& r) {
         "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
         "font-size=\"13\">\n",
         kWidth, kHeight, kWidth, kHeight);
-    svg += "<title>" + XmlEscaped("Trevalo: " + FileName(r.scriptPath)) + "</title>\n";
+    svg += "<title>" + XmlEscaped("Trevalo: " + FileName(r.setup.scriptPath)) + "</title>\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"",
-                FileName(r.scriptPath));
+                FileName(r.setup.scriptPath));
     svg += Text(kWidth / 2, 58, "text-anchor=\"middle\" fill=\"#444444\"", Subtitle(r));
 
     // The grid and the tick labels: frames below, frames per second left, percent right.
@@ -308,9 +311,9 @@ std::string ChartSvg(const RunResult& r) {
     return svg + "</svg>\n";
 }
 
-std::string WriteChartFile(const RunResult& result) {
-    const std::string path = SiblingPath(result.scriptPath, ".svg");
-    if (!sys::WriteFile(path, ChartSvg(result))) return "\nCannot create \"" + path + "\"\n";
+std::string WriteChartFile(const bench::RunRecord& record) {
+    const std::string path = SiblingPath(record.setup.scriptPath, ".svg");
+    if (!sys::WriteFile(path, ChartSvg(record))) return "\nCannot create \"" + path + "\"\n";
     return "";
 }
 

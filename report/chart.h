@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "report/results.h"
+#include "bench/record.h"
 
 namespace report {
 
@@ -33,10 +33,10 @@ std::string TickLabel(double value, double step);
 // replaced by U+FFFD.
 std::string XmlEscaped(const std::string& text);
 
-// The whole SVG document of a run with samples.
-std::string ChartSvg(const RunResult& result);
+// The whole SVG document of a run with samples; "" without them.
+std::string ChartSvg(const bench::RunRecord& record);
 
 // Writes script.svg beside the script. "" on success, else the message to print.
-std::string WriteChartFile(const RunResult& result);
+std::string WriteChartFile(const bench::RunRecord& record);
 
 }  // namespace report

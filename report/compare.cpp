@@ -1,38 +1,54 @@
 #include "report/compare.h"
 
-#include <nlohmann/json.hpp>
 #include <vector>
 
-#include "report/results.h"
 #include "sys/utils.h"
 
 namespace report {
 namespace {
 
-using Json = nlohmann::json;
 using Figure = std::optional<double>;
 
-// One number of an object: null gives an empty figure; a missing key or another type is a
-// foreign file.
-bool Read(const Json& object, const char* key, Figure& figure, const std::string& where,
-          std::string& reason) {
-    const auto it = object.find(key);
-    if (it == object.end() || !(it->is_number() || it->is_null())) {
-        reason = "is not a Trevalo result file (" + where + key + " is missing or not a number)";
-        return false;
+// The figures of a run that a comparison shows; empty where the summary shows "n/a".
+struct Figures {
+    std::string script;
+    std::string avisynthVersion;
+    Figure frames, width, height, rangeFirst, rangeLast;
+    Figure fpsAverage, fpsMin, fpsMax, tpfAverage, onePercentLow;
+    Figure cpu, physicalMB, virtualMB, threads, efficiency;
+};
+
+Figures FiguresOf(const bench::RunRecord& r) {
+    Figures f;
+    f.script = r.setup.scriptPath;
+    f.avisynthVersion = r.setup.avisynth.versionString;
+    if (r.clip) {
+        f.frames = r.clip->raw.num_frames;
+        f.width = r.clip->raw.width;
+        f.height = r.clip->raw.height;
     }
-    figure = it->is_null() ? Figure() : Figure(it->get<double>());
-    return true;
-}
-
-const Json* Object(const Json& parent, const char* key) {
-    const auto it = parent.find(key);
-    return it != parent.end() && it->is_object() ? &*it : nullptr;
-}
-
-std::string Text(const Json& parent, const char* key) {
-    const auto it = parent.find(key);
-    return it != parent.end() && it->is_string() ? it->get<std::string>() : "";
+    if (r.range) {
+        f.rangeFirst = r.range->first;
+        f.rangeLast = r.range->last;
+    }
+    if (r.rates) f.onePercentLow = r.rates->p1;
+    if (r.totals) {
+        const bench::RunTotals& t = *r.totals;
+        if (bench::AverageKnown(t)) {
+            f.fpsAverage = t.averageFps;
+            f.tpfAverage = 1000.0 / t.averageFps;
+        }
+        if (bench::ExtremesKnown(t)) {
+            f.fpsMin = t.minFps;
+            f.fpsMax = t.maxFps;
+        }
+        f.cpu = t.cpuAverage;
+        f.physicalMB = t.peakPhysicalMB;
+        f.virtualMB = t.peakVirtualMB;
+        f.threads = t.threadCount;
+        if (t.cpuAverage != 0) f.efficiency = t.averageFps / t.cpuAverage;
+    }
+    return f;
 }
 
 std::string FileName(const std::string& path) {
@@ -57,86 +73,20 @@ std::string Pair(const std::string& a, const std::string& b) {
     return "(" + a + " | " + b + ")";
 }
 
-std::string Size(const ResultFigures& f) {
+std::string Size(const Figures& f) {
     return f.width && f.height ? Whole(*f.width) + "x" + Whole(*f.height) : "n/a";
 }
 
-std::string Range(const ResultFigures& f) {
+std::string Range(const Figures& f) {
     return f.rangeFirst && f.rangeLast ? Whole(*f.rangeFirst) + " - " + Whole(*f.rangeLast) : "n/a";
 }
 
 }  // namespace
 
-bool ReadResultFigures(const std::string& text, ResultFigures& f, std::string& reason) {
-    // The samples are not needed here: left out while parsing, they cost no memory.
-    const Json::parser_callback_t withoutSamples = [](int depth, Json::parse_event_t event,
-                                                      Json& parsed) {
-        return !(depth == 1 && event == Json::parse_event_t::key && parsed == "samples");
-    };
-    Json doc;
-    try {
-        doc = Json::parse(text, withoutSamples);
-    } catch (const Json::parse_error& e) {
-        reason = CUtils::FormatString("is not JSON (syntax error at byte %zu)", e.byte);
-        return false;
-    } catch (const Json::exception&) {
-        reason = "is not JSON that Trevalo can read (a number out of range)";
-        return false;
-    }
-    if (!doc.is_object() || Text(doc, "format") != kResultFormat) {
-        reason = "is not a Trevalo result file";
-        return false;
-    }
-    const auto version = doc.find("formatVersion");
-    if (version == doc.end() || !version->is_number_integer() ||
-        version->get<int64_t>() != kResultFormatVersion) {
-        reason = "has a result format version this Trevalo does not know";
-        return false;
-    }
-    const Json* summary = Object(doc, "summary");
-    if (summary == nullptr) {
-        reason = "holds no summary: its run ended with \"" + Text(doc, "end") + "\"";
-        return false;
-    }
-    f = ResultFigures{};
-    f.script = Text(doc, "script");
-    if (const Json* avs = Object(doc, "avisynth")) f.avisynthVersion = Text(*avs, "version");
-    if (const Json* clip = Object(doc, "clip")) {
-        if (!Read(*clip, "frames", f.frames, "clip.", reason) ||
-            !Read(*clip, "width", f.width, "clip.", reason) ||
-            !Read(*clip, "height", f.height, "clip.", reason)) {
-            return false;
-        }
-    }
-    if (const Json* range = Object(doc, "range")) {
-        if (!Read(*range, "first", f.rangeFirst, "range.", reason) ||
-            !Read(*range, "last", f.rangeLast, "range.", reason)) {
-            return false;
-        }
-    }
-    if (const Json* rates = Object(doc, "distribution")) {
-        if (!Read(*rates, "p1", f.onePercentLow, "distribution.", reason)) return false;
-    }
-    const struct {
-        const char* key;
-        Figure& figure;
-    } fields[] = {{"fpsAverage", f.fpsAverage},
-                  {"fpsMin", f.fpsMin},
-                  {"fpsMax", f.fpsMax},
-                  {"timePerFrameAverageMs", f.tpfAverage},
-                  {"cpuAveragePercent", f.cpu},
-                  {"physicalMemoryPeakMB", f.physicalMB},
-                  {"virtualMemoryPeakMB", f.virtualMB},
-                  {"threads", f.threads},
-                  {"efficiencyIndex", f.efficiency}};
-    for (const auto& field : fields) {
-        if (!Read(*summary, field.key, field.figure, "summary.", reason)) return false;
-    }
-    return true;
-}
-
-std::string ComparisonText(const ResultFigures& a, const ResultFigures& b, const std::string& fileA,
-                           const std::string& fileB) {
+std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunRecord& recordB,
+                           const std::string& fileA, const std::string& fileB) {
+    const Figures a = FiguresOf(recordA);
+    const Figures b = FiguresOf(recordB);
     std::string text =
         "\nA: " + a.script + " (" + fileA + ")\nB: " + b.script + " (" + fileB + ")\n";
 

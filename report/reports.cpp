@@ -1,7 +1,5 @@
 #include "report/reports.h"
 
-#include "app/settings.h"
-#include "avs/avisynth_info.h"
 #include "sys/file_info.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
@@ -88,13 +86,13 @@ std::string SiblingPath(const std::string& scriptPath, const char* extension) {
     return scriptPath.substr(0, scriptPath.size() - 4) + extension;
 }
 
-std::string GeneralInfo(const std::string& bannerVersion, const std::string& scriptPath,
-                        const std::string& switchesText, const CAvisynthInfo& avs) {
+std::string GeneralInfo(const bench::RunSetup& setup) {
+    const avs::Installation& avs = setup.avisynth;
     std::string text = "[General info]\n";
-    text += "Log file created with:                 Trevalo " + bannerVersion + "\n";
-    text += "Script file:                           " + scriptPath + "\n";
-    if (!switchesText.empty())
-        text += "Command line switches:                 " + switchesText + "\n";
+    text += "Log file created with:                 Trevalo " + bench::BannerVersion(setup) + "\n";
+    text += "Script file:                           " + setup.scriptPath + "\n";
+    if (!setup.switches.empty())
+        text += "Command line switches:                 " + setup.switches + "\n";
     text += "Avisynth version string:               " + avs.versionString + "\n";
     text += "Avisynth file version:                 " + avs.fileVersion + "\n";
     text +=
@@ -183,16 +181,13 @@ int AudioBitsPerSample(int sampleType) {
     return BitsPerSample(sampleType);
 }
 
-void PrintClipInfo(const avs::ScriptSession& session, std::string& logText) {
-    const bool toStdout = g_settings.ConUseSTDOUT != 0;
+void PrintClipInfo(const avs::VideoInfo& vi, bool mtAvailable, int mtMode) {
+    const bool toStdout = g_utils.ConsoleIsStdout();
     g_utils.Print(toStdout, 0, "\r%s", g_utils.PadToConsoleWidth("").c_str());
-    const ClipReport report =
-        DescribeClip(session.videoInfo, session.mtAvailable != 0, session.mtMode);
-    g_utils.Print(toStdout, 0, "%s", report.console.c_str());
-    logText += report.log;
+    g_utils.Print(toStdout, 0, "%s", DescribeClip(vi, mtAvailable, mtMode).console.c_str());
 }
 
-std::string GraphicsCardText(const CardDescription& card) {
+std::string GraphicsCardText(const bench::CardDescription& card) {
     return "\n\n[Graphics card info]\nCard name:               " + card.cardName +
            "\nGPU name:                " + card.gpuName +
            "\nMemory size:             " + card.memorySize +
@@ -201,19 +196,33 @@ std::string GraphicsCardText(const CardDescription& card) {
            "\nInfo collected with:     " + card.sourceVersion + "\n";
 }
 
-std::string LogFileText(const LogInput& in, const std::string& scriptText) {
-    std::string text = in.logText + "\n";
+std::string RuntimeInfoText(const bench::RunTotals& totals, const bench::GpuFigures* gpu,
+                            const bench::DisplayOptions& display) {
+    std::string text = "\n\n[Runtime info]\n";
+    if (bench::TooShortToMeasure(totals)) return text + bench::kTooShortText;
+    for (const bench::BlockLine& line : bench::SummaryLines(totals, gpu, display)) {
+        if (line.kind != bench::BlockLine::Kind::kEmpty) text += line.text + "\n";
+    }
+    return text;
+}
+
+std::string LogFileText(const bench::RunRecord& r, const std::string& scriptText) {
+    std::string text = GeneralInfo(r.setup);
+    if (r.clip) text += DescribeClip(*r.clip, r.mtAvailable, r.mtMode).log;
+    if (r.totals) {
+        text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display);
+    }
+    text += "\n";
     text += "\n[Script]\n" + ScriptCopy(scriptText) + "\n\n";
-    if (in.monitorGpu) text += in.graphicsCardText;
-    if (in.sampleCount > 0) {
-        const bool gpu = in.monitorGpu;
-        const bool vpu = gpu && in.vpuAvailable;
+    if (r.gpu && r.gpu->card) text += GraphicsCardText(*r.gpu->card);
+    if (!r.samples.empty()) {
+        const bool gpu = r.gpu.has_value();
+        const bool vpu = gpu && r.gpu->vpuAvailable;
         text += "\n[Performance data]\n       Frame    Frames/sec   Time/frame(ms)   CPU(%)   ";
         if (gpu) text += "GPU(%)   ";
         if (vpu) text += "VPU(%)   ";
         text += "Threads   PhysMEM(MB)   VirtMEM(MB)\n";
-        for (size_t i = 0; i < in.sampleCount; ++i) {
-            const bench::FrameSample& s = in.samples[i];
+        for (const bench::FrameSample& s : r.samples) {
             const std::string shown = CUtils::FormatString("%u", s.frame + 1);
             text += std::string(shown.size() < 12 ? 12 - shown.size() : 0, ' ') + shown;
             text += CUtils::FormatString(" %13.3f %16.6f %8u", s.currentFps, 1000.0 / s.currentFps,
@@ -224,25 +233,24 @@ std::string LogFileText(const LogInput& in, const std::string& scriptText) {
                                          s.virtualMB);
         }
     }
-    if (!in.errorText.empty()) text += "\n\n[AviSynth error]\n" + in.errorText + "\n";
+    if (!r.errorText.empty()) text += "\n\n[AviSynth error]\n" + r.errorText + "\n";
     return text;
 }
 
-std::string CsvFileText(const bench::FrameSample* samples, size_t sampleCount, bool monitorGpu,
-                        bool vpuAvailable) {
-    if (sampleCount == 0) return "";
-    const bool vpu = monitorGpu && vpuAvailable;
+std::string CsvFileText(const bench::RunRecord& r) {
+    if (r.samples.empty()) return "";
+    const bool gpu = r.gpu.has_value();
+    const bool vpu = gpu && r.gpu->vpuAvailable;
     std::string text =
         "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),";
-    if (monitorGpu) text += "GPU(%),";
+    if (gpu) text += "GPU(%),";
     if (vpu) text += "VPU(%),";
     text += "Threads,PhysMEM(MB),VirtMEM(MB)\n";
-    for (size_t i = 0; i < sampleCount; ++i) {
-        const bench::FrameSample& s = samples[i];
+    for (const bench::FrameSample& s : r.samples) {
         text += CUtils::FormatString("%u,%.3f,%.3f,%.6f,%.6f,%u", s.frame + 1, s.currentFps,
                                      s.averageFps, 1000.0 / s.currentFps, 1000.0 / s.averageFps,
                                      unsigned{s.cpuPercent});
-        if (monitorGpu) text += CUtils::FormatString(",%u", unsigned{s.gpuPercent});
+        if (gpu) text += CUtils::FormatString(",%u", unsigned{s.gpuPercent});
         if (vpu) text += CUtils::FormatString(",%u", unsigned{s.vpuPercent});
         text +=
             CUtils::FormatString(",%u,%u,%u\n", unsigned{s.threadCount}, s.physicalMB, s.virtualMB);
@@ -250,23 +258,20 @@ std::string CsvFileText(const bench::FrameSample* samples, size_t sampleCount, b
     return text;
 }
 
-std::string WriteLogFile(const LogInput& in) {
+std::string WriteLogFile(const bench::RunRecord& record) {
+    const std::string& scriptPath = record.setup.scriptPath;
     std::string script;
-    if (!sys::ReadFileHead(in.scriptPath, script, kMostScriptBytes)) {
-        return "\nCannot open \"" + in.scriptPath + "\"\n";
+    if (!sys::ReadFileHead(scriptPath, script, kMostScriptBytes)) {
+        return "\nCannot open \"" + scriptPath + "\"\n";
     }
-    const std::string path = SiblingPath(in.scriptPath, ".log");
-    if (!sys::WriteFile(path, WithCrLf(LogFileText(in, script)))) return CannotCreate(path);
+    const std::string path = SiblingPath(scriptPath, ".log");
+    if (!sys::WriteFile(path, WithCrLf(LogFileText(record, script)))) return CannotCreate(path);
     return "";
 }
 
-std::string WriteCsvFile(const std::string& scriptPath, const bench::FrameSample* samples,
-                         size_t sampleCount, bool monitorGpu, bool vpuAvailable) {
-    const std::string path = SiblingPath(scriptPath, ".csv");
-    if (!sys::WriteFile(path,
-                        WithCrLf(CsvFileText(samples, sampleCount, monitorGpu, vpuAvailable)))) {
-        return CannotCreate(path);
-    }
+std::string WriteCsvFile(const bench::RunRecord& record) {
+    const std::string path = SiblingPath(record.setup.scriptPath, ".csv");
+    if (!sys::WriteFile(path, WithCrLf(CsvFileText(record)))) return CannotCreate(path);
     return "";
 }
 

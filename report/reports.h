@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "avs/script.h"
-#include "bench/measure.h"
-
-class CAvisynthInfo;
+#include "avs/host.h"
+#include "bench/record.h"
 
 namespace report {
 
@@ -18,8 +16,7 @@ namespace report {
 std::string SiblingPath(const std::string& scriptPath, const char* extension);
 
 // "[General info]": the program, the script, the switches and the installation.
-std::string GeneralInfo(const std::string& bannerVersion, const std::string& scriptPath,
-                        const std::string& switchesText, const CAvisynthInfo& avs);
+std::string GeneralInfo(const bench::RunSetup& setup);
 
 // The clip's lines: as printed on the console, and the "[Clip info]" section with the audio
 // lines for the log.
@@ -36,36 +33,24 @@ std::string ColourSpaceName(const avs::VideoInfo& vi);
 // Bits per sample of an AviSynth audio sample type; 0 for an unknown one.
 int AudioBitsPerSample(int sampleType);
 
-// Prints the clip report and appends its section to logText.
-void PrintClipInfo(const avs::ScriptSession& session, std::string& logText);
+// Prints the clip report on the console stream, over the status line.
+void PrintClipInfo(const avs::VideoInfo& vi, bool mtAvailable, int mtMode);
 
-// The graphics card's description for the log, when GPU monitoring is on.
-struct CardDescription {
-    std::string cardName, gpuName, memorySize, openClVersion, driverVersion, sourceVersion;
-};
-std::string GraphicsCardText(const CardDescription& card);
+// The graphics card's section of the log.
+std::string GraphicsCardText(const bench::CardDescription& card);
 
-struct LogInput {
-    std::string scriptPath;
-    std::string logText;
-    std::string graphicsCardText;
-    const bench::FrameSample* samples = nullptr;
-    size_t sampleCount = 0;
-    std::string errorText;
-    bool monitorGpu = false;
-    bool vpuAvailable = false;
-};
+// "[Runtime info]": the summary's lines as the console showed them, or the too-short message.
+std::string RuntimeInfoText(const bench::RunTotals& totals, const bench::GpuFigures* gpu,
+                            const bench::DisplayOptions& display);
 
 // The log file's whole text from the script's text; pure, so its layout can be checked.
-std::string LogFileText(const LogInput& in, const std::string& scriptText);
+std::string LogFileText(const bench::RunRecord& record, const std::string& scriptText);
 
 // The CSV file's whole text: empty without samples.
-std::string CsvFileText(const bench::FrameSample* samples, size_t sampleCount, bool monitorGpu,
-                        bool vpuAvailable);
+std::string CsvFileText(const bench::RunRecord& record);
 
 // Write the files with CR LF line ends. "" on success, else the message to print.
-std::string WriteLogFile(const LogInput& in);
-std::string WriteCsvFile(const std::string& scriptPath, const bench::FrameSample* samples,
-                         size_t sampleCount, bool monitorGpu, bool vpuAvailable);
+std::string WriteLogFile(const bench::RunRecord& record);
+std::string WriteCsvFile(const bench::RunRecord& record);
 
 }  // namespace report

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
 
+#include "report/reports.h"
 #include "sys/file_info.h"
+#include "sys/utils.h"
 
 namespace report {
 namespace {
@@ -46,8 +49,8 @@ Json ClipJson(const avs::VideoInfo& vi) {
 
 Json SummaryJson(const bench::RunTotals& t) {
     // Without a stored interval the extremes were never set.
-    const bool extremes = t.maxFps > 0.0;
-    const bool average = t.averageFps > 0.0;
+    const bool extremes = bench::ExtremesKnown(t);
+    const bool average = bench::AverageKnown(t);
     Json s;
     s["framesProcessed"] = t.framesProcessed;
     s["firstFrame"] = t.firstFrame;
@@ -68,16 +71,17 @@ Json SummaryJson(const bench::RunTotals& t) {
     return s;
 }
 
-Json GpuJson(const GpuResult& gpu, const std::optional<bench::RunTotals>& summary) {
-    const bench::GpuFigures& f = gpu.figures;
+Json GpuJson(const bench::GpuRecord& gpu, const std::optional<bench::RunTotals>& summary) {
+    const bench::GpuFigures& f = gpu.last;
     const bool known = summary.has_value();
+    const bench::CardDescription card = gpu.card.value_or(bench::CardDescription{});
     Json g;
-    g["cardName"] = gpu.card.cardName;
-    g["gpuName"] = gpu.card.gpuName;
-    g["memorySize"] = gpu.card.memorySize;
-    g["openClVersion"] = gpu.card.openClVersion;
-    g["driverVersion"] = gpu.card.driverVersion;
-    g["source"] = gpu.card.sourceVersion;
+    g["cardName"] = card.cardName;
+    g["gpuName"] = card.gpuName;
+    g["memorySize"] = card.memorySize;
+    g["openClVersion"] = card.openClVersion;
+    g["driverVersion"] = card.driverVersion;
+    g["source"] = card.sourceVersion;
     g["loadAveragePercent"] = known ? Json(summary->gpuAverage) : Json(nullptr);
     g["videoEngineLoadAveragePercent"] =
         known && gpu.vpuAvailable ? Json(summary->vpuAverage) : Json(nullptr);
@@ -88,15 +92,14 @@ Json GpuJson(const GpuResult& gpu, const std::optional<bench::RunTotals>& summar
 }
 
 // One array per CSV column, so that a sample is the same index in each.
-Json SamplesJson(const RunResult& r) {
+Json SamplesJson(const bench::RunRecord& r) {
     const bool gpu = r.gpu.has_value();
     const bool vpu = gpu && r.gpu->vpuAvailable;
     Json frame = Json::array(), fps = Json::array(), averageFps = Json::array(),
          tpf = Json::array(), averageTpf = Json::array(), cpu = Json::array(),
          gpuLoad = Json::array(), vpuLoad = Json::array(), threads = Json::array(),
          physical = Json::array(), virt = Json::array();
-    for (size_t i = 0; i < r.sampleCount; ++i) {
-        const bench::FrameSample& s = r.samples[i];
+    for (const bench::FrameSample& s : r.samples) {
         frame.push_back(s.frame + 1);
         fps.push_back(s.currentFps);
         averageFps.push_back(s.averageFps);
@@ -124,65 +127,90 @@ Json SamplesJson(const RunResult& r) {
     return samples;
 }
 
+// The reader's view: any JSON, with numbers as doubles.
+using AnyJson = nlohmann::json;
+using Figure = std::optional<double>;
+
+// One number of an object: null gives an empty figure; a missing key or another type is a
+// foreign file.
+bool Read(const AnyJson& object, const char* key, Figure& figure, const std::string& where,
+          std::string& reason) {
+    const auto it = object.find(key);
+    if (it == object.end() || !(it->is_number() || it->is_null())) {
+        reason = "is not a Trevalo result file (" + where + key + " is missing or not a number)";
+        return false;
+    }
+    figure = it->is_null() ? Figure() : Figure(it->get<double>());
+    return true;
+}
+
+// A number where one may stand; 0 otherwise.
+double Lenient(const AnyJson& object, const char* key) {
+    const auto it = object.find(key);
+    return it != object.end() && it->is_number() ? it->get<double>() : 0.0;
+}
+
+const AnyJson* Object(const AnyJson& parent, const char* key) {
+    const auto it = parent.find(key);
+    return it != parent.end() && it->is_object() ? &*it : nullptr;
+}
+
+std::string Text(const AnyJson& parent, const char* key) {
+    const auto it = parent.find(key);
+    return it != parent.end() && it->is_string() ? it->get<std::string>() : "";
+}
+
+// A file's number in a field of the record: clamped to the field's type.
+template <class T>
+T Clamped(double value) {
+    const double lowest = static_cast<double>(std::numeric_limits<T>::lowest());
+    const double highest = static_cast<double>(std::numeric_limits<T>::max());
+    if (!(value > lowest)) return std::numeric_limits<T>::lowest();
+    if (!(value < highest)) return std::numeric_limits<T>::max();
+    return static_cast<T>(value);
+}
+
 }  // namespace
 
-const char* EndName(bench::RunEnd runEnd) {
-    switch (runEnd) {
+const char* EndName(bench::RunEnd end) {
+    switch (end) {
+        case bench::RunEnd::kCompleted:
+            return "completed";
         case bench::RunEnd::kTimeLimit:
-            return end::kTimeLimit;
+            return "time limit";
         case bench::RunEnd::kCancelled:
-            return end::kCancelled;
-        case bench::RunEnd::kRangeDone:
+            return "cancelled";
+        case bench::RunEnd::kDeclined:
+            return "declined";
+        case bench::RunEnd::kInfo:
+            return "info";
+        case bench::RunEnd::kError:
             break;
     }
-    return end::kCompleted;
+    return "error";
 }
 
-double NearestRank(const std::vector<double>& ascending, double percent) {
-    if (ascending.empty()) return 0.0;
-    const double n = static_cast<double>(ascending.size());
-    size_t rank = static_cast<size_t>(std::ceil(percent / 100.0 * n));
-    rank = std::min(std::max<size_t>(rank, 1), ascending.size());
-    return ascending[rank - 1];
-}
-
-std::optional<RateDistribution> DistributionOf(const bench::FrameSample* samples, size_t count) {
-    if (samples == nullptr || count == 0) return std::nullopt;
-    std::vector<double> rates(count);
-    for (size_t i = 0; i < count; ++i)
-        rates[i] = samples[i].currentFps;
-    std::sort(rates.begin(), rates.end());
-    RateDistribution d;
-    d.min = rates.front();
-    d.p1 = NearestRank(rates, 1);
-    d.p5 = NearestRank(rates, 5);
-    d.p50 = NearestRank(rates, 50);
-    d.p95 = NearestRank(rates, 95);
-    d.p99 = NearestRank(rates, 99);
-    d.max = rates.back();
-    return d;
-}
-
-std::string ResultJson(const RunResult& r) {
+std::string ResultJson(const bench::RunRecord& r) {
+    const bench::RunSetup& setup = r.setup;
     Json doc;
     doc["format"] = kResultFormat;
     doc["formatVersion"] = kResultFormatVersion;
-    doc["trevalo"] = {{"version", r.programVersion}, {"architecture", r.architecture}};
-    doc["date"] = r.date;
-    doc["script"] = r.scriptPath;
-    doc["switches"] = r.switches;
-    doc["avisynth"] = {{"version", r.avisynthVersion},
-                       {"fileVersion", r.avisynthFileVersion},
-                       {"interfaceVersion", r.avisynthInterfaceVersion}};
+    doc["trevalo"] = {{"version", setup.programVersion}, {"architecture", setup.architecture}};
+    doc["date"] = setup.date;
+    doc["script"] = setup.scriptPath;
+    doc["switches"] = setup.switches;
+    doc["avisynth"] = {{"version", setup.avisynth.versionString},
+                       {"fileVersion", setup.avisynth.fileVersion},
+                       {"interfaceVersion", setup.avisynth.interfaceVersion}};
     doc["clip"] = r.clip ? ClipJson(*r.clip) : Json(nullptr);
     doc["range"] =
         r.range ? Json{{"first", r.range->first}, {"last", r.range->last}} : Json(nullptr);
     doc["refreshInterval"] = r.refreshInterval != 0 ? Json(r.refreshInterval) : Json(nullptr);
-    doc["end"] = r.end;
-    doc["error"] = r.end == end::kError ? Json(r.errorText) : Json(nullptr);
-    doc["summary"] = r.summary ? SummaryJson(*r.summary) : Json(nullptr);
-    doc["gpu"] = r.gpu ? GpuJson(*r.gpu, r.summary) : Json(nullptr);
-    const std::optional<RateDistribution> d = DistributionOf(r.samples, r.sampleCount);
+    doc["end"] = EndName(r.end);
+    doc["error"] = r.end == bench::RunEnd::kError ? Json(r.errorText) : Json(nullptr);
+    doc["summary"] = r.totals ? SummaryJson(*r.totals) : Json(nullptr);
+    doc["gpu"] = r.gpu ? GpuJson(*r.gpu, r.totals) : Json(nullptr);
+    const std::optional<bench::RateDistribution>& d = r.rates;
     doc["distribution"] =
         d ? Json{{"min", d->min}, {"p1", d->p1},   {"p5", d->p5},  {"p50", d->p50},
                  {"p95", d->p95}, {"p99", d->p99}, {"max", d->max}}
@@ -192,10 +220,119 @@ std::string ResultJson(const RunResult& r) {
     return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string WriteResultFile(const RunResult& result) {
-    const std::string path = SiblingPath(result.scriptPath, ".json");
-    if (!sys::WriteFile(path, ResultJson(result))) return "\nCannot create \"" + path + "\"\n";
+std::string WriteResultFile(const bench::RunRecord& record) {
+    const std::string path = SiblingPath(record.setup.scriptPath, ".json");
+    if (!sys::WriteFile(path, ResultJson(record))) return "\nCannot create \"" + path + "\"\n";
     return "";
+}
+
+bool ReadResultFile(const std::string& text, bench::RunRecord& record, std::string& reason) {
+    // The samples are not needed here: left out while parsing, they cost no memory.
+    const AnyJson::parser_callback_t withoutSamples = [](int depth, AnyJson::parse_event_t event,
+                                                         AnyJson& parsed) {
+        return !(depth == 1 && event == AnyJson::parse_event_t::key && parsed == "samples");
+    };
+    AnyJson doc;
+    try {
+        doc = AnyJson::parse(text, withoutSamples);
+    } catch (const AnyJson::parse_error& e) {
+        reason = CUtils::FormatString("is not JSON (syntax error at byte %zu)", e.byte);
+        return false;
+    } catch (const AnyJson::exception&) {
+        reason = "is not JSON that Trevalo can read (a number out of range)";
+        return false;
+    }
+    if (!doc.is_object() || Text(doc, "format") != kResultFormat) {
+        reason = "is not a Trevalo result file";
+        return false;
+    }
+    const auto version = doc.find("formatVersion");
+    if (version == doc.end() || !version->is_number_integer() ||
+        version->get<int64_t>() != kResultFormatVersion) {
+        reason = "has a result format version this Trevalo does not know";
+        return false;
+    }
+    const AnyJson* summary = Object(doc, "summary");
+    if (summary == nullptr) {
+        reason = "holds no summary: its run ended with \"" + Text(doc, "end") + "\"";
+        return false;
+    }
+
+    bench::RunRecord r;
+    r.setup.scriptPath = Text(doc, "script");
+    if (const AnyJson* avs = Object(doc, "avisynth")) {
+        r.setup.avisynth.versionString = Text(*avs, "version");
+    }
+    if (const AnyJson* clip = Object(doc, "clip")) {
+        Figure frames, width, height;
+        if (!Read(*clip, "frames", frames, "clip.", reason) ||
+            !Read(*clip, "width", width, "clip.", reason) ||
+            !Read(*clip, "height", height, "clip.", reason)) {
+            return false;
+        }
+        // A clip without video has none of the three.
+        if (frames && width && height) {
+            avs::VideoInfo vi;
+            vi.raw.num_frames = Clamped<int>(*frames);
+            vi.raw.width = Clamped<int>(*width);
+            vi.raw.height = Clamped<int>(*height);
+            r.clip = vi;
+        }
+    }
+    if (const AnyJson* range = Object(doc, "range")) {
+        Figure first, last;
+        if (!Read(*range, "first", first, "range.", reason) ||
+            !Read(*range, "last", last, "range.", reason)) {
+            return false;
+        }
+        if (first && last)
+            r.range = bench::FrameRange{Clamped<uint32_t>(*first), Clamped<uint32_t>(*last)};
+    }
+    if (const AnyJson* rates = Object(doc, "distribution")) {
+        Figure p1;
+        if (!Read(*rates, "p1", p1, "distribution.", reason)) return false;
+        if (p1) {
+            r.rates = bench::RateDistribution{Lenient(*rates, "min"), *p1,
+                                              Lenient(*rates, "p5"),  Lenient(*rates, "p50"),
+                                              Lenient(*rates, "p95"), Lenient(*rates, "p99"),
+                                              Lenient(*rates, "max")};
+        }
+    }
+    Figure fpsAverage, fpsMin, fpsMax, tpfAverage, cpu, physical, virt, threads, efficiency;
+    const struct {
+        const char* key;
+        Figure& figure;
+    } fields[] = {{"fpsAverage", fpsAverage},
+                  {"fpsMin", fpsMin},
+                  {"fpsMax", fpsMax},
+                  {"timePerFrameAverageMs", tpfAverage},
+                  {"cpuAveragePercent", cpu},
+                  {"physicalMemoryPeakMB", physical},
+                  {"virtualMemoryPeakMB", virt},
+                  {"threads", threads},
+                  {"efficiencyIndex", efficiency}};
+    for (const auto& field : fields) {
+        if (!Read(*summary, field.key, field.figure, "summary.", reason)) return false;
+    }
+    // The figures the file has as null stay at the values that mean "n/a".
+    bench::RunTotals t;
+    if (fpsAverage) t.averageFps = *fpsAverage;
+    if (fpsMin && fpsMax) {
+        t.minFps = *fpsMin;
+        t.maxFps = *fpsMax;
+    }
+    t.cpuAverage = Clamped<uint32_t>(cpu.value_or(0));
+    t.peakPhysicalMB = Clamped<uint32_t>(physical.value_or(0));
+    t.peakVirtualMB = Clamped<uint32_t>(virt.value_or(0));
+    t.threadCount = Clamped<uint16_t>(threads.value_or(0));
+    t.framesProcessed = Clamped<uint32_t>(Lenient(*summary, "framesProcessed"));
+    t.firstFrame = Clamped<uint32_t>(Lenient(*summary, "firstFrame"));
+    t.lastFrame = Clamped<uint32_t>(Lenient(*summary, "lastFrame"));
+    t.elapsedMs = Clamped<int64_t>(Lenient(*summary, "elapsedMs"));
+    t.estimatedMs = Clamped<int64_t>(Lenient(*summary, "estimatedMs"));
+    r.totals = t;
+    record = std::move(r);
+    return true;
 }
 
 }  // namespace report

@@ -81,6 +81,10 @@ void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...
     }
 }
 
+void CUtils::PrintPadded(unsigned short colour, const std::string& text, const char* tail) {
+    Print(toStdout_, colour, "\r%s%s", PadToConsoleWidth(text).c_str(), tail);
+}
+
 std::string CUtils::GetLastErrorText() {
     return LastErrorStorage();
 }

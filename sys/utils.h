@@ -24,6 +24,8 @@ class CUtils {
     // Console stream: standard output when toStdout, else standard error (the default).
     // Re-reads the width of that stream; 0 when it is not a terminal.
     void SetConsoleStream(bool toStdout);
+    // The console stream: true for standard output, false for standard error.
+    bool ConsoleIsStdout() const { return toStdout_; }
     void SetUseColor(bool useColor);
     void SetConsoleWidthForTest(int width);
     int ConsoleWidth() const;
@@ -32,6 +34,9 @@ class CUtils {
     // leaves the colour alone; others are console attributes (0x0F, 0x0B, 0x0C, 0x0A).
     void Print(bool toStdout, unsigned short colour, const char* format, ...)
         TREVALO_PRINTF_FORMAT(4, 5);
+    // On the console stream: a carriage return, the text padded to the console width, then
+    // tail ("\r" for a status line that the next output overwrites, "\n" for a whole line).
+    void PrintPadded(unsigned short colour, const std::string& text, const char* tail);
     // Moves the cursor n lines up to column 0 on the console stream (terminal only).
     void CursorUp(int n);
     // The text followed by blanks up to one column less than the console width.

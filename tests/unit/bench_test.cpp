@@ -71,7 +71,7 @@ TEST(MeasureLoop, StoresAtMultiplesOfTheIntervalAndTheLastFrameUpdatesOnlyTheAve
         host.gpuOn = gpuOn;
         host.cpuReadings = {0, 10, 20, 31};  // the priming reading, then one per sampling
         const LoopRun run = Measure(host, 100, 25, 10);
-        EXPECT_EQ(run.end, RunEnd::kRangeDone);
+        EXPECT_EQ(run.end, RunEnd::kCompleted);
         ASSERT_EQ(run.totals.recordCount, 2u);
         EXPECT_EQ(run.records[0].frame, 109u);
         EXPECT_EQ(run.records[1].frame, 119u);
@@ -184,7 +184,7 @@ std::vector<std::string> Texts(const std::vector<BlockLine>& lines) {
 }
 
 TEST(LiveBlock, LinesInOrderAndTheirAdvances) {
-    const std::vector<BlockLine> block = LiveBlock(Figures(), 499, 25, nullptr, RunSettings{});
+    const std::vector<BlockLine> block = LiveBlock(Figures(), 499, 25, nullptr, DisplayOptions{});
     EXPECT_EQ(Texts(block), (std::vector<std::string>{
                                 "Frame (current | last):         499 | 999",
                                 "FPS (cur | min | max | avg):    50.00 | 40.00 | 62.50 | 48.00",
@@ -200,9 +200,8 @@ TEST(LiveBlock, LinesInOrderAndTheirAdvances) {
 
     // Seven figure lines, five GPU lines, two empty lines, the time and the hint's three:
     // the count must be what the block really advances, or each refresh would creep upwards.
-    RunSettings all;
-    all.DisplayTPF = 1;
-    all.MonitorGPULoad = 1;
+    DisplayOptions all;
+    all.tpf = true;
     GpuFigures gpu;
     gpu.vpuAvailable = gpu.memoryUsedAvailable = gpu.dedicatedAvailable = gpu.dynamicAvailable =
         true;
@@ -223,8 +222,8 @@ TEST(Summary, FrameLinesTimesAndTheEfficiencyWithoutCpu) {
 
     RunTotals early = Figures();
     early.lastFrame = 499;
-    RunSettings settings;
-    settings.LogEstimatedTime = 1;
+    DisplayOptions settings;
+    settings.estimatedTime = true;
     std::vector<BlockLine> lines = SummaryLines(early, nullptr, settings);
     EXPECT_EQ(lines.front().text, "Frames processed:               500 (0 - 499)");
     EXPECT_EQ(lines[2].text, "Memory usage (phys | virt):     130 | 310 MB") << "peaks";

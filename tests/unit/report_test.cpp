@@ -1,7 +1,6 @@
 // The files and the clip report a user keeps: their exact layouts on fixed input.
 #include <gtest/gtest.h>
 
-#include "avs/avisynth_info.h"
 #include "report/reports.h"
 
 namespace report {
@@ -24,6 +23,15 @@ std::vector<bench::FrameSample> Samples() {
     return {a, b};
 }
 
+// A record with the first count of those samples; gpu: monitored, vpu: with the video engine.
+bench::RunRecord WithSamples(bool gpu, bool vpu, size_t count) {
+    bench::RunRecord r;
+    r.samples = Samples();
+    r.samples.resize(count);
+    if (gpu) r.gpu = bench::GpuRecord{std::nullopt, bench::GpuFigures{}, vpu};
+    return r;
+}
+
 TEST(SiblingPath, ReplacesTheLastFourCharacters) {
     EXPECT_EQ(SiblingPath("/clips/test.avs", ".log"), "/clips/test.log");
     EXPECT_EQ(SiblingPath("test", ".log"), "test.log");
@@ -31,18 +39,107 @@ TEST(SiblingPath, ReplacesTheLastFourCharacters) {
     EXPECT_EQ(SiblingPath("movie.avsi", ".log"), "movie..log");
 }
 
+bench::RunSetup KnownSetup() {
+    bench::RunSetup setup;
+    setup.programVersion = "0.9.0";
+    setup.architecture = "x64";
+    setup.scriptPath = "/c/a.avs";
+    setup.switches = "-log";
+    setup.avisynth.versionString = "AviSynth+ 3.7.5";
+    setup.avisynth.fileVersion = "3.7.5.0";
+    setup.avisynth.interfaceVersion = 10;
+    setup.avisynth.mtSupport = 1;
+    setup.avisynth.linkerVersion = "GCC 12.2.0";
+    setup.avisynth.dllLocation = "/usr/lib/libavisynth.so.3.7.5";
+    setup.avisynth.timeStamp = "2024-01-02, 03:04:05";
+    setup.avisynth.pluginDirs = {"PluginDir+    (system):\t/usr/lib/avisynth"};
+    return setup;
+}
+
+constexpr const char* kGeneralInfo =
+    "[General info]\n"
+    "Log file created with:                 Trevalo 0.9.0 (x64)\n"
+    "Script file:                           /c/a.avs\n"
+    "Command line switches:                 -log\n"
+    "Avisynth version string:               AviSynth+ 3.7.5\n"
+    "Avisynth file version:                 3.7.5.0\n"
+    "Avisynth Interface Version:            10\n"
+    "Avisynth MT support:                   Yes\n"
+    "Avisynth.dll linker/compiler version:  GCC 12.2.0\n"
+    "Avisynth.dll location:                 /usr/lib/libavisynth.so.3.7.5\n"
+    "Avisynth.dll time stamp:               2024-01-02, 03:04:05\n"
+    "PluginDir+    (system):             /usr/lib/avisynth\n";
+
+// Every part of the log in its place: what the run reached decides which sections there are,
+// the figures of the summary stand where the console showed them.
 TEST(LogFile, SectionsInOrderWithTheScriptTrimmedAndTheError) {
-    LogInput in;
-    in.logText = "[General info]\nx\n\n\n[Clip info]\ny\n";
-    in.graphicsCardText = "\n\n[Graphics card info]\nCard name:               Z\n";
-    in.errorText = "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION";
+    bench::RunRecord r;
+    r.setup = KnownSetup();
+    r.errorText = "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION";
     const std::string script = "\n  \n\tBlankClip()\r\n  Blur(1)  \n\n";
-    EXPECT_EQ(LogFileText(in, script),
-              "[General info]\nx\n\n\n[Clip info]\ny\n\n"
-              "\n[Script]\nBlankClip()\n  Blur(1)\n\n"
-              "\n\n[AviSynth error]\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n");
-    in.monitorGpu = true;
-    EXPECT_NE(LogFileText(in, "x").find("\n\n[Graphics card info]\n"), std::string::npos);
+    const std::string scriptAndError =
+        "\n\n[Script]\nBlankClip()\n  Blur(1)\n\n"
+        "\n\n[AviSynth error]\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n";
+    EXPECT_EQ(LogFileText(r, script), kGeneralInfo + scriptAndError) << "no clip reached";
+
+    avs::VideoInfo clip;
+    clip.raw.width = 64;
+    clip.raw.height = 48;
+    clip.raw.num_frames = 100;
+    clip.raw.fps_numerator = 25;
+    clip.raw.fps_denominator = 1;
+    r.clip = clip;
+    r.mtAvailable = true;
+    r.mtMode = 2;
+    bench::RunTotals t;
+    t.firstFrame = 0;
+    t.lastFrame = 99;
+    t.rangeFrames = 100;
+    t.framesProcessed = 100;
+    t.refreshInterval = 10;
+    t.minFps = 40.0;
+    t.maxFps = 62.5;
+    t.averageFps = 48.0;
+    t.peakPhysicalMB = 130;
+    t.peakVirtualMB = 310;
+    t.physicalMB = 120;
+    t.threadCount = 9;
+    t.cpuAverage = 24;
+    t.elapsedMs = 2083;
+    r.totals = t;
+    r.setup.display.tpf = true;
+    bench::CardDescription card{"Card", "GPU", "8192 MB", "3.0", "535.1", "NVML 12.535"};
+    r.gpu = bench::GpuRecord{card, bench::GpuFigures{}, false};
+    r.gpu->last.memoryUsedAvailable = true;
+    r.gpu->last.memoryUsedMB = 700;
+    r.totals->gpuAverage = 33;
+    EXPECT_EQ(LogFileText(r, script),
+              kGeneralInfo + std::string(DescribeClip(clip, true, 2).log) +
+                  "\n\n[Runtime info]\n"
+                  "Frames processed:               100 (0 - 99)\n"
+                  "FPS (min | max | average):      40.00 | 62.50 | 48.00\n"
+                  "TPF (max | min | average):      25.00 | 16.00 | 20.83 ms\n"
+                  "Memory usage (phys | virt):     130 | 310 MB\n"
+                  "Thread count:                   9\n"
+                  "CPU usage (average):            24%\n"
+                  "Efficiency index:               2.000\n"
+                  "GPU usage (average):            33%\n"
+                  "GPU memory usage:               700 MB\n"
+                  "Time (elapsed):                 00:00:02.083\n" +
+                  "\n\n[Script]\nBlankClip()\n  Blur(1)\n\n"
+                  "\n\n[Graphics card info]\nCard name:               Card\n"
+                  "GPU name:                GPU\nMemory size:             8192 MB\n"
+                  "OpenCL version:          3.0\nDriver version:          535.1\n"
+                  "Info collected with:     NVML 12.535\n"
+                  "\n\n[AviSynth error]\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n");
+
+    // A range shorter than the interval: the message alone, without a line end.
+    r.totals->framesProcessed = 5;
+    r.gpu.reset();
+    r.errorText.clear();
+    EXPECT_EQ(LogFileText(r, "x"), kGeneralInfo + std::string(DescribeClip(clip, true, 2).log) +
+                                       "\n\n[Runtime info]\nThe specified frame range is too "
+                                       "short for accurate measurements.\n\n[Script]\nx\n\n");
 }
 
 // Each column ends under its heading; frame numbers count from 1.
@@ -78,27 +175,22 @@ TEST(LogFile, ThePerformanceTableInItsThreeLayouts) {
          "           120           300\n"},
     };
     for (const auto& c : cases) {
-        LogInput in;
-        in.samples = samples.data();
-        in.sampleCount = samples.size();
-        in.monitorGpu = c.gpu;
-        in.vpuAvailable = c.vpu;
-        EXPECT_EQ(LogFileText(in, "x"), "\n\n[Script]\nx\n\n" + std::string(c.table));
+        bench::RunRecord r = WithSamples(c.gpu, c.vpu, 2);
+        EXPECT_EQ(LogFileText(r, "x"), GeneralInfo(r.setup) + "\n\n[Script]\nx\n\n" + c.table);
     }
 }
 
 TEST(CsvFile, HeaderAndRowsOfNineTenOrElevenFields) {
-    const std::vector<bench::FrameSample> samples = Samples();
-    EXPECT_EQ(CsvFileText(samples.data(), 0, true, true), "") << "no samples: an empty file";
-    EXPECT_EQ(CsvFileText(samples.data(), 1, false, true),
+    EXPECT_EQ(CsvFileText(WithSamples(true, true, 0)), "") << "no samples: an empty file";
+    EXPECT_EQ(CsvFileText(WithSamples(false, true, 1)),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),"
               "Threads,PhysMEM(MB),VirtMEM(MB)\n"
               "1,25.000,20.000,40.000000,50.000000,12,9,120,300\n");
-    EXPECT_NE(CsvFileText(samples.data(), 1, true, false).find("CPU(%),GPU(%),Threads"),
+    EXPECT_NE(CsvFileText(WithSamples(true, false, 1)).find("CPU(%),GPU(%),Threads"),
               std::string::npos);
     for (const auto& [gpu, vpu, fields] :
          {std::tuple{false, false, 9}, std::tuple{true, false, 10}, std::tuple{true, true, 11}}) {
-        const std::string text = CsvFileText(samples.data(), 2, gpu, vpu);
+        const std::string text = CsvFileText(WithSamples(gpu, vpu, 2));
         const std::string row = text.substr(text.rfind('\n', text.size() - 2) + 1);
         EXPECT_EQ(std::count(row.begin(), row.end(), ',') + 1, fields) << row;
         EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
@@ -185,29 +277,10 @@ TEST(ClipReport, AudioOnlyAndTheAudioLines) {
 }
 
 TEST(GeneralInfo, InstallationFactsAndPluginDirectories) {
-    CAvisynthInfo avs;
-    avs.versionString = "AviSynth+ 3.7.5";
-    avs.fileVersion = "3.7.5.0";
-    avs.interfaceVersion = 10;
-    avs.mtSupport = 1;
-    avs.linkerVersion = "GCC 12.2.0";
-    avs.dllLocation = "/usr/lib/libavisynth.so.3.7.5";
-    avs.timeStamp = "2024-01-02, 03:04:05";
-    avs.pluginDirs[1] = "PluginDir+    (system):\t/usr/lib/avisynth";
-    EXPECT_EQ(GeneralInfo("0.9.0 (x64)", "/c/a.avs", "-log ", avs),
-              "[General info]\n"
-              "Log file created with:                 Trevalo 0.9.0 (x64)\n"
-              "Script file:                           /c/a.avs\n"
-              "Command line switches:                 -log \n"
-              "Avisynth version string:               AviSynth+ 3.7.5\n"
-              "Avisynth file version:                 3.7.5.0\n"
-              "Avisynth Interface Version:            10\n"
-              "Avisynth MT support:                   Yes\n"
-              "Avisynth.dll linker/compiler version:  GCC 12.2.0\n"
-              "Avisynth.dll location:                 /usr/lib/libavisynth.so.3.7.5\n"
-              "Avisynth.dll time stamp:               2024-01-02, 03:04:05\n"
-              "PluginDir+    (system):             /usr/lib/avisynth\n");
-    EXPECT_EQ(GeneralInfo("v", "s", "", avs).find("Command line switches"), std::string::npos);
+    bench::RunSetup setup = KnownSetup();
+    EXPECT_EQ(GeneralInfo(setup), kGeneralInfo);
+    setup.switches.clear();
+    EXPECT_EQ(GeneralInfo(setup).find("Command line switches"), std::string::npos);
 }
 
 }  // namespace

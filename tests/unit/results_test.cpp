@@ -7,6 +7,8 @@
 #include <regex>
 
 #include "report/chart.h"
+#include "report/compare.h"
+#include "report/results.h"
 #include "support/process.h"
 
 namespace report {
@@ -26,7 +28,7 @@ std::vector<bench::FrameSample> Rates(const std::vector<double>& fps) {
 // Nearest rank: a rank of the values themselves, never an interpolation between two.
 TEST(Distribution, NearestRankPercentilesOfTheStoredRates) {
     const auto five = Rates({50, 15, 40, 20, 35});
-    const auto d = DistributionOf(five.data(), five.size());
+    const auto d = bench::DistributionOf(five);
     ASSERT_TRUE(d);
     EXPECT_EQ(std::vector<double>({d->min, d->p1, d->p5, d->p50, d->p95, d->p99, d->max}),
               std::vector<double>({15, 15, 15, 35, 50, 50, 50}));
@@ -34,28 +36,99 @@ TEST(Distribution, NearestRankPercentilesOfTheStoredRates) {
     for (size_t i = 0; i < 100; ++i)
         hundred[i] = static_cast<double>((i * 37) % 100 + 1);  // 1 to 100, shuffled
     const auto all = Rates(hundred);
-    const auto h = DistributionOf(all.data(), all.size());
+    const auto h = bench::DistributionOf(all);
     EXPECT_EQ(std::vector<double>({h->p1, h->p5, h->p50, h->p95, h->p99}),
               std::vector<double>({1, 5, 50, 95, 99}));
-    EXPECT_FALSE(DistributionOf(nullptr, 0));
+    EXPECT_FALSE(bench::DistributionOf({}));
 }
 
 TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {
-    RunResult r;
-    r.scriptPath = "/clips/bad\xff.avs";  // not UTF-8
-    r.end = end::kCompleted;
+    bench::RunRecord r;
+    r.setup.scriptPath = "/clips/bad\xff.avs";  // not UTF-8
+    r.end = bench::RunEnd::kCompleted;
     r.clip = avs::VideoInfo{};
     r.clip->raw.width = 64;
-    r.summary = bench::RunTotals{};  // no interval stored, no CPU measured
-    r.summary->averageFps = 10;
+    r.totals = bench::RunTotals{};  // no interval stored, no CPU measured
+    r.totals->averageFps = 10;
     const nlohmann::json j = nlohmann::json::parse(ResultJson(r));
     EXPECT_EQ(j["script"], "/clips/bad\xEF\xBF\xBD.avs");
-    for (const char* key : {"fpsMin", "fpsMax", "timePerFrameMinMs", "efficiencyIndex"})
+    for (const char* key :
+         {"fpsMin", "fpsMax", "timePerFrameMinMs", "timePerFrameMaxMs", "efficiencyIndex"})
         EXPECT_TRUE(j["summary"][key].is_null()) << key;
     EXPECT_EQ(j["summary"]["fpsAverage"], 10.0);
+    EXPECT_EQ(j["summary"]["timePerFrameAverageMs"], 100.0);
     EXPECT_TRUE(j["clip"]["audio"].is_null());
     EXPECT_TRUE(j["distribution"].is_null());
     EXPECT_TRUE(j["samples"]["fps"].empty());
+}
+
+// Each figure of the summary under its own name: the shortest time per frame belongs to the
+// highest rate. Read back, the record compares as the run did.
+TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
+    bench::RunRecord r;
+    r.setup.scriptPath = "/c/a.avs";
+    r.setup.avisynth.versionString = "AviSynth+ 3.7.5";
+    r.end = bench::RunEnd::kTimeLimit;
+    r.clip = avs::VideoInfo{};
+    r.clip->raw.width = 64;
+    r.clip->raw.height = 48;
+    r.clip->raw.num_frames = 1000;
+    r.range = bench::FrameRange{10, 509};
+    r.refreshInterval = 20;
+    bench::RunTotals t;
+    t.framesProcessed = 400;
+    t.firstFrame = 10;
+    t.lastFrame = 409;
+    t.minFps = 40.0;
+    t.maxFps = 62.5;
+    t.averageFps = 50.0;
+    t.peakPhysicalMB = 130;
+    t.peakVirtualMB = 310;
+    t.threadCount = 9;
+    t.cpuAverage = 25;
+    t.elapsedMs = 8000;
+    t.estimatedMs = 10000;
+    r.totals = t;
+    r.samples = Rates({45, 40, 62.5});
+    r.rates = bench::DistributionOf(r.samples);
+    const std::string text = ResultJson(r);
+    const nlohmann::json j = nlohmann::json::parse(text);
+    const nlohmann::json& s = j["summary"];
+    EXPECT_EQ(j["end"], "time limit");
+    EXPECT_EQ(j["refreshInterval"], 20);
+    EXPECT_EQ(j["range"], nlohmann::json({{"first", 10}, {"last", 509}}));
+    EXPECT_EQ(s["framesProcessed"], 400);
+    EXPECT_EQ(s["firstFrame"], 10);
+    EXPECT_EQ(s["lastFrame"], 409);
+    EXPECT_EQ(s["fpsMin"], 40.0);
+    EXPECT_EQ(s["fpsMax"], 62.5);
+    EXPECT_EQ(s["fpsAverage"], 50.0);
+    EXPECT_EQ(s["timePerFrameMinMs"], 16.0);
+    EXPECT_EQ(s["timePerFrameMaxMs"], 25.0);
+    EXPECT_EQ(s["timePerFrameAverageMs"], 20.0);
+    EXPECT_EQ(s["physicalMemoryPeakMB"], 130);
+    EXPECT_EQ(s["virtualMemoryPeakMB"], 310);
+    EXPECT_EQ(s["threads"], 9);
+    EXPECT_EQ(s["cpuAveragePercent"], 25);
+    EXPECT_EQ(s["efficiencyIndex"], 2.0);
+    EXPECT_EQ(s["elapsedMs"], 8000);
+    EXPECT_EQ(s["estimatedMs"], 10000);
+    EXPECT_EQ(j["distribution"]["p1"], 40.0);
+    EXPECT_EQ(j["distribution"]["p50"], 45.0);
+    EXPECT_EQ(j["distribution"]["max"], 62.5);
+    EXPECT_EQ(j["samples"]["frame"], nlohmann::json({10, 20, 30}));
+    EXPECT_EQ(j["samples"]["timePerFrameMs"], nlohmann::json({1000.0 / 45, 25.0, 16.0}));
+
+    bench::RunRecord back;
+    std::string reason;
+    ASSERT_TRUE(ReadResultFile(text, back, reason)) << reason;
+    EXPECT_EQ(ComparisonText(r, r, "a.json", "b.json"),
+              ComparisonText(back, back, "a.json", "b.json"));
+    EXPECT_NE(ComparisonText(back, back, "a.json", "b.json")
+                  .find("FPS (min):                               40.00         40.00      1.00\n"
+                        "FPS (max):                               62.50         62.50      1.00\n"),
+              std::string::npos)
+        << ComparisonText(back, back, "a.json", "b.json");
 }
 
 // 500,000 samples, a dip of one sample among them: each bucket keeps its lowest and highest.
@@ -110,14 +183,14 @@ TEST(Chart, ALargeRunIsValidSvgWithAFewThousandPoints) {
     for (size_t i = 0; i < fps.size(); ++i)
         fps[i] = 40.0 + static_cast<double>(i % 997) / 50.0;
     const auto samples = Rates(fps);
-    RunResult r;
-    r.scriptPath = dir.File("a&b <c> \"d\" 'e'\x01\xc3.avs");
-    r.avisynthVersion = "AviSynth+ <3.7.5>";
-    r.end = end::kCancelled;
+    bench::RunRecord r;
+    r.setup.scriptPath = dir.File("a&b <c> \"d\" 'e'\x01\xc3.avs");
+    r.setup.avisynth.versionString = "AviSynth+ <3.7.5>";
+    r.end = bench::RunEnd::kCancelled;
     r.clip = avs::VideoInfo{};
-    r.gpu = GpuResult{};
-    r.samples = samples.data();
-    r.sampleCount = samples.size();
+    r.gpu = bench::GpuRecord{};
+    r.samples = samples;
+    r.rates = bench::DistributionOf(r.samples);
     const std::string svg = ChartSvg(r);
     EXPECT_NE(
         svg.find(">a&amp;b &lt;c&gt; &quot;d&quot; &apos;e&apos;\xEF\xBF\xBD\xEF\xBF\xBD.avs<"),

@@ -1,0 +1,150 @@
+#include "app/script_run.h"
+
+#include "app/console.h"
+#include "avs/cycle.h"
+#include "bench/display.h"
+#include "report/reports.h"
+#include "sys/gpu.h"
+#include "sys/terminal.h"
+
+namespace app {
+namespace {
+
+bench::CardDescription CardOf(const CGPUInfo& g) {
+    return {g.cardName,      g.gpuName,
+            g.memSize,       g.openCLVersion,
+            g.driverVersion, std::string(sys::GpuSourceName()) + " " + g.gpuzVersion};
+}
+
+// An exception ended the run: its message over the live block's lower end (or on a new line
+// before the block), and the record says what ended it.
+void ReportCaught(const avs::CycleResult& cycle, bool blockShown, bench::RunRecord& record) {
+    sys::ReleaseTerminalState();  // a fault skips the destructors that would
+    ClearLine("\r");
+    if (blockShown) {
+        g_utils.CursorUp(2);
+        ClearLine("\n");
+        ClearLine("\n");
+        g_utils.CursorUp(2);
+    }
+    record.end = bench::RunEnd::kError;
+    const bool con = g_utils.ConsoleIsStdout();
+    switch (cycle.caught) {
+        case avs::Caught::kAvisynthError:
+            record.errorText = cycle.text;
+            g_utils.Print(con, kCyan, blockShown ? "\r%s\n" : "\n%s\n", cycle.text.c_str());
+            return;
+        case avs::Caught::kFault:
+            // The log says what ended the run, as it does for AviSynth's errors.
+            record.errorText = cycle.text;
+            break;
+        case avs::Caught::kOther:
+        case avs::Caught::kNothing:
+            record.errorText = cycle.systemText.empty() ? "Unknown exception" : cycle.systemText;
+            break;
+    }
+    g_utils.Print(con, kCyan, "\n%s\n", record.errorText.c_str());
+}
+
+}  // namespace
+
+std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job) {
+    return MeasureScript(job,
+                         [&job] { return bench::MakeLiveInstruments(job.gpu, job.setup.display); });
+}
+
+std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
+                                              const InstrumentsFactory& makeInstruments) {
+    const std::string& scriptPath = job.setup.scriptPath;
+    bench::RunRecord record;
+    record.setup = job.setup;
+    record.refreshInterval = job.refreshInterval;
+    if (job.gpu != nullptr) record.gpu = bench::GpuRecord{};
+    // Outside the cycle's work, so that what the loop gathered survives an exception.
+    bench::RunTotals totals;
+    bench::GpuFigures lastGpu;
+
+    const avs::CycleResult cycle =
+        avs::RunCycle({job.dllPath, job.interfaceVersion, false}, [&](avs::ScriptSession& s) {
+            StatusLine("Loading script...");
+            s.value = s.env.Invoke("Import", scriptPath);
+            ClearLine("\r");
+            if (!s.value.IsClip()) {
+                s.env.ThrowError("\"%s\":\nScript did not return a clip", scriptPath.c_str());
+            }
+            avs::ApplyMultiThreading(s, job.invokeDistributor);
+            s.clip = s.env.TakeClip(s.value);
+            s.videoInfo = s.clip.GetVideoInfo();
+            record.clip = s.videoInfo;
+            record.mtAvailable = s.mtAvailable != 0;
+            record.mtMode = s.mtMode;
+
+            report::PrintClipInfo(s.videoInfo, record.mtAvailable, record.mtMode);
+            if (job.gpu != nullptr) record.gpu->card = CardOf(*job.gpu);
+            if (job.clipInfoOnly) {
+                record.end = bench::RunEnd::kInfo;
+                return;
+            }
+            // The trial run refused such a clip already, unless the script changed since.
+            if (s.videoInfo.raw.num_frames <= 0) {
+                s.env.ThrowError("%s", avs::NoFramesText(scriptPath).c_str());
+            }
+            bench::FrameRange range;
+            if (!bench::ResolveFrameRange(s.videoInfo, job.range, range)) {
+                record.end = bench::RunEnd::kDeclined;
+                return;
+            }
+            record.range = range;
+            bench::RunEnd end;
+            {
+                const std::unique_ptr<bench::Instruments> instruments = makeInstruments();
+                end = bench::MeasureFrames(s.clip, range, job.refreshInterval, job.timeLimitSeconds,
+                                           *instruments, record.samples, totals, lastGpu);
+            }
+            record.refreshInterval = totals.refreshInterval;  // widened for long ranges
+            avs::ReleaseSession(s);
+            bench::PrintSummary(totals, job.gpu != nullptr ? &lastGpu : nullptr, job.setup.display);
+            record.totals = totals;
+            record.end = end;
+        });
+
+    record.samples.resize(totals.recordCount);
+    if (record.gpu) {
+        record.gpu->last = lastGpu;
+        record.gpu->vpuAvailable = job.gpu->cudaCapable;
+    }
+    const bool con = g_utils.ConsoleIsStdout();
+    switch (cycle.failure) {
+        case avs::CycleFailure::kLoad:
+            g_utils.Print(con, kCyan, "\nCannot load avisynth.dll\n%s\n", cycle.systemText.c_str());
+            return std::nullopt;
+        case avs::CycleFailure::kEntryPoint:
+            g_utils.Print(con, kCyan, "\n%s\n", cycle.text.c_str());
+            return std::nullopt;
+        case avs::CycleFailure::kEnvironment:
+            g_utils.Print(con, kCyan, "\nCould not create IScriptenvironment\n");
+            return std::nullopt;
+        case avs::CycleFailure::kCaught:
+            ReportCaught(cycle, !totals.firstRefresh, record);
+            break;
+        case avs::CycleFailure::kNone:
+        case avs::CycleFailure::kUnload:  // the program is done with the library either way
+            break;
+    }
+    record.rates = bench::DistributionOf(record.samples);
+    return record;
+}
+
+bool RunTrial(ScriptJob& job) {
+    StatusLine("Analysing script...");
+    std::string errorText;
+    job.refreshInterval =
+        avs::EstimateRefreshInterval({job.dllPath, job.interfaceVersion, job.invokeDistributor},
+                                     job.setup.scriptPath, errorText);
+    ClearLine("\r");
+    if (job.refreshInterval != 0 && errorText.empty()) return true;
+    Stop("\n" + errorText + "\n");
+    return false;
+}
+
+}  // namespace app

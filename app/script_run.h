@@ -1,0 +1,45 @@
+// The measuring of one script: the run's own cycle of the frame server, from the import to
+// the summary, given back as one record. It prints what the user watches (the clip report,
+// the range prompt, the live block, the summary, an error's message) but never pauses or ends
+// the program: the run decides what follows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "bench/record.h"
+
+class CGPUInfo;
+
+namespace app {
+
+// What the measuring of a script is given, decided before it by the run.
+struct ScriptJob {
+    bench::RunSetup setup;  // copied into the record; its script is the one measured
+    std::string dllPath;    // the frame server's library; "" for the default name
+    int interfaceVersion = 0;
+    bool invokeDistributor = true;
+    bool clipInfoOnly = false;     // -info: the clip report, no measuring
+    uint32_t refreshInterval = 0;  // the trial run's
+    bench::RangeRequest range;
+    int64_t timeLimitSeconds = -1;
+    CGPUInfo* gpu = nullptr;  // the monitor, when the GPU is watched
+};
+
+// Makes the instruments of one measurement, just before its first frame.
+using InstrumentsFactory = std::function<std::unique_ptr<bench::Instruments>()>;
+
+// Measures the script with the real instruments, or with those the factory makes. Empty when
+// the frame server could not be started (its message printed): nothing ran, nothing to record.
+std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job);
+std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
+                                              const InstrumentsFactory& makeInstruments);
+
+// The trial run: a cycle of its own that chooses the refresh interval. false after printing
+// why the script cannot be measured.
+bool RunTrial(ScriptJob& job);
+
+}  // namespace app

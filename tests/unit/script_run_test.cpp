@@ -1,0 +1,231 @@
+// The measuring of one script against the stand-in frame server in this process, with fake
+// instruments whose clock and probe readings are known: the record holds exactly the figures
+// they imply, the console shows them in their places, and a second run in the same process
+// gives the same again, whatever ended the run before it.
+#include <gtest/gtest.h>
+
+#include "app/script_run.h"
+#include "avs/cycle.h"
+#include "support/process.h"
+#include "terminal_test_pty.h"
+
+namespace app {
+namespace {
+
+// Each clock reading 0.125 s after the previous one: the loop reads the clock once before the
+// first frame and once at each sampling, so every interval of 10 frames takes 0.125 s and the
+// rate is 80 frames per second throughout. The probe reads 50 % CPU and 3 threads; physical
+// memory grows by 1 MB a reading, virtual memory has one peak of 250 MB at the fifth.
+class KnownInstruments : public bench::Instruments {
+  public:
+    explicit KnownInstruments(int& refreshes) : refreshes_(refreshes) {}
+    double Seconds() override { return clock_ += 0.125; }
+    bench::ProcessFigures Probe() override {
+        ++probes_;
+        return {50, 3, 100u + probes_, probes_ == 5 ? 250u : 200u, true};
+    }
+    bool Gpu(bench::GpuFigures&) override { return false; }
+    void Refresh(bench::RunTotals&, uint32_t, const bench::ProcessFigures&,
+                 const bench::GpuFigures*) override {
+        ++refreshes_;
+    }
+    bool StopRequested() override { return false; }
+
+  private:
+    double clock_ = 0.0;
+    uint32_t probes_ = 0;
+    int& refreshes_;
+};
+
+struct Measured {
+    std::optional<bench::RunRecord> record;
+    std::vector<std::string> screen;  // the console stream as a terminal would show it
+    int instruments = 0;              // how many the run made
+    int refreshes = 0;
+};
+
+Measured Measure(const ScriptJob& job) {
+    Measured m;
+    const testpty::TempFile console;
+    {
+        const testpty::FdSwap swap(2, console.fd());
+        m.record = MeasureScript(job, [&m] {
+            ++m.instruments;
+            return std::make_unique<KnownInstruments>(m.refreshes);
+        });
+    }
+    // As a terminal's driver passes it on: every line feed also returns the carriage.
+    std::string shown;
+    for (const char c : console.Content())
+        shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    m.screen = testsupport::PlayOnScreen(shown, 200);
+    return m;
+}
+
+ScriptJob JobFor(const std::string& script) {
+    ScriptJob job;
+    job.setup.scriptPath = script;
+    job.setup.programVersion = "0.9.0";
+    job.setup.date = "2026-12-07T10:00:00+00:00";
+    job.dllPath = MINISYNTH_LIB;
+    job.interfaceVersion = 6;
+    job.refreshInterval = 10;
+    return job;
+}
+
+const std::vector<std::string> kSummary = {
+    "Frames processed:               100 (0 - 99)",
+    "FPS (min | max | average):      80.00 | 80.00 | 80.00",
+    "Memory usage (phys | virt):     111 | 250 MB",
+    "Thread count:                   3",
+    "CPU usage (average):            50%",
+    "Efficiency index:               1.600",
+    "",
+    "Time (elapsed):                 00:00:01.250",
+};
+
+void ExpectMeasured(const Measured& m) {
+    ASSERT_TRUE(m.record);
+    const bench::RunRecord& r = *m.record;
+    EXPECT_EQ(r.end, bench::RunEnd::kCompleted);
+    EXPECT_EQ(r.errorText, "");
+    ASSERT_TRUE(r.clip);
+    EXPECT_EQ(r.clip->raw.num_frames, 100);
+    ASSERT_TRUE(r.range);
+    EXPECT_EQ(r.range->first, 0u);
+    EXPECT_EQ(r.range->last, 99u);
+    EXPECT_EQ(r.refreshInterval, 10u);
+    ASSERT_TRUE(r.totals);
+    const bench::RunTotals& t = *r.totals;
+    EXPECT_EQ(t.framesProcessed, 100u);
+    EXPECT_EQ(t.recordCount, 10u);
+    EXPECT_EQ(t.averageFps, 80.0);
+    EXPECT_EQ(t.minFps, 80.0);
+    EXPECT_EQ(t.maxFps, 80.0);
+    EXPECT_EQ(t.elapsedMs, 1250);
+    EXPECT_EQ(t.cpuAverage, 50u);
+    EXPECT_EQ(t.peakPhysicalMB, 111u) << "eleven readings: the primer and ten samplings";
+    EXPECT_EQ(t.peakVirtualMB, 250u);
+    EXPECT_EQ(t.physicalMB, 111u);
+    EXPECT_EQ(t.virtualMB, 200u) << "the latest reading, not the peak";
+    ASSERT_EQ(r.samples.size(), 10u);
+    for (size_t i = 0; i < r.samples.size(); ++i) {
+        EXPECT_EQ(r.samples[i].frame, 10 * i + 9);
+        EXPECT_EQ(r.samples[i].currentFps, 80.0);
+        EXPECT_EQ(r.samples[i].physicalMB, 102 + i);
+        EXPECT_EQ(r.samples[i].virtualMB, i == 3 ? 250u : 200u);
+    }
+    ASSERT_TRUE(r.rates);
+    EXPECT_EQ(r.rates->p1, 80.0);
+    EXPECT_EQ(m.instruments, 1);
+    EXPECT_EQ(m.refreshes, 5) << "every second sampling is at least 0.25 s after the last";
+    // The summary's lines close the console's output, each figure in its place.
+    ASSERT_GE(m.screen.size(), kSummary.size());
+    EXPECT_EQ(std::vector<std::string>(m.screen.end() - kSummary.size(), m.screen.end()), kSummary)
+        << testsupport::Joined(m.screen);
+}
+
+TEST(MeasureScript, KnownReadingsGiveKnownFiguresRunAfterRunInOneProcess) {
+    const testsupport::TempDir dir;
+    const ScriptJob plain = JobFor(dir.Write("plain.avs",
+                                             "BlankClip(length=100, width=64, "
+                                             "height=48, pixel_type=\"YV12\")\n"));
+    const Measured first = Measure(plain);
+    ExpectMeasured(first);
+
+    // An error in the middle keeps the samples stored before it and says what happened.
+    ScriptJob failing = plain;
+    failing.setup.scriptPath = dir.Write("fail.avs",
+                                         "BlankClip(length=100, width=64, height=48)\n"
+                                         "MSFault(55, \"error\", \"no frame 55\")\n");
+    const Measured failed = Measure(failing);
+    ASSERT_TRUE(failed.record);
+    EXPECT_EQ(failed.record->end, bench::RunEnd::kError);
+    EXPECT_EQ(failed.record->errorText.rfind("no frame 55", 0), 0u) << failed.record->errorText;
+    EXPECT_FALSE(failed.record->totals) << "no summary after an error";
+    EXPECT_EQ(failed.record->samples.size(), 5u) << "frames 9 to 49";
+    EXPECT_EQ(testsupport::Joined(failed.screen).find("Frames processed"), std::string::npos);
+    EXPECT_NE(testsupport::Joined(failed.screen).find("\nno frame 55"), std::string::npos)
+        << testsupport::Joined(failed.screen);
+
+    // -info describes the clip and measures nothing: no instruments, no range.
+    ScriptJob info = plain;
+    info.clipInfoOnly = true;
+    info.refreshInterval = 0;
+    const Measured described = Measure(info);
+    ASSERT_TRUE(described.record);
+    EXPECT_EQ(described.record->end, bench::RunEnd::kInfo);
+    EXPECT_EQ(described.instruments, 0);
+    EXPECT_FALSE(described.record->range);
+    EXPECT_TRUE(described.record->samples.empty());
+    EXPECT_NE(std::find(described.screen.begin(), described.screen.end(),
+                        "Colorspace:                       YV12"),
+              described.screen.end())
+        << testsupport::Joined(described.screen);
+
+    // Whatever ran before, the same script measures the same again.
+    const Measured again = Measure(plain);
+    ExpectMeasured(again);
+    EXPECT_EQ(again.screen, first.screen);
+}
+
+TEST(MeasureScript, AFrameServerThatCannotStartGivesNoRecord) {
+    const testsupport::TempDir dir;
+    ScriptJob job = JobFor(dir.Write("a.avs", "BlankClip()\n"));
+    const std::string variants = MINISYNTH_VARIANTS_DIR;
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.File("none.so"), "Cannot load avisynth.dll"},
+        {variants + "/no-create-entry/libavisynth.so", "Failed to load CreateScriptEnvironment()"},
+        {variants + "/env-refused/libavisynth.so", "Could not create IScriptenvironment"},
+    };
+    for (const auto& [library, message] : cases) {
+        job.dllPath = library;
+        const Measured m = Measure(job);
+        EXPECT_FALSE(m.record) << library;
+        EXPECT_NE(testsupport::Joined(m.screen).find("\n" + message + "\n"), std::string::npos)
+            << testsupport::Joined(m.screen);
+        EXPECT_EQ(m.instruments, 0);
+    }
+}
+
+// The cycle's outcomes, each with what the caller needs to word it.
+TEST(FrameServerCycle, TellsWhereItStoppedAndRunsTheWorkOnlyWithAnEnvironment) {
+    const std::string variants = MINISYNTH_VARIANTS_DIR;
+    const struct {
+        std::string library;
+        int version;
+        const char* throwText;  // the work throws AviSynth's error with this text
+        avs::CycleFailure failure;
+        bool workRan;
+        std::string text;
+    } cases[] = {
+        {MINISYNTH_LIB, 6, nullptr, avs::CycleFailure::kNone, true, ""},
+        {"/nonexistent/libavisynth.so", 6, nullptr, avs::CycleFailure::kLoad, false, ""},
+        {variants + "/no-create-entry/libavisynth.so", 6, nullptr, avs::CycleFailure::kEntryPoint,
+         false, "Failed to load CreateScriptEnvironment()"},
+        {variants + "/env-refused/libavisynth.so", 6, nullptr, avs::CycleFailure::kEnvironment,
+         false, ""},
+        {MINISYNTH_LIB, 99, nullptr, avs::CycleFailure::kEnvironment, false, ""},
+        {MINISYNTH_LIB, 6, "bad script", avs::CycleFailure::kCaught, true, "bad script"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.library + " " + std::to_string(c.version));
+        bool ran = false;
+        const avs::CycleResult result =
+            avs::RunCycle({c.library, c.version, false}, [&](avs::ScriptSession& session) {
+                ran = true;
+                EXPECT_TRUE(static_cast<bool>(session.env));
+                if (c.throwText != nullptr) throw avs::AvisynthError(c.throwText);
+            });
+        EXPECT_EQ(result.failure, c.failure);
+        EXPECT_EQ(ran, c.workRan);
+        EXPECT_EQ(result.WorkStarted(), c.workRan);
+        EXPECT_EQ(result.text, c.text);
+        EXPECT_EQ(result.caught,
+                  c.throwText != nullptr ? avs::Caught::kAvisynthError : avs::Caught::kNothing);
+        if (c.failure == avs::CycleFailure::kLoad) EXPECT_NE(result.systemText, "");
+    }
+}
+
+}  // namespace
+}  // namespace app

@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t a = 0, b = 0;
     sys::ParseProcStatCpu(text, a, b);
     sys::ParseProcSelfStat(text, a, b);
-    for (const char* key : {"Threads", "VmRSS", "VmData"})
-        sys::ParseStatusNumber(text, key, a);
+    sys::ProcessMemory memory;
+    sys::ParseStatusMemory(text, memory);
+    sys::ParseStatusThreads(text);
     return 0;
 }

@@ -4,13 +4,14 @@
 #include <string>
 
 #include "report/compare.h"
+#include "report/results.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    report::ResultFigures figures;
+    bench::RunRecord record;
     std::string reason;
-    if (report::ReadResultFigures(text, figures, reason)) {
-        report::ComparisonText(figures, figures, "a.json", "b.json");
+    if (report::ReadResultFile(text, record, reason)) {
+        report::ComparisonText(record, record, "a.json", "b.json");
     }
     return 0;
 }

@@ -119,6 +119,17 @@ bool ParseStatusNumber(const std::string& text, const char* key, uint64_t& value
     return false;
 }
 
+bool ParseStatusMemory(const std::string& text, ProcessMemory& memory) {
+    return ParseStatusNumber(text, "VmRSS", memory.workingSetBytes) &&
+           ParseStatusNumber(text, "VmData", memory.privateBytes);
+}
+
+uint16_t ParseStatusThreads(const std::string& text) {
+    uint64_t threads = 0;
+    if (!ParseStatusNumber(text, "Threads", threads)) return 0;
+    return threads > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(threads);
+}
+
 }  // namespace sys
 
 CProcessInfo::CProcessInfo(const sys::ProcessInfoSource& source) : source_(source) {

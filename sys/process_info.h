@@ -58,6 +58,14 @@ bool ParseProcSelfStat(const std::string& text, uint64_t& userTicks, uint64_t& s
 // The number after "<key>:" in /proc/self/status text; kB values are given in bytes.
 bool ParseStatusNumber(const std::string& text, const char* key, uint64_t& value);
 
+// The process's memory in /proc/self/status text: the resident set (VmRSS) as the working
+// set, and the data segment with the heap and private mappings (VmData) as the private
+// committed memory.
+bool ParseStatusMemory(const std::string& text, ProcessMemory& memory);
+
+// The thread count in /proc/self/status text, saturated at 65535; 0 when it is not there.
+uint16_t ParseStatusThreads(const std::string& text);
+
 }  // namespace sys
 
 class CProcessInfo {

@@ -45,19 +45,12 @@ bool ReadProcessTimes(ProcessTimes& times) {
 
 bool ReadProcessMemory(ProcessMemory& memory) {
     std::string status;
-    return ReadProcText("/proc/self/status", status) &&
-           ParseStatusNumber(status, "VmRSS", memory.workingSetBytes) &&
-           ParseStatusNumber(status, "VmData", memory.privateBytes);
+    return ReadProcText("/proc/self/status", status) && ParseStatusMemory(status, memory);
 }
 
 uint16_t CountProcessThreads() {
     std::string status;
-    uint64_t threads = 0;
-    if (!ReadProcText("/proc/self/status", status) ||
-        !ParseStatusNumber(status, "Threads", threads)) {
-        return 0;
-    }
-    return threads > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(threads);
+    return ReadProcText("/proc/self/status", status) ? ParseStatusThreads(status) : 0;
 }
 
 }  // namespace sys

@@ -267,6 +267,25 @@ TEST(ProcText, StatAndStatusParsers) {
     EXPECT_EQ(value, 1572864u);
     EXPECT_FALSE(ParseStatusNumber(status, "VmSwap", value));
     EXPECT_FALSE(ParseStatusNumber("Threads:\n", "Threads", value));
+
+    // A whole status text, every memory field of its own size: the probe's figures come from
+    // the resident set and the data segment, not from their peaks or the address space.
+    const std::string whole =
+        "Name:\ttrevalo\nUmask:\t0022\nState:\tR (running)\nPid:\t4242\n"
+        "VmPeak:\t  900000 kB\nVmSize:\t  800000 kB\nVmLck:\t       1 kB\n"
+        "VmPin:\t       2 kB\nVmHWM:\t   70000 kB\nVmRSS:\t   60000 kB\n"
+        "RssAnon:\t   50000 kB\nRssFile:\t    9000 kB\nRssShmem:\t    1000 kB\n"
+        "VmData:\t  300000 kB\nVmStk:\t     132 kB\nVmExe:\t    2000 kB\n"
+        "VmLib:\t    8000 kB\nVmPTE:\t     200 kB\nVmSwap:\t       7 kB\n"
+        "Threads:\t17\nSigQ:\t0/127000\n";
+    ProcessMemory memory;
+    ASSERT_TRUE(ParseStatusMemory(whole, memory));
+    EXPECT_EQ(memory.workingSetBytes, 60000u * 1024);
+    EXPECT_EQ(memory.privateBytes, 300000u * 1024);
+    EXPECT_EQ(ParseStatusThreads(whole), 17);
+    EXPECT_EQ(ParseStatusThreads("Threads:\t70000\n"), 65535);
+    EXPECT_EQ(ParseStatusThreads("Name:\tx\n"), 0);
+    EXPECT_FALSE(ParseStatusMemory("VmRSS:\t1 kB\n", memory)) << "both or nothing";
 }
 
 // The readings the probe takes, as the test sets them.

@@ -131,6 +131,7 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
         case avs::CycleFailure::kUnload:  // the program is done with the library either way
             break;
     }
+    if (record.totals) record.figures = bench::SummaryFiguresOf(*record.totals);
     record.rates = bench::DistributionOf(record.samples);
     return record;
 }

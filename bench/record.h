@@ -52,9 +52,11 @@ struct RunRecord {
     uint32_t refreshInterval = 0;  // 0: not chosen (-info)
     RunEnd end = RunEnd::kError;
     std::string errorText;                  // what ended the run, with kError
-    std::optional<RunTotals> totals;        // once the summary was shown
-    std::optional<GpuRecord> gpu;           // when the GPU was monitored
-    Samples samples;                        // the stored samples
+    std::optional<RunTotals> totals;  // once the summary was shown
+    std::optional<GpuRecord> gpu;     // when the GPU was monitored
+    Samples samples;                  // the stored samples
+    // The statistics, computed once when the run ends, or read back from a result file.
+    std::optional<SummaryFigures> figures;  // with the summary
     std::optional<RateDistribution> rates;  // of the stored samples
 };
 

@@ -4,6 +4,31 @@
 #include <cmath>
 
 namespace bench {
+namespace {
+
+std::optional<double> IfFinite(bool known, double value) {
+    return known && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+}  // namespace
+
+SummaryFigures SummaryFiguresOf(const RunTotals& t) {
+    const bool extremes = ExtremesKnown(t);
+    const bool average = AverageKnown(t);
+    SummaryFigures f;
+    f.fpsAverage = IfFinite(average, t.averageFps);
+    f.fpsMin = IfFinite(extremes, t.minFps);
+    f.fpsMax = IfFinite(extremes, t.maxFps);
+    f.tpfAverage = IfFinite(average, 1000.0 / t.averageFps);
+    f.tpfMin = IfFinite(extremes, 1000.0 / t.maxFps);
+    f.tpfMax = IfFinite(extremes, 1000.0 / t.minFps);
+    f.efficiency = IfFinite(t.cpuAverage != 0, t.averageFps / t.cpuAverage);
+    f.cpuAverage = t.cpuAverage;
+    f.physicalPeakMB = t.peakPhysicalMB;
+    f.virtualPeakMB = t.peakVirtualMB;
+    f.threads = t.threadCount;
+    return f;
+}
 
 double NearestRank(const std::vector<double>& ascending, double percent) {
     if (ascending.empty()) return 0.0;

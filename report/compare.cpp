@@ -32,21 +32,17 @@ Figures FiguresOf(const bench::RunRecord& r) {
         f.rangeLast = r.range->last;
     }
     if (r.rates) f.onePercentLow = r.rates->p1;
-    if (r.totals) {
-        const bench::RunTotals& t = *r.totals;
-        if (bench::AverageKnown(t)) {
-            f.fpsAverage = t.averageFps;
-            f.tpfAverage = 1000.0 / t.averageFps;
-        }
-        if (bench::ExtremesKnown(t)) {
-            f.fpsMin = t.minFps;
-            f.fpsMax = t.maxFps;
-        }
-        f.cpu = t.cpuAverage;
-        f.physicalMB = t.peakPhysicalMB;
-        f.virtualMB = t.peakVirtualMB;
-        f.threads = t.threadCount;
-        if (t.cpuAverage != 0) f.efficiency = t.averageFps / t.cpuAverage;
+    if (r.figures) {
+        const bench::SummaryFigures& s = *r.figures;
+        f.fpsAverage = s.fpsAverage;
+        f.fpsMin = s.fpsMin;
+        f.fpsMax = s.fpsMax;
+        f.tpfAverage = s.tpfAverage;
+        f.cpu = s.cpuAverage;
+        f.physicalMB = s.physicalPeakMB;
+        f.virtualMB = s.virtualPeakMB;
+        f.threads = s.threads;
+        f.efficiency = s.efficiency;
     }
     return f;
 }

@@ -15,8 +15,13 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // A figure the console shows as "n/a" is null.
-Json OrNull(bool known, double value) {
-    return known && std::isfinite(value) ? Json(value) : Json(nullptr);
+Json OrNull(const std::optional<double>& figure) {
+    return figure ? Json(*figure) : Json(nullptr);
+}
+
+// A count, written as a whole number.
+Json CountOrNull(const std::optional<double>& figure) {
+    return figure ? Json(static_cast<uint64_t>(*figure)) : Json(nullptr);
 }
 
 Json TextOrNull(const std::string& text) {
@@ -47,25 +52,22 @@ Json ClipJson(const avs::VideoInfo& vi) {
     return clip;
 }
 
-Json SummaryJson(const bench::RunTotals& t) {
-    // Without a stored interval the extremes were never set.
-    const bool extremes = bench::ExtremesKnown(t);
-    const bool average = bench::AverageKnown(t);
+Json SummaryJson(const bench::RunTotals& t, const bench::SummaryFigures& f) {
     Json s;
     s["framesProcessed"] = t.framesProcessed;
     s["firstFrame"] = t.firstFrame;
     s["lastFrame"] = t.lastFrame;
-    s["fpsMin"] = OrNull(extremes, t.minFps);
-    s["fpsMax"] = OrNull(extremes, t.maxFps);
-    s["fpsAverage"] = OrNull(average, t.averageFps);
-    s["timePerFrameMinMs"] = OrNull(extremes, 1000.0 / t.maxFps);
-    s["timePerFrameMaxMs"] = OrNull(extremes, 1000.0 / t.minFps);
-    s["timePerFrameAverageMs"] = OrNull(average, 1000.0 / t.averageFps);
-    s["physicalMemoryPeakMB"] = t.peakPhysicalMB;
-    s["virtualMemoryPeakMB"] = t.peakVirtualMB;
-    s["threads"] = t.threadCount;
-    s["cpuAveragePercent"] = t.cpuAverage;
-    s["efficiencyIndex"] = t.cpuAverage != 0 ? Json(t.averageFps / t.cpuAverage) : Json(nullptr);
+    s["fpsMin"] = OrNull(f.fpsMin);
+    s["fpsMax"] = OrNull(f.fpsMax);
+    s["fpsAverage"] = OrNull(f.fpsAverage);
+    s["timePerFrameMinMs"] = OrNull(f.tpfMin);
+    s["timePerFrameMaxMs"] = OrNull(f.tpfMax);
+    s["timePerFrameAverageMs"] = OrNull(f.tpfAverage);
+    s["physicalMemoryPeakMB"] = CountOrNull(f.physicalPeakMB);
+    s["virtualMemoryPeakMB"] = CountOrNull(f.virtualPeakMB);
+    s["threads"] = CountOrNull(f.threads);
+    s["cpuAveragePercent"] = CountOrNull(f.cpuAverage);
+    s["efficiencyIndex"] = OrNull(f.efficiency);
     s["elapsedMs"] = t.elapsedMs;
     s["estimatedMs"] = t.estimatedMs;
     return s;
@@ -208,7 +210,8 @@ std::string ResultJson(const bench::RunRecord& r) {
     doc["refreshInterval"] = r.refreshInterval != 0 ? Json(r.refreshInterval) : Json(nullptr);
     doc["end"] = EndName(r.end);
     doc["error"] = r.end == bench::RunEnd::kError ? Json(r.errorText) : Json(nullptr);
-    doc["summary"] = r.totals ? SummaryJson(*r.totals) : Json(nullptr);
+    doc["summary"] = r.totals ? SummaryJson(*r.totals, r.figures.value_or(bench::SummaryFigures{}))
+                              : Json(nullptr);
     doc["gpu"] = r.gpu ? GpuJson(*r.gpu, r.totals) : Json(nullptr);
     const std::optional<bench::RateDistribution>& d = r.rates;
     doc["distribution"] =
@@ -314,23 +317,16 @@ bool ReadResultFile(const std::string& text, bench::RunRecord& record, std::stri
     for (const auto& field : fields) {
         if (!Read(*summary, field.key, field.figure, "summary.", reason)) return false;
     }
-    // The figures the file has as null stay at the values that mean "n/a".
-    bench::RunTotals t;
-    if (fpsAverage) t.averageFps = *fpsAverage;
-    if (fpsMin && fpsMax) {
-        t.minFps = *fpsMin;
-        t.maxFps = *fpsMax;
-    }
-    t.cpuAverage = Clamped<uint32_t>(cpu.value_or(0));
-    t.peakPhysicalMB = Clamped<uint32_t>(physical.value_or(0));
-    t.peakVirtualMB = Clamped<uint32_t>(virt.value_or(0));
-    t.threadCount = Clamped<uint16_t>(threads.value_or(0));
-    t.framesProcessed = Clamped<uint32_t>(Lenient(*summary, "framesProcessed"));
-    t.firstFrame = Clamped<uint32_t>(Lenient(*summary, "firstFrame"));
-    t.lastFrame = Clamped<uint32_t>(Lenient(*summary, "lastFrame"));
-    t.elapsedMs = Clamped<int64_t>(Lenient(*summary, "elapsedMs"));
-    t.estimatedMs = Clamped<int64_t>(Lenient(*summary, "estimatedMs"));
-    r.totals = t;
+    bench::SummaryFigures& f = r.figures.emplace();
+    f.fpsAverage = fpsAverage;
+    f.fpsMin = fpsMin;
+    f.fpsMax = fpsMax;
+    f.tpfAverage = tpfAverage;
+    f.cpuAverage = cpu;
+    f.physicalPeakMB = physical;
+    f.virtualPeakMB = virt;
+    f.threads = threads;
+    f.efficiency = efficiency;
     record = std::move(r);
     return true;
 }

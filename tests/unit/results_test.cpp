@@ -50,6 +50,7 @@ TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {
     r.clip->raw.width = 64;
     r.totals = bench::RunTotals{};  // no interval stored, no CPU measured
     r.totals->averageFps = 10;
+    r.figures = bench::SummaryFiguresOf(*r.totals);
     const nlohmann::json j = nlohmann::json::parse(ResultJson(r));
     EXPECT_EQ(j["script"], "/clips/bad\xEF\xBF\xBD.avs");
     for (const char* key :
@@ -89,6 +90,7 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     t.elapsedMs = 8000;
     t.estimatedMs = 10000;
     r.totals = t;
+    r.figures = bench::SummaryFiguresOf(t);
     r.samples = Rates({45, 40, 62.5});
     r.rates = bench::DistributionOf(r.samples);
     const std::string text = ResultJson(r);

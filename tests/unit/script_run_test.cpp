@@ -117,6 +117,10 @@ void ExpectMeasured(const Measured& m) {
     }
     ASSERT_TRUE(r.rates);
     EXPECT_EQ(r.rates->p1, 80.0);
+    ASSERT_TRUE(r.figures);
+    EXPECT_EQ(r.figures->tpfAverage, 12.5);
+    EXPECT_EQ(r.figures->efficiency, 1.6);
+    EXPECT_EQ(r.figures->physicalPeakMB, 111.0);
     EXPECT_EQ(m.instruments, 1);
     EXPECT_EQ(m.refreshes, 5) << "every second sampling is at least 0.25 s after the last";
     // The summary's lines close the console's output, each figure in its place.
@@ -223,7 +227,9 @@ TEST(FrameServerCycle, TellsWhereItStoppedAndRunsTheWorkOnlyWithAnEnvironment) {
         EXPECT_EQ(result.text, c.text);
         EXPECT_EQ(result.caught,
                   c.throwText != nullptr ? avs::Caught::kAvisynthError : avs::Caught::kNothing);
-        if (c.failure == avs::CycleFailure::kLoad) EXPECT_NE(result.systemText, "");
+        if (c.failure == avs::CycleFailure::kLoad) {
+            EXPECT_NE(result.systemText, "");
+        }
     }
 }
 

@@ -34,6 +34,22 @@ bool ParseRange(const std::string& value, RunSettings& settings) {
     return true;
 }
 
+// A switch's value for a bounded key of the INI file: a number within the key's bounds, as
+// in the file, but anything else is refused rather than taken as the default.
+bool ParseBounded(const std::string& raw, const std::string& value, const char* keyName,
+                  RunSettings& settings, std::string& message) {
+    const IniKey& key = *FindIniKey(keyName);
+    const int32_t number = ReadInt32(value);
+    if (!CUtils::IsNumber(value) || !key.Accepts(number)) {
+        const std::string bounds = "\nValue must be between " + std::to_string(key.min) + " and " +
+                                   std::to_string(key.max) + "\n";
+        message = Quoted("\nInvalid parameter value: ", raw, bounds.c_str());
+        return false;
+    }
+    key.setInteger(settings, number);
+    return true;
+}
+
 // Script names: "x.avs" (any letter case), or "x" completed with ".avs" when allowed.
 bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSettings& settings,
                      CommandLineRequest& request, std::string& message) {
@@ -97,24 +113,10 @@ bool ParseArgument(const std::string& raw, RunSettings& settings, CommandLineReq
         }
     } else if (StartsWith(text, "-priority=")) {
         request.switchesText += append;
-        const std::string value = text.substr(10);
-        const int32_t priority = CUtils::IsNumber(value) ? ReadInt32(value) : 0;
-        if (priority < 1 || priority > 3) {
-            message =
-                Quoted("\nInvalid parameter value: ", raw, "\nValue must be between 1 and 3\n");
-            return false;
-        }
-        settings.ProcessPriority = static_cast<uint8_t>(priority);
+        return ParseBounded(raw, text.substr(10), "ProcessPriority", settings, message);
     } else if (StartsWith(text, "-timelimit=")) {
         request.switchesText += append;
-        const std::string value = text.substr(11);
-        const int32_t limit = CUtils::IsNumber(value) ? ReadInt32(value) : 0;
-        if (limit < 1 || limit > 999999) {
-            message = Quoted("\nInvalid parameter value: ", raw,
-                             "\nValue must be between 1 and 999999\n");
-            return false;
-        }
-        settings.TimeLimit = limit;
+        return ParseBounded(raw, text.substr(11), "TimeLimit", settings, message);
     } else {
         return ParseScriptName(raw, text, settings, request, message);
     }

@@ -61,6 +61,14 @@ void ApplyFlag(const std::string& line, int32_t& flag, int32_t defaultValue) {
     if (line.back() == away) flag = defaultValue == 1 ? 0 : 1;
 }
 
+// A number within the key's bounds is taken, any other number means the default, and what
+// is no number changes nothing.
+void ApplyBoundedInteger(const IniKey& key, const std::string& value, RunSettings& settings) {
+    if (!CUtils::IsNumber(value)) return;
+    const int32_t number = ReadInt32(value);
+    key.setInteger(settings, key.Accepts(number) ? number : ReadInt32(key.defaultText));
+}
+
 void ApplyFrameRange(const std::string& rawLine, const std::string& value, RunSettings& settings) {
     settings.FrameRangeText = rawLine;
     settings.FrameRangeFirst = kUnparsedRange;
@@ -96,26 +104,18 @@ int64_t ReadInt64(const std::string& text) {
 }
 
 std::vector<std::string> DefaultIniLines(const std::string& version) {
-    return {"[Main]\n",
-            "Version=" + version + "\n",
-            "AVSDLL=\n",
-            "DisplayFPS=1\n",
-            "DisplayTPF=0\n",
-            "DisplayEfficiencyIndex=1\n",
-            "CreateLog=0\n",
-            "CreateCSV=0\n",
-            "PauseBeforeExit=0\n",
-            "FrameRange=0,-1\n",
-            "InvokeDistributor=1\n",
-            "AllowOnlyOneInstance=1\n",
-            "UseColor=1\n",
-            "MonitorGPULoad=0\n",
-            "ProcessPriority=2\n",
-            "ConUseSTDOUT=0\n",
-            "TimeLimit=-1\n",
-            "\n[Miscellaneous]\n",
-            "LogEstimatedTime=0\n",
-            "AutoCompleteExtension=0\n"};
+    // The version opens the main section; a later section follows a blank line.
+    IniSection section = IniSection::kMain;
+    std::vector<std::string> lines = {std::string("[") + IniSectionName(section) + "]\n",
+                                      "Version=" + version + "\n"};
+    for (const IniKey& key : kIniKeys) {
+        if (key.section != section) {
+            section = key.section;
+            lines.push_back(std::string("\n[") + IniSectionName(section) + "]\n");
+        }
+        lines.push_back(std::string(key.name) + "=" + key.defaultText + "\n");
+    }
+    return lines;
 }
 
 std::vector<std::string> SplitIniLines(const std::string& text) {
@@ -152,55 +152,31 @@ bool IniIsUpToDate(const std::vector<std::string>& lines, const std::string& ver
 }
 
 void ApplyIniLines(const std::vector<std::string>& lines, RunSettings& settings) {
-    const RunSettings defaults;
     for (const std::string& raw : lines) {
         const std::string line = NormaliseIniLine(raw);
         if (line.empty()) continue;
-
-        if (StartsWith(line, "avsdll=")) {
-            settings.AVSDLL = RawValue(raw);
-        } else if (StartsWith(line, "displayfps")) {
-            ApplyFlag(line, settings.DisplayFPS, defaults.DisplayFPS);
-        } else if (StartsWith(line, "displaytpf")) {
-            ApplyFlag(line, settings.DisplayTPF, defaults.DisplayTPF);
-        } else if (StartsWith(line, "displayefficiencyindex")) {
-            ApplyFlag(line, settings.DisplayEfficiencyIndex, defaults.DisplayEfficiencyIndex);
-        } else if (StartsWith(line, "createlog")) {
-            ApplyFlag(line, settings.CreateLog, defaults.CreateLog);
-        } else if (StartsWith(line, "createcsv")) {
-            ApplyFlag(line, settings.CreateCSV, defaults.CreateCSV);
-        } else if (StartsWith(line, "pausebeforeexit")) {
-            ApplyFlag(line, settings.PauseBeforeExit, defaults.PauseBeforeExit);
-        } else if (StartsWith(line, "invokedistributor")) {
-            ApplyFlag(line, settings.InvokeDistributor, defaults.InvokeDistributor);
-        } else if (StartsWith(line, "allowonlyoneinstance")) {
-            ApplyFlag(line, settings.AllowOnlyOneInstance, defaults.AllowOnlyOneInstance);
-        } else if (StartsWith(line, "monitorgpuload")) {
-            ApplyFlag(line, settings.MonitorGPULoad, defaults.MonitorGPULoad);
-        } else if (StartsWith(line, "processpriority=")) {
-            const std::string value = line.substr(16);
-            if (CUtils::IsNumber(value)) {
-                const int32_t priority = ReadInt32(value);
-                settings.ProcessPriority = priority >= 1 && priority <= 3
-                                               ? static_cast<uint8_t>(priority)
-                                               : defaults.ProcessPriority;
+        for (const IniKey& key : kIniKeys) {
+            // A flag's name alone is enough; a value needs its '='.
+            std::string prefix = key.name;
+            CUtils::ToLower(prefix);
+            if (key.kind != IniKeyKind::kFlag) prefix += '=';
+            if (!StartsWith(line, prefix.c_str())) continue;
+            const std::string value = line.substr(prefix.size());
+            switch (key.kind) {
+                case IniKeyKind::kFlag:
+                    ApplyFlag(line, settings.*key.flag, ReadInt32(key.defaultText));
+                    break;
+                case IniKeyKind::kText:
+                    settings.*key.text = RawValue(raw);
+                    break;
+                case IniKeyKind::kFrameRange:
+                    ApplyFrameRange(raw, value, settings);
+                    break;
+                case IniKeyKind::kBoundedInteger:
+                    ApplyBoundedInteger(key, value, settings);
+                    break;
             }
-        } else if (StartsWith(line, "timelimit=")) {
-            const std::string value = line.substr(10);
-            if (CUtils::IsNumber(value)) {
-                const int32_t limit = ReadInt32(value);
-                settings.TimeLimit = limit >= 1 && limit <= 999999 ? limit : defaults.TimeLimit;
-            }
-        } else if (StartsWith(line, "usecolor")) {
-            ApplyFlag(line, settings.UseColor, defaults.UseColor);
-        } else if (StartsWith(line, "conusestdout")) {
-            ApplyFlag(line, settings.ConUseSTDOUT, defaults.ConUseSTDOUT);
-        } else if (StartsWith(line, "framerange=")) {
-            ApplyFrameRange(raw, line.substr(11), settings);
-        } else if (StartsWith(line, "logestimatedtime")) {
-            ApplyFlag(line, settings.LogEstimatedTime, defaults.LogEstimatedTime);
-        } else if (StartsWith(line, "autocompleteextension")) {
-            ApplyFlag(line, settings.AutoCompleteExtension, defaults.AutoCompleteExtension);
+            break;  // no key's name begins another's
         }
     }
 }

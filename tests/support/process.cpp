@@ -1,21 +1,31 @@
 #include "support/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <fenv.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+extern char** environ;
 
 namespace testsupport {
 namespace {
@@ -59,53 +69,288 @@ void FillStatus(int status, ProgramResult& result) {
     }
 }
 
-// Waits for pid until the deadline; kills it when the deadline passes.
+// Collects pid by the deadline, or kills it then.
 void Reap(int pid, Clock::time_point deadline, ProgramResult& result) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::max(deadline - Clock::now(), Clock::duration::zero()));
     int status = 0;
-    for (;;) {
-        int r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
-        if (r < 0 && errno != EINTR) return;
-        if (Clock::now() > deadline) {
-            result.timedOut = true;
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        usleep(2000);
+    const ChildWait wait = WaitForChild(pid, left, status);
+    if (wait == ChildWait::kNoSuchChild) return;
+    if (wait == ChildWait::kStillRunning) {
+        result.timedOut = true;
+        if (!KillChild(pid, status)) return;
     }
     FillStatus(status, result);
 }
 
+// A pipe whose ends lie above the standard descriptors and close on exec. Were 0, 1 or 2
+// closed in this process, a new end would take that number, and the child's dup2 onto it
+// would clobber it or keep it open.
+bool MakePipe(int ends[2]) {
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    for (int i = 0; i < 2; ++i) {
+        if (ends[i] > STDERR_FILENO) continue;
+        const int moved = fcntl(ends[i], F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        close(ends[i]);
+        ends[i] = moved;
+    }
+    if (ends[0] >= 0 && ends[1] >= 0) return true;
+    for (int i = 0; i < 2; ++i) {
+        if (ends[i] >= 0) close(ends[i]);
+        ends[i] = -1;
+    }
+    return false;
+}
+
+void CloseAll(std::initializer_list<int> fds) {
+    for (const int fd : fds) {
+        if (fd >= 0) close(fd);
+    }
+}
+
+// A write into a pipe whose reader has gone raises SIGPIPE. While this lives the signal is
+// blocked on this thread, and one raised meanwhile is taken off before it is unblocked: the
+// process's disposition is never touched, so neither it nor a child forked later inherits
+// an ignored SIGPIPE.
+class PipeSignalHeld {
+  public:
+    PipeSignalHeld() {
+        sigemptyset(&pipeSignal_);
+        sigaddset(&pipeSignal_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        pendingBefore_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipeSignal_, &saved_);
+    }
+    ~PipeSignalHeld() {
+        if (!pendingBefore_) {
+            const timespec none = {0, 0};
+            sigtimedwait(&pipeSignal_, nullptr, &none);
+        }
+        pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+    }
+    PipeSignalHeld(const PipeSignalHeld&) = delete;
+    PipeSignalHeld& operator=(const PipeSignalHeld&) = delete;
+
+  private:
+    sigset_t pipeSignal_;
+    sigset_t saved_;
+    bool pendingBefore_ = false;
+};
+
+std::string Hex(uintptr_t value) {
+    std::ostringstream out;
+    out << std::hex << value;
+    return out.str();
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The names in a directory, without "." and "..".
+std::vector<std::string> Entries(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    return names;
+}
+
 }  // namespace
+
+ChildWait WaitForChild(int pid, std::chrono::milliseconds timeout, int& status) {
+    const auto deadline = Clock::now() + timeout;
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        const int r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) return ChildWait::kEnded;
+        if (r < 0 && errno != EINTR) return ChildWait::kNoSuchChild;
+        if (Clock::now() >= deadline) return ChildWait::kStillRunning;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+}
+
+bool KillChild(int pid, int& status) {
+    if (pid <= 0) return false;
+    kill(pid, SIGKILL);
+    return WaitForChild(pid, std::chrono::seconds(10), status) == ChildWait::kEnded;
+}
+
+SignalStateKept::SignalStateKept() {
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        struct sigaction action;
+        if (sigaction(signalNumber, nullptr, &action) == 0)
+            actions_.emplace_back(signalNumber, action);
+    }
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask_);
+    sigaltstack(nullptr, &altStack_);
+}
+
+SignalStateKept::~SignalStateKept() {
+    for (const auto& [signalNumber, action] : actions_) {
+        if (signalNumber != SIGKILL && signalNumber != SIGSTOP)
+            sigaction(signalNumber, &action, nullptr);
+    }
+    pthread_sigmask(SIG_SETMASK, &mask_, nullptr);
+    if (altStack_.ss_flags & SS_DISABLE) {
+        stack_t off{};
+        off.ss_flags = SS_DISABLE;
+        sigaltstack(&off, nullptr);
+    } else {
+        stack_t stack = altStack_;
+        stack.ss_flags = 0;
+        sigaltstack(&stack, nullptr);
+    }
+}
+
+ProcessState CaptureProcessState() {
+    ProcessState state;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        struct sigaction action;
+        if (sigaction(signalNumber, nullptr, &action) != 0) continue;
+        const void* handler = (action.sa_flags & SA_SIGINFO)
+                                  ? reinterpret_cast<const void*>(action.sa_sigaction)
+                                  : reinterpret_cast<const void*>(action.sa_handler);
+        std::string value = action.sa_handler == SIG_DFL ? "default"
+                            : action.sa_handler == SIG_IGN
+                                ? "ignored"
+                                : "handler " + Hex(reinterpret_cast<uintptr_t>(handler));
+        // The C library adds its restorer flag to every action it sets, even a default one.
+        constexpr unsigned kRestorerFlag = 0x04000000;
+        state["signal " + std::to_string(signalNumber)] =
+            value + " flags " + Hex(static_cast<unsigned>(action.sa_flags) & ~kRestorerFlag);
+    }
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    std::string blocked;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (sigismember(&mask, signalNumber) == 1) blocked += std::to_string(signalNumber) + " ";
+    }
+    state["blocked signals"] = blocked;
+    stack_t altStack{};
+    sigaltstack(nullptr, &altStack);
+    state["alternate signal stack"] = (altStack.ss_flags & SS_DISABLE)
+                                          ? "none"
+                                          : Hex(reinterpret_cast<uintptr_t>(altStack.ss_sp)) +
+                                                " size " + std::to_string(altStack.ss_size);
+
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        state["environment " + text.substr(0, equals)] =
+            equals == std::string::npos ? "" : text.substr(equals + 1);
+    }
+
+    // Each descriptor with what it refers to; the one listing them is left out.
+    DIR* fds = opendir("/proc/self/fd");
+    if (fds != nullptr) {
+        const std::string own = std::to_string(dirfd(fds));
+        while (const dirent* entry = readdir(fds)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == ".." || name == own) continue;
+            std::error_code ec;
+            state["fd " + name] = std::filesystem::read_symlink("/proc/self/fd/" + name, ec);
+        }
+        closedir(fds);
+    }
+
+    std::error_code ec;
+    state["working directory"] = std::filesystem::current_path(ec).string();
+    const mode_t creationMask = umask(022);
+    umask(creationMask);
+    std::ostringstream octal;
+    octal << std::oct << creationMask;
+    state["umask"] = octal.str();
+    const char* locale = std::setlocale(LC_ALL, nullptr);
+    state["locale"] = locale != nullptr ? locale : "";
+    errno = 0;
+    state["nice"] = std::to_string(getpriority(PRIO_PROCESS, 0));
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    std::string affinity;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            if (CPU_ISSET(cpu, &cpus)) affinity += std::to_string(cpu) + " ";
+        }
+    }
+    state["processor affinity"] = affinity;
+    state["floating-point traps"] = Hex(static_cast<unsigned>(fegetexcept()));
+
+    // Threads, and the children of each, as the kernel lists them.
+    const std::vector<std::string> tasks = Entries("/proc/self/task");
+    state["threads"] = std::to_string(tasks.size());
+    std::vector<std::string> children;
+    for (const std::string& task : tasks) {
+        std::istringstream list(ReadText("/proc/self/task/" + task + "/children"));
+        for (std::string child; list >> child;)
+            children.push_back(child);
+    }
+    std::sort(children.begin(), children.end());
+    std::string childList;
+    for (const std::string& child : children)
+        childList += child + " ";
+    state["child processes"] = childList;
+    return state;
+}
+
+std::string ProcessStateChanges(const ProcessState& before, const ProcessState& after) {
+    std::string changes;
+    const auto describe = [](const ProcessState& state, const std::string& key) {
+        const auto found = state.find(key);
+        return found == state.end() ? std::string("none") : "\"" + found->second + "\"";
+    };
+    std::vector<std::string> keys;
+    for (const auto& entry : before)
+        keys.push_back(entry.first);
+    for (const auto& entry : after)
+        keys.push_back(entry.first);
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    for (const std::string& key : keys) {
+        const std::string was = describe(before, key), is = describe(after, key);
+        if (was != is) changes += key + ": " + was + " -> " + is + "\n";
+    }
+    return changes;
+}
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const ProgramOptions& options) {
     ProgramResult result;
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    if (!MakePipe(inPipe) || !MakePipe(outPipe) || !MakePipe(errPipe)) {
+        CloseAll({inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]});
         throw std::runtime_error("pipe failed");
+    }
     std::vector<std::string> storage;
     auto argv = ArgVector(program, args, storage);
     int pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid < 0) {
+        CloseAll({inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]});
+        throw std::runtime_error("fork failed");
+    }
     if (pid == 0) {
+        // The pipe ends lie above 2 and close on exec; dup2 clears that on the copies.
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
-            close(fd);
         ExecChild(program, argv, options);
     }
-    close(inPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
+    CloseAll({inPipe[0], outPipe[1], errPipe[1]});
 
     // Feed standard input while draining both outputs, so no side can block the other.
     size_t written = 0;
     int inFd = inPipe[1];
     fcntl(inFd, F_SETFL, O_NONBLOCK);
-    signal(SIGPIPE, SIG_IGN);
+    const PipeSignalHeld pipeSignalHeld;
     if (options.stdinText.empty()) {
         close(inFd);
         inFd = -1;
@@ -162,15 +407,14 @@ PtySession::PtySession(const std::string& program, const std::vector<std::string
     if (pid < 0) return;
     columns_ = columns;
     if (pid == 0) ExecChild(program, argv, options);
+    fcntl(master, F_SETFD, FD_CLOEXEC);  // no later program of the test inherits it
     pid_ = pid;
     master_ = master;
 }
 
 PtySession::~PtySession() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
+    int status = 0;
+    if (pid_ > 0) KillChild(pid_, status);
     if (master_ >= 0) close(master_);
 }
 
@@ -256,14 +500,18 @@ ProgramResult PtySession::Wait(std::chrono::milliseconds timeout) {
     ProgramResult result;
     const auto deadline = Clock::now() + timeout;
     int status = 0;
+    bool ended = false;
     for (;;) {
         Pump(std::chrono::milliseconds(10));
-        int r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_) break;
+        const ChildWait wait = WaitForChild(pid_, std::chrono::milliseconds(0), status);
+        if (wait == ChildWait::kEnded) {
+            ended = true;
+            break;
+        }
+        if (wait == ChildWait::kNoSuchChild) break;
         if (Clock::now() > deadline) {
             result.timedOut = true;
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
+            ended = KillChild(pid_, status);
             break;
         }
     }
@@ -274,7 +522,7 @@ ProgramResult PtySession::Wait(std::chrono::milliseconds timeout) {
         if (output_.size() == before) break;
     }
     pid_ = -1;
-    FillStatus(status, result);
+    if (ended) FillStatus(status, result);
     result.out = output_;
     return result;
 }

@@ -1,10 +1,14 @@
 // Running programs the way a user does, for the end-to-end tests: with pipes
-// (RunProgram) or on a pseudo-terminal (PtySession).
+// (RunProgram) or on a pseudo-terminal (PtySession). Waiting for children with a limit, and
+// the process state a test must leave as it found it.
 #pragma once
+
+#include <signal.h>
 
 #include <chrono>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -91,6 +95,43 @@ bool CopyExecutable(const std::string& from, const std::string& to);
 
 // The program's path as the shell finds it through PATH; "" when it is not installed.
 std::string FindProgram(const std::string& name);
+
+// How a wait for a child process ended.
+enum class ChildWait { kEnded, kStillRunning, kNoSuchChild };
+
+// Waits up to timeout for the child pid to end; status receives its wait status when kEnded.
+ChildWait WaitForChild(int pid, std::chrono::milliseconds timeout, int& status);
+
+// Ends the child pid by SIGKILL and collects it (within a limit, as a process stuck in the
+// kernel may not die at once). False when it could not be collected; status as for
+// WaitForChild.
+bool KillChild(int pid, int& status);
+
+// Puts back, when it goes, every signal's disposition and this thread's signal mask and
+// alternate stack: for tests of code that installs handlers for the whole process.
+class SignalStateKept {
+  public:
+    SignalStateKept();
+    ~SignalStateKept();
+    SignalStateKept(const SignalStateKept&) = delete;
+    SignalStateKept& operator=(const SignalStateKept&) = delete;
+
+  private:
+    std::vector<std::pair<int, struct sigaction>> actions_;
+    sigset_t mask_;
+    stack_t altStack_;
+};
+
+// What a test may change only for a while, one entry per fact ("signal 13", "fd 3",
+// "environment PATH", "working directory", "umask", ...) with its value: signal dispositions,
+// this thread's signal mask and alternate stack, environment, descriptors, working
+// directory, umask, locale, niceness, processor affinity, floating-point traps, threads and
+// child processes.
+using ProcessState = std::map<std::string, std::string>;
+ProcessState CaptureProcessState();
+
+// One line for each fact that differs ("fd 7: none -> /tmp/x"); "" when none.
+std::string ProcessStateChanges(const ProcessState& before, const ProcessState& after);
 
 // Draws an SVG file with librsvg's converter; the converter's complaint, "" when it drew
 // it, or "missing" when the converter is not installed.

@@ -26,6 +26,7 @@ TEST(RefreshInterval, BoundsBelongToTheRowTheyClose) {
 }
 
 TEST(PreRun, IntervalOrTheReasonThereIsNone) {
+    const testsupport::SignalStateKept signalsKept;  // the pre-run installs fault handlers
     const testsupport::TempDir dir;
     const std::string message(5000, 'm');
     const std::string audio = dir.Write("audio.avs", "BlankClip(length=100).KillVideo()\n");

@@ -10,6 +10,7 @@
 
 #include "app/config.h"
 #include "support/process.h"
+#include "sys/utils.h"
 
 namespace {
 
@@ -99,6 +100,55 @@ TEST(IniFlags, MoveOnlyAwayFromTheirDefaultByTheLastCharacter) {
         EXPECT_EQ(Applied({key + "=" + away, key + "=" + same}).*flag.field, 1 - byDefault);
         EXPECT_EQ(Applied({key + "=1" + away}).*flag.field, 1 - byDefault);
         EXPECT_EQ(Applied({key + "=" + away + "x"}).*flag.field, byDefault);
+    }
+}
+
+// Each key's line as a new file writes it reads back as RunSettings' default, and another
+// value moves it: the file's defaults and the settings' defaults agree.
+TEST(IniKeys, DefaultLinesReadBackAsTheDefaultsAndOtherValuesMove) {
+    for (const IniKey& key : kIniKeys) {
+        SCOPED_TRACE(key.name);
+        const std::string defaultLine = std::string(key.name) + "=" + key.defaultText;
+        std::string other;
+        switch (key.kind) {
+            case IniKeyKind::kFlag:
+                other = std::string(key.defaultText) == "1" ? "0" : "1";
+                break;
+            case IniKeyKind::kText:
+                other = "/opt/Other Lib/libavisynth.so";
+                break;
+            case IniKeyKind::kFrameRange:
+                other = "1,2";
+                break;
+            case IniKeyKind::kBoundedInteger:
+                other =
+                    std::to_string(key.defaultText == std::to_string(key.min) ? key.max : key.min);
+                break;
+        }
+        const std::string otherLine = std::string(key.name) + "=" + other;
+        RunSettings defaults;
+        if (key.kind == IniKeyKind::kFrameRange) defaults.FrameRangeText = defaultLine;
+
+        EXPECT_EQ(Describe(Applied({defaultLine})), Describe(defaults));
+        EXPECT_NE(Describe(Applied({otherLine})), Describe(RunSettings{})) << otherLine;
+        // A flag moves only away from its default; any other value can be set back.
+        if (key.kind != IniKeyKind::kFlag) {
+            EXPECT_EQ(Describe(Applied({otherLine, defaultLine})), Describe(defaults));
+        }
+    }
+}
+
+// A flag's line needs only the name, so no key's name may begin another's: that line would
+// set the wrong key.
+TEST(IniKeys, NoNameBeginsAnother) {
+    for (const IniKey& key : kIniKeys) {
+        for (const IniKey& other : kIniKeys) {
+            if (&key == &other) continue;
+            std::string name = key.name, otherName = other.name;
+            CUtils::ToLower(name);
+            CUtils::ToLower(otherName);
+            EXPECT_NE(otherName.compare(0, name.size(), name), 0) << key.name << ", " << other.name;
+        }
     }
 }
 

@@ -1,8 +1,6 @@
 // GPU-Z's block read from synthetic memory: the card, the sensors, the window titles.
 #include "sys/gpuz_block.h"
 
-#include <stdlib.h>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +8,7 @@
 #include <limits>
 
 #include "sys/gpu.h"
+#include "terminal_test_pty.h"
 
 namespace sys {
 namespace {
@@ -136,9 +135,11 @@ uint64_t g_gpuTick = 1000;
 TEST(GpuMonitor, NvmlReadingsThrottledAndFailuresReadZero) {
     CGPUInfo absent(nullptr, "/nonexistent/libnvidia-ml.so.1");
     EXPECT_FALSE(absent.gpuzRunning);
-    setenv("FAKE_NVML", "none", 1);
-    EXPECT_FALSE(CGPUInfo(nullptr, FAKE_NVML_LIB).gpuzRunning);
-    unsetenv("FAKE_NVML");
+    {
+        const testpty::ScopedEnv noDevice("FAKE_NVML", "none");
+        EXPECT_FALSE(CGPUInfo(nullptr, FAKE_NVML_LIB).gpuzRunning);
+    }
+    const testpty::ScopedEnv working("FAKE_NVML", nullptr);
 
     CGPUInfo gpu([] { return g_gpuTick; }, FAKE_NVML_LIB);
     ASSERT_TRUE(gpu.gpuzRunning);
@@ -152,14 +153,13 @@ TEST(GpuMonitor, NvmlReadingsThrottledAndFailuresReadZero) {
     EXPECT_TRUE(gpu.memoryUsedAvailable);
     EXPECT_FALSE(gpu.memoryDedicatedAvailable || gpu.memoryDynamicAvailable);
 
-    setenv("FAKE_NVML", "failing", 1);
+    const testpty::ScopedEnv failing("FAKE_NVML", "failing");
     g_gpuTick += 200;
     gpu.Update();
     EXPECT_EQ(gpu.gpuLoad, 37) << "within 300 ms nothing changes";
     g_gpuTick += 100;
     gpu.Update();
     EXPECT_EQ(gpu.gpuLoad, 0);
-    unsetenv("FAKE_NVML");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <thread>
 #include <tuple>
 
+#include "support/process.h"
+
 namespace {
 
 constexpr uint32_t kAccessViolation = 0xC0000005u;
@@ -93,6 +95,7 @@ uint32_t FaultCode(F&& f) {
 }
 
 TEST(RunGuarded, HardwareFaultsBecomeTheirCodesAgainAndAgain) {
+    const testsupport::SignalStateKept signalsKept;  // a guard installs fault handlers
     const std::pair<void (*)(), uint32_t> cases[] = {
         {WriteThroughNull, kAccessViolation},
         {DivideByZero, kIntegerDivide},
@@ -112,6 +115,7 @@ TEST(RunGuarded, HardwareFaultsBecomeTheirCodesAgainAndAgain) {
 }
 
 TEST(RunGuarded, StackOverflowOnAThreadAndOnTheMainThread) {
+    const testsupport::SignalStateKept signalsKept;  // a guard installs fault handlers
     // A thread gets its own alternate stack.
     uint32_t code = 0;
     std::thread([&] { code = FaultCode([] { return Recurse(0); }); }).join();
@@ -128,6 +132,7 @@ TEST(RunGuarded, StackOverflowOnAThreadAndOnTheMainThread) {
 }
 
 TEST(RunGuarded, GuardsNestAndOrdinaryExceptionsPassThrough) {
+    const testsupport::SignalStateKept signalsKept;  // a guard installs fault handlers
     int steps = 0;
     const uint32_t outer = FaultCode([&] {
         // The inner guard catches its own fault; the outer one is untouched.
@@ -153,13 +158,25 @@ TEST(RunGuarded, GuardsNestAndOrdinaryExceptionsPassThrough) {
 
 // ---- Faults without a guard end the process by their signal.
 
-using RunGuardedDeathTest = testing::Test;
+// Each in a process of its own, started afresh: the fault handling takes the first thread
+// that installs it for the main thread, and a child forked from this process would inherit
+// whichever thread an earlier test installed it on. The alarm ends a fault that repeats.
+class RunGuardedDeathTest : public testing::Test {
+  protected:
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+    void TearDown() override { GTEST_FLAG_SET(death_test_style, style_); }
 
-TEST(RunGuardedDeathTest, UnguardedFaultsKillBySignal) {
-    EXPECT_EXIT((InstallFaultTranslation(), DivideByZero()), testing::KilledBySignal(SIGFPE), "");
+  private:
+    const std::string style_ = GTEST_FLAG_GET(death_test_style);
+};
+
+TEST_F(RunGuardedDeathTest, UnguardedFaultsKillBySignal) {
+    EXPECT_EXIT((alarm(10), InstallFaultTranslation(), DivideByZero()),
+                testing::KilledBySignal(SIGFPE), "");
     // A guard that ended by an exception is gone.
     EXPECT_EXIT(
         {
+            alarm(10);
             try {
                 RunGuarded([] { throw 1; });
             } catch (int) {
@@ -168,7 +185,7 @@ TEST(RunGuardedDeathTest, UnguardedFaultsKillBySignal) {
         },
         testing::KilledBySignal(SIGSEGV), "");
     // After an inner guard has ended, normally or by its fault, a fault belongs to the outer
-    // guard. A jump into an ended guard would repeat the fault: the alarm ends that.
+    // guard. A jump into an ended guard would repeat the fault.
     EXPECT_EXIT(
         {
             alarm(10);
@@ -184,7 +201,7 @@ TEST(RunGuardedDeathTest, UnguardedFaultsKillBySignal) {
 
 // A fault on a thread the tool did not start is handed to the main thread's guard; with the
 // main thread outside any guard, the process says what happened and ends with 255.
-TEST(RunGuardedDeathTest, FaultsOfOtherThreadsReachTheMainThread) {
+TEST_F(RunGuardedDeathTest, FaultsOfOtherThreadsReachTheMainThread) {
     EXPECT_EXIT(
         {
             alarm(10);

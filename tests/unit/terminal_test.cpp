@@ -5,18 +5,28 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <thread>
 
+#include "support/process.h"
 #include "terminal_test_pty.h"
 
 namespace {
 
 using testpty::FdSwap;
+using testpty::kPatienceMs;
 using testpty::Pty;
-using testpty::ReadUntilQuiet;
+using testpty::ReadUntil;
 using testpty::TempFile;
 using testpty::WriteAll;
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Deadline() {
+    return Clock::now() + std::chrono::milliseconds(kPatienceMs);
+}
 
 TEST(EscapeSequenceComplete, TellsWhenTheKeyHasAllItsBytes) {
     for (const char* tail : {"", "[", "[1", "[1;5", "O", "[["}) {
@@ -56,19 +66,19 @@ TEST(KeyboardMode, SwitchesOffLineModeAndEchoWhileAliveAndReadsWholeKeys) {
     // ReadKey sets its own mode, so a key typed while it waits is not echoed. The line end
     // keeps a ReadKey without that mode from waiting for ever.
     std::thread typist([&pty] {
-        for (int i = 0; i < 2500 && pty.Cooked(); ++i)
+        for (const auto deadline = Deadline(); pty.Cooked() && Clock::now() < deadline;)
             sys::SleepMs(2);
         pty.Type("k\n");
     });
     EXPECT_EQ(sys::ReadKey(), 'k');
     typist.join();
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "");
+    EXPECT_EQ(pty.Shown(), "");
     EXPECT_TRUE(pty.Cooked());
     tcflush(pty.slave(), TCIFLUSH);
 
     // In line mode a key is neither seen nor silent.
     pty.Type("a");
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "a");
+    EXPECT_EQ(ReadUntil(pty.master(), "a"), "a");
     EXPECT_FALSE(sys::KeyPressed());
     tcflush(pty.slave(), TCIFLUSH);
     {
@@ -77,9 +87,10 @@ TEST(KeyboardMode, SwitchesOffLineModeAndEchoWhileAliveAndReadsWholeKeys) {
         { const sys::KeyboardMode nested; }
         EXPECT_TRUE(pty.Raw()) << "the inner instance must not restore";
         pty.Type("b");
-        EXPECT_EQ(ReadUntilQuiet(pty.master()), "");
+        ASSERT_TRUE(pty.InputReady());
         EXPECT_TRUE(sys::KeyPressed());
         EXPECT_EQ(sys::ReadKey(), 'b');
+        EXPECT_EQ(pty.Shown(), "") << "no echo";
         EXPECT_FALSE(sys::KeyPressed());
 
         // Escape sequences typed in one burst are told apart; a lone Esc shows by the silence
@@ -119,6 +130,16 @@ TEST(PendingColour, IsResetOnce) {
     EXPECT_EQ(file.Content(), "\x1b[0m");
 }
 
+// Starts the signals of a forked child as a new program's start: every action the default
+// and none blocked, whatever this process (or whoever started it) has set.
+void DefaultSignals() {
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
+        signal(signalNumber, SIG_DFL);  // fails harmlessly for SIGKILL, SIGSTOP and the reserved
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 // A child process with a pseudo-terminal of its own as standard input; it reports to the
 // test through a pipe and is killed if the test ends first.
 class Child {
@@ -130,41 +151,72 @@ class Child {
         std::fflush(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
+            DefaultSignals();
             close(report[0]);
             dup2(pty.slave(), STDIN_FILENO);
             body(report[1]);
             _exit(0);
         }
         close(report[1]);
+        if (pid_ < 0) {
+            close(report[0]);
+            return;
+        }
         reportFd_ = report[0];
     }
     ~Child() {
-        if (pid_ > 0 && kill(pid_, SIGKILL) == 0) Wait();
-        close(reportFd_);
+        int status = 0;
+        if (pid_ > 0) testsupport::KillChild(pid_, status);
+        if (reportFd_ >= 0) close(reportFd_);
     }
 
-    // The next byte the child reports; 0 after five seconds without one.
+    // The next byte the child reports; 0 when none comes.
     char Next() const {
         struct pollfd pfd = {reportFd_, POLLIN, 0};
         char byte = 0;
-        if (poll(&pfd, 1, 5000) == 1 && read(reportFd_, &byte, 1) == 1) return byte;
+        if (reportFd_ >= 0 && poll(&pfd, 1, kPatienceMs) == 1 && read(reportFd_, &byte, 1) == 1)
+            return byte;
         return 0;
     }
     // The child reports that it set the keyboard mode, and the terminal shows it.
     bool ModeSet() const { return Next() == 'r' && pty.Raw(); }
-    void Signal(int signalNumber) const { kill(pid_, signalNumber); }
+    void Signal(int signalNumber) const {
+        if (pid_ > 0) kill(pid_, signalNumber);
+    }
+    // The child's wait status once it has ended. One that does not end in time is a failure,
+    // and killed.
     int Wait() {
         int status = 0;
-        waitpid(pid_, &status, 0);
+        const testsupport::ChildWait wait =
+            testsupport::WaitForChild(pid_, std::chrono::milliseconds(kPatienceMs), status);
+        if (wait != testsupport::ChildWait::kEnded) {
+            ADD_FAILURE() << "the child "
+                          << (wait == testsupport::ChildWait::kStillRunning
+                                  ? "did not end in time"
+                                  : "was not there to wait for");
+            if (wait == testsupport::ChildWait::kStillRunning) testsupport::KillChild(pid_, status);
+            status = 0;
+        }
         pid_ = -1;
         return status;
+    }
+    // Waits until the child has stopped; false when it has not, or has ended instead.
+    bool WaitStopped() {
+        for (const auto deadline = Deadline(); Clock::now() < deadline; sys::SleepMs(5)) {
+            int status = 0;
+            const int waited = waitpid(pid_, &status, WUNTRACED | WNOHANG);
+            if (waited == 0 || (waited < 0 && errno == EINTR)) continue;
+            if (waited == pid_ && WIFSTOPPED(status)) return true;
+            pid_ = -1;  // ended and collected, or not ours to wait for
+            return false;
+        }
+        return false;
     }
     void ExpectEndedBy(int signalNumber) {
         const int status = Wait();
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
         EXPECT_TRUE(pty.Cooked()) << "the terminal is given back";
     }
-    pid_t pid() const { return pid_; }
 
     const Pty pty;
 
@@ -212,18 +264,11 @@ TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModesAnIgnoredSignalStaysIgn
     child.Signal(SIGHUP);
     for (int round = 0; round < 2; ++round) {
         child.Signal(SIGTSTP);
-        int status = 0;
-        int waited = 0;
-        for (int i = 0; i < 500 && waited == 0; ++i) {
-            waited = waitpid(child.pid(), &status, WUNTRACED | WNOHANG);
-            if (waited == 0) sys::SleepMs(10);
-        }
-        ASSERT_EQ(waited, child.pid()) << "round " << round;
-        EXPECT_TRUE(WIFSTOPPED(status));
+        ASSERT_TRUE(child.WaitStopped()) << "round " << round;
         EXPECT_TRUE(child.pty.Cooked()) << "round " << round;
         child.Signal(SIGCONT);
-        for (int i = 0; i < 500 && child.pty.Cooked(); ++i)
-            sys::SleepMs(10);
+        for (const auto deadline = Deadline(); child.pty.Cooked() && Clock::now() < deadline;)
+            sys::SleepMs(5);
         EXPECT_TRUE(child.pty.Raw()) << "round " << round;
     }
     child.Signal(SIGTERM);

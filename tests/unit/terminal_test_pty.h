@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -20,6 +21,26 @@ namespace testpty {
 inline void WriteAll(int fd, const std::string& text) {
     const ssize_t written = write(fd, text.data(), text.size());
     static_cast<void>(written);
+}
+
+// How long a test waits for what must come; reached only when something is wrong.
+constexpr int kPatienceMs = 30000;
+
+// Reads fd until what was read contains text or kPatienceMs pass; returns what was read.
+inline std::string ReadUntil(int fd, const std::string& text) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+    while (got.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+        char buffer[256];
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(count));
+    }
+    return got;
 }
 
 // A pseudo-terminal pair; the slave is not made our controlling terminal.
@@ -48,6 +69,20 @@ class Pty {
     }
     // Types text as if from the keyboard.
     void Type(const std::string& text) const { WriteAll(master_, text); }
+    // What the terminal has shown since the last look. A mark written behind it arrives
+    // last, so everything written or echoed before is in, however slow the machine.
+    std::string Shown() const {
+        static const char kMark[] = "<end of shown>";
+        WriteAll(slave_, kMark);
+        const std::string shown = ReadUntil(master_, kMark);
+        const std::size_t mark = shown.find(kMark);
+        return mark == std::string::npos ? shown + "<no end mark>" : shown.substr(0, mark);
+    }
+    // Waits until a key typed is there to read; false after kPatienceMs.
+    bool InputReady() const {
+        struct pollfd pfd = {slave_, POLLIN, 0};
+        return poll(&pfd, 1, kPatienceMs) == 1;
+    }
     struct termios Mode() const {
         struct termios mode = {};
         tcgetattr(slave_, &mode);
@@ -62,30 +97,20 @@ class Pty {
     int slave_ = -1;
 };
 
-// Everything readable from fd until it stays quiet for quietMs.
-inline std::string ReadUntilQuiet(int fd, int quietMs = 100) {
-    std::string text;
-    for (;;) {
-        struct pollfd pfd = {fd, POLLIN, 0};
-        if (poll(&pfd, 1, quietMs) <= 0 || (pfd.revents & POLLIN) == 0) break;
-        char buffer[256];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
-    }
-    return text;
-}
-
 // Puts replacement in place of a standard descriptor until destroyed.
 class FdSwap {
   public:
     FdSwap(int target, int replacement) : target_(target) {
         std::fflush(nullptr);
-        saved_ = dup(target);
+        saved_ = fcntl(target, F_DUPFD_CLOEXEC, 0);
         dup2(replacement, target);
     }
     ~FdSwap() {
         std::fflush(nullptr);
+        if (saved_ < 0) {
+            close(target_);  // it was closed before
+            return;
+        }
         dup2(saved_, target_);
         close(saved_);
     }

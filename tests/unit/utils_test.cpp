@@ -8,7 +8,6 @@ namespace {
 
 using testpty::FdSwap;
 using testpty::Pty;
-using testpty::ReadUntilQuiet;
 using testpty::ScopedEnv;
 using testpty::TempFile;
 
@@ -110,31 +109,31 @@ TEST(Console, PlainIntoFilesControlsOnlyOnTerminalsThatTakeThem) {
         expected += std::string("\x1b[") + c.sgr + "mx\x1b[0m";
     }
     utils.Print(false, 0, "plain");
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), expected + "plain");
+    EXPECT_EQ(pty.Shown(), expected + "plain");
 
     utils.SetConsoleStream(false);
     EXPECT_EQ(utils.ConsoleWidth(), 77);
     utils.CursorUp(3);
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "\x1b[3A\r");
+    EXPECT_EQ(pty.Shown(), "\x1b[3A\r");
     utils.SetConsoleStream(true);
     EXPECT_EQ(utils.ConsoleWidth(), 0);
     utils.CursorUp(2);
 
     utils.SetUseColor(false);
     utils.Print(false, 0x0B, "setting off");
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "setting off");
+    EXPECT_EQ(pty.Shown(), "setting off");
     utils.SetUseColor(true);
     {
         const ScopedEnv set("NO_COLOR", "1");
         utils.Print(false, 0x0C, "no colour");
-        EXPECT_EQ(ReadUntilQuiet(pty.master()), "no colour");
+        EXPECT_EQ(pty.Shown(), "no colour");
     }
     const ScopedEnv dumb("TERM", "dumb");
     utils.SetConsoleStream(false);
     EXPECT_EQ(utils.ConsoleWidth(), 0);
     utils.CursorUp(3);
     utils.Print(false, 0x0B, "dumb");
-    EXPECT_EQ(ReadUntilQuiet(pty.master()), "dumb");
+    EXPECT_EQ(pty.Shown(), "dumb");
     EXPECT_EQ(out.Content(), "report") << "nothing more on standard output, a file";
 }
 

@@ -130,6 +130,7 @@ void ExpectMeasured(const Measured& m) {
 }
 
 TEST(MeasureScript, KnownReadingsGiveKnownFiguresRunAfterRunInOneProcess) {
+    const testsupport::SignalStateKept signalsKept;  // the cycle installs fault handlers
     const testsupport::TempDir dir;
     const ScriptJob plain = JobFor(dir.Write("plain.avs",
                                              "BlankClip(length=100, width=64, "
@@ -174,6 +175,7 @@ TEST(MeasureScript, KnownReadingsGiveKnownFiguresRunAfterRunInOneProcess) {
 }
 
 TEST(MeasureScript, AFrameServerThatCannotStartGivesNoRecord) {
+    const testsupport::SignalStateKept signalsKept;
     const testsupport::TempDir dir;
     ScriptJob job = JobFor(dir.Write("a.avs", "BlankClip()\n"));
     const std::string variants = MINISYNTH_VARIANTS_DIR;
@@ -194,6 +196,7 @@ TEST(MeasureScript, AFrameServerThatCannotStartGivesNoRecord) {
 
 // The cycle's outcomes, each with what the caller needs to word it.
 TEST(FrameServerCycle, TellsWhereItStoppedAndRunsTheWorkOnlyWithAnEnvironment) {
+    const testsupport::SignalStateKept signalsKept;
     const std::string variants = MINISYNTH_VARIANTS_DIR;
     const struct {
         std::string library;

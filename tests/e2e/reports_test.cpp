@@ -26,29 +26,6 @@ std::string WithoutCrLf(const std::string& text, bool& allCrLf) {
     return plain;
 }
 
-std::vector<std::vector<std::string>> ReadCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> fields;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, ',');)
-            fields.push_back(cell);
-        rows.push_back(fields);
-    }
-    return rows;
-}
-
-// The log's sections in the order they appear.
-std::vector<std::string> Sections(const std::string& log) {
-    std::vector<std::string> sections;
-    std::istringstream lines(log);
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty() && line[0] == '[') sections.push_back(line);
-    return sections;
-}
-
 // The rows of the log's performance table.
 size_t TableRows(const std::string& log) {
     const size_t table = log.find("[Performance data]\n");

@@ -171,6 +171,16 @@ std::string Trevalo::Script(const std::string& name, const std::string& text) co
     return dir.File(name);
 }
 
+std::string LastWrites(const std::string& stream) {
+    std::string text;
+    std::istringstream in(stream);
+    for (std::string line; std::getline(in, line);) {
+        const size_t cr = line.find_last_of('\r');
+        text += (cr == std::string::npos ? line : line.substr(cr + 1)) + "\n";
+    }
+    return text;
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);

@@ -57,6 +57,9 @@ std::string ProgramVersion();
 
 // ---- Reading what the program printed and wrote ----
 
+// What a stream that is no terminal leaves in each line: the text after the line's last
+// carriage return (a status line and what overwrote it are one line).
+std::string LastWrites(const std::string& stream);
 // The text's lines without their line ends (LF or CR LF).
 std::vector<std::string> SplitLines(const std::string& text);
 // The fields of each line of a CSV file.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -51,7 +52,7 @@ struct SwitchCase {
     std::vector<std::pair<std::string, std::string>> ini;
     const char* runText;  // what the measured run (or -info) reads
     const char* input;
-    bool nvml;  // NVIDIA's management library (a stand-in) can be loaded
+    const char* nvml;  // the stand-in for NVIDIA's library on the path, in this mode (FAKE_NVML)
     int exitCode;
     std::set<std::string> files;  // the run's files beside the script
     std::function<void(const Outcome&)> check;
@@ -141,7 +142,7 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      {"run.log"},
      [](const Outcome& o) { LogOfARun(o, "-log"); }},
@@ -150,7 +151,7 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      {"run.log"},
      [](const Outcome& o) { LogOfARun(o, "-l"); }},
@@ -159,17 +160,17 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      {"run.log"},
      [](const Outcome& o) { LogOfARun(o, "-LOG"); }},
-    {"Csv", {"-csv"}, {}, kQuick, "", false, 0, {"run.csv"}, CsvOfARun},
+    {"Csv", {"-csv"}, {}, kQuick, "", nullptr, 0, {"run.csv"}, CsvOfARun},
     {"Json",
      {"-json"},
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      {"run.json"},
      [](const Outcome& o) {
@@ -184,7 +185,7 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      {"run.svg"},
      [](const Outcome& o) {
@@ -194,28 +195,56 @@ const SwitchCase kCases[] = {
                    std::string::npos)
              << svg;
      }},
-    {"Gpu", {"-gpu"}, {}, kQuick, "", true, 0, kNone, GpuFigures},
+    {"Gpu", {"-gpu"}, {}, kQuick, "", "", 0, kNone, GpuFigures},
+    // A library without a device asks as no library does; readings it cannot give show 0.
+    {"GpuWithoutADevice",
+     {"-gpu"},
+     {},
+     kQuick,
+     "y",
+     "none",
+     0,
+     kNone,
+     [](const Outcome& o) {
+         EXPECT_NE(o.result.err.find("Continue without GPU monitoring? [y/n]"), std::string::npos);
+         NoGpuFigures(o);
+     }},
+    {"GpuWithoutReadings",
+     {"-gpu", "-log"},
+     {},
+     kQuick,
+     "",
+     "failing",
+     0,
+     {"run.log"},
+     [](const Outcome& o) {
+         EXPECT_EQ(o.Row("GPU usage (average):"), "GPU usage (average):            0%");
+         EXPECT_EQ(o.Row("Video engine load (average):"), "Video engine load (average):    0%");
+         EXPECT_EQ(o.Row("GPU memory usage:"), "") << "no reading, no line";
+         EXPECT_EQ(RowStarting(SplitLines(o.dir.Read("run.log")), "Memory size:"),
+                   "Memory size:             n/a");
+     }},
     {"GpuWithoutASourceGoesOnWhenAllowed",
      {"-gpu"},
      {},
      kQuick,
      "y",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
          NoGpuFigures(o);
          Measured(o, "110 (0 - 109)", 110);
      }},
-    {"Info", {"-info"}, {}, kQuick, "", false, 0, kNone, ClipReportOnly},
-    {"InfoShort", {"-i"}, {}, kQuick, "", false, 0, kNone, ClipReportOnly},
-    {"InfoInCapitals", {"-INFO"}, {}, kQuick, "", false, 0, kNone, ClipReportOnly},
+    {"Info", {"-info"}, {}, kQuick, "", nullptr, 0, kNone, ClipReportOnly},
+    {"InfoShort", {"-i"}, {}, kQuick, "", nullptr, 0, kNone, ClipReportOnly},
+    {"InfoInCapitals", {"-INFO"}, {}, kQuick, "", nullptr, 0, kNone, ClipReportOnly},
     {"Range",
      {"-range=40,79"},
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) { Measured(o, "40 (40 - 79)", 40); }},
@@ -224,7 +253,7 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) { Measured(o, "60 (50 - 109)", 60); }},
@@ -233,7 +262,7 @@ const SwitchCase kCases[] = {
      {},
      kLong,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) { StoppedAfterASecond(o, "Time (elapsed):"); }},
@@ -242,7 +271,7 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -257,18 +286,18 @@ const SwitchCase kCases[] = {
      {{"CreateLog", "1"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      {"run.log"},
      [](const Outcome& o) { LogOfARun(o, ""); }},
-    {"IniCreateCsv", {}, {{"CreateCSV", "1"}}, kQuick, "", false, 0, {"run.csv"}, CsvOfARun},
-    {"IniMonitorGpuLoad", {}, {{"MonitorGPULoad", "1"}}, kQuick, "", true, 0, kNone, GpuFigures},
+    {"IniCreateCsv", {}, {{"CreateCSV", "1"}}, kQuick, "", nullptr, 0, {"run.csv"}, CsvOfARun},
+    {"IniMonitorGpuLoad", {}, {{"MonitorGPULoad", "1"}}, kQuick, "", "", 0, kNone, GpuFigures},
     {"IniFrameRange",
      {},
      {{"FrameRange", "40,79"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) { Measured(o, "40 (40 - 79)", 40); }},
@@ -277,7 +306,7 @@ const SwitchCase kCases[] = {
      {{"TimeLimit", "1"}},
      kLong,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) { StoppedAfterASecond(o, "Time (elapsed):"); }},
@@ -286,7 +315,7 @@ const SwitchCase kCases[] = {
      {{"DisplayTPF", "1"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -307,7 +336,7 @@ const SwitchCase kCases[] = {
      {{"DisplayFPS", "0"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -320,7 +349,7 @@ const SwitchCase kCases[] = {
      {{"DisplayEfficiencyIndex", "0"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -332,7 +361,7 @@ const SwitchCase kCases[] = {
      {{"LogEstimatedTime", "1"}},
      kLong,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -351,7 +380,7 @@ const SwitchCase kCases[] = {
      {{"LogEstimatedTime", "1"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -363,7 +392,7 @@ const SwitchCase kCases[] = {
      {{"ConUseSTDOUT", "1"}},
      kQuick,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -376,7 +405,7 @@ const SwitchCase kCases[] = {
      {{"AVSDLL", VariantLibrary("mt-classic")}},
      kMtMode,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -388,7 +417,7 @@ const SwitchCase kCases[] = {
      {{"AVSDLL", VariantLibrary("mt-classic")}, {"InvokeDistributor", "0"}},
      kMtMode,
      "",
-     false,
+     nullptr,
      0,
      kNone,
      [](const Outcome& o) {
@@ -402,7 +431,7 @@ const SwitchCase kCases[] = {
      {},
      kQuick,
      "",
-     true,
+     "",
      0,
      {"run.log", "run.csv", "run.json", "run.svg"},
      [](const Outcome& o) {
@@ -435,7 +464,7 @@ class Switches : public Trevalo, public ::testing::WithParamInterface<SwitchCase
 
 TEST_P(Switches, EachHasItsEffect) {
     const SwitchCase& c = GetParam();
-    if (c.nvml && OnWine()) GTEST_SKIP() << "the NVIDIA stand-in is a Linux library";
+    if (c.nvml != nullptr && OnWine()) GTEST_SKIP() << "the NVIDIA stand-in is a Linux library";
     WriteIni(c.ini);
     // A long run follows a short trial.
     std::unique_ptr<TrialThenRun> part;
@@ -446,7 +475,10 @@ TEST_P(Switches, EachHasItsEffect) {
         Script("run.avs", c.runText);
     }
     testsupport::ProgramOptions options = Options(c.input);
-    if (c.nvml) options.setEnv["LD_LIBRARY_PATH"] = LibraryDir() + ":" + FAKE_NVML_DIR;
+    if (c.nvml != nullptr) {
+        options.setEnv["LD_LIBRARY_PATH"] = LibraryDir() + ":" + FAKE_NVML_DIR;
+        options.setEnv["FAKE_NVML"] = c.nvml;
+    }
     std::vector<std::string> args = c.args;
     args.push_back(dir.File("run.avs"));
     const testsupport::ProgramResult r = testsupport::RunProgram(exe, args, options);
@@ -469,6 +501,29 @@ INSTANTIATE_TEST_SUITE_P(Trevalo, Switches, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<SwitchCase>& row) {
                              return std::string(row.param.name);
                          });
+
+// Colours on a terminal unless UseColor=0 or NO_COLOR says otherwise; never into a pipe.
+TEST_F(Trevalo, ColoursFollowUseColorAndNoColor) {
+    SKIP_PTY_ON_WINE();
+    const std::string script = Script("run.avs", kQuick);
+    const std::regex colour("\x1b\\[[0-9;]*m");
+    const struct {
+        const char* useColor;
+        const char* noColor;  // nullptr: unset
+        bool coloured;
+    } cases[] = {{"1", nullptr, true}, {"0", nullptr, false}, {"1", "1", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("UseColor=") + c.useColor + (c.noColor ? " NO_COLOR=1" : ""));
+        WriteIni({{"UseColor", c.useColor}});
+        testsupport::ProgramOptions options = Options();
+        if (c.noColor != nullptr) options.setEnv["NO_COLOR"] = c.noColor;
+        testsupport::PtySession pty(exe, {"-info", script}, options);
+        EXPECT_EQ(pty.Wait(30s).exitCode, 0);
+        EXPECT_EQ(std::regex_search(pty.Output(), colour), c.coloured) << pty.Output();
+    }
+    const testsupport::ProgramResult piped = Run({"-info", script});
+    EXPECT_FALSE(std::regex_search(piped.err, colour)) << piped.err;
+}
 
 // -avsinfo alone: the installation report on standard output, nothing else.
 TEST_F(Trevalo, AvsinfoAloneReportsAndWritesNothing) {

@@ -25,20 +25,21 @@ void PrintTo(const Answer& a, std::ostream* os) {
     *os << a.name;
 }
 
+// The first answer counts: the key after it would answer the other way.
 const Answer kAnswers[] = {
-    {"RangeYes", "range", "y", true},
-    {"RangeYesInCapitals", "range", "Y", true},
-    {"RangeNo", "range", "n", false},
-    {"RangeNoInCapitals", "range", "N", false},
-    {"RangeOtherKeysIgnored", "range", "x q1\rY", true},
-    {"RangeOtherKeysThenNo", "range", "x q1\rN", false},
+    {"RangeYes", "range", "yn", true},
+    {"RangeYesInCapitals", "range", "Yn", true},
+    {"RangeNo", "range", "ny", false},
+    {"RangeNoInCapitals", "range", "Ny", false},
+    {"RangeOtherKeysIgnored", "range", "x q1\rYn", true},
+    {"RangeOtherKeysThenNo", "range", "x q1\rNy", false},
     {"RangeEndOfInputDeclines", "range", "x", false},
-    {"GpuYes", "gpu", "y", true},
-    {"GpuYesInCapitals", "gpu", "Y", true},
-    {"GpuNo", "gpu", "n", false},
-    {"GpuNoInCapitals", "gpu", "N", false},
-    {"GpuOtherKeysIgnored", "gpu", "x q1\rY", true},
-    {"GpuOtherKeysThenNo", "gpu", "x q1\rN", false},
+    {"GpuYes", "gpu", "yn", true},
+    {"GpuYesInCapitals", "gpu", "Yn", true},
+    {"GpuNo", "gpu", "ny", false},
+    {"GpuNoInCapitals", "gpu", "Ny", false},
+    {"GpuOtherKeysIgnored", "gpu", "x q1\rYn", true},
+    {"GpuOtherKeysThenNo", "gpu", "x q1\rNy", false},
     {"GpuEndOfInputDeclines", "gpu", "x", false},
 };
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -50,10 +51,10 @@ double NearestRank(std::vector<double> values, double percent) {
 
 // The summary as the console leaves it: its rows from "Frames processed:" to "Time
 // (elapsed", the empty one left out.
-std::vector<std::string> SummaryRows(const std::vector<std::string>& screen) {
+std::vector<std::string> SummaryRows(const std::vector<std::string>& console) {
     std::vector<std::string> rows;
     bool inside = false;
-    for (const std::string& row : screen) {
+    for (const std::string& row : console) {
         if (row.rfind("Frames processed:", 0) == 0) {
             rows.clear();
             inside = true;
@@ -119,8 +120,7 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     }
 
     // The console's summary and the log's runtime section are the same lines.
-    const std::vector<std::string> summary =
-        SummaryRows(testsupport::PlayOnScreen(Lines(r.err), 1000));
+    const std::vector<std::string> summary = SummaryRows(SplitLines(LastWrites(Lines(r.err))));
     const std::string log = dir.Read("run.log");
     EXPECT_EQ(summary, SectionLines(log, "[Runtime info]")) << r.err;
     const auto row = [&](const std::string& label) {
@@ -161,8 +161,7 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     EXPECT_TRUE(Shows(times[2], 1000.0 / average));
 
     // Memory: the highest readings of the run, each of its own kind.
-    const std::string csvText = dir.Read("run.csv");
-    const auto csv = ReadCsv(csvText);
+    const auto csv = ReadCsv(dir.Read("run.csv"));
     const auto highest = [&](const char* key) {
         const std::vector<unsigned> v = samples[key].get<std::vector<unsigned>>();
         return *std::max_element(v.begin(), v.end());

@@ -18,8 +18,10 @@ using testsupport::PtySession;
 
 constexpr int kErrorStatus = 255;
 
-// 1500 frames at 2 ms: a trial run of 3 s, then 3 s of measuring.
+// 1500 frames at 2 ms: 3 s of measuring, after a trial run of 0.6 s at the same cost.
 const char kThreeSeconds[] = "BlankClip(length=1500, width=64, height=64)\nMSBusy(2.0)\n";
+const char kShortTrial[] = "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n";
+const char kImport[] = "Import(\"part.avsi\")\n";
 
 size_t RowsWith(const std::vector<std::string>& screen, const std::string& text) {
     return static_cast<size_t>(
@@ -41,7 +43,8 @@ long Figure(const std::vector<std::string>& screen, const std::string& label) {
 
 TEST_F(Trevalo, TheLiveBlockIsRewrittenInPlaceAndTheSummaryReplacesIt) {
     SKIP_PTY_ON_WINE();
-    const std::string script = Script("run.avs", kThreeSeconds);
+    TrialThenRun part(dir.Path(), "part.avsi", kShortTrial, kThreeSeconds);
+    const std::string script = Script("run.avs", kImport);
     PtySession pty(exe, {script}, Options());
     ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
     std::this_thread::sleep_for(1s);  // several refreshes
@@ -56,15 +59,19 @@ TEST_F(Trevalo, TheLiveBlockIsRewrittenInPlaceAndTheSummaryReplacesIt) {
     const std::string shown = testsupport::Joined(screen);
     EXPECT_EQ(RowsWith(screen, "Frame (current | last):"), 0u) << shown;
     EXPECT_EQ(RowsWith(screen, "Press 'Esc'"), 0u) << shown;
-    EXPECT_TRUE(std::regex_search(
-        shown, std::regex("\nFrames processed: +1500 \\(0 - 1499\\)\n"
-                          "FPS \\(min \\| max \\| average\\): +[0-9.]+ \\| [0-9.]+ \\| [0-9.]+\n"
-                          "Memory usage \\(phys \\| virt\\): +[0-9]+ \\| [0-9]+ MB\n"
-                          "Thread count: +1\n"
-                          "CPU usage \\(average\\): +[0-9]+%\n"
-                          "Efficiency index: +([0-9.]+|n/a)\n\n"
-                          "Time \\(elapsed\\): +00:00:0[2-4]\\.[0-9]{3}\n$")))
+    std::smatch summary;
+    ASSERT_TRUE(std::regex_search(
+        shown, summary,
+        std::regex("\nFrames processed: +1500 \\(0 - 1499\\)\n"
+                   "FPS \\(min \\| max \\| average\\): +[0-9.]+ \\| [0-9.]+ \\| [0-9.]+\n"
+                   "Memory usage \\(phys \\| virt\\): +[0-9]+ \\| [0-9]+ MB\n"
+                   "Thread count: +1\n"
+                   "CPU usage \\(average\\): +[0-9]+%\n"
+                   "Efficiency index: +([0-9.]+|n/a)\n\n"
+                   "Time \\(elapsed\\): +([0-9:.]+)\n$")))
         << shown;
+    // No faster than the frames' cost: 1500 frames of 2 ms.
+    EXPECT_GE(DurationMs(summary[2]), 3000) << shown;
     EXPECT_TRUE(pty.TerminalIsCooked());
 }
 
@@ -72,7 +79,7 @@ TEST_F(Trevalo, TheLiveBlockIsRewrittenInPlaceAndTheSummaryReplacesIt) {
 // summary and the files follow, and the exit code is 0.
 TEST_F(Trevalo, EscCtrlCAndTheTimeLimitStopWithASummary) {
     SKIP_PTY_ON_WINE();
-    const std::string script = Script("run.avs", kThreeSeconds);
+    const std::string script = Script("run.avs", kImport);
     const struct {
         const char* key;  // typed once the block shows; none for the time limit
         std::vector<std::string> args;
@@ -80,29 +87,27 @@ TEST_F(Trevalo, EscCtrlCAndTheTimeLimitStopWithASummary) {
                  {"\x03", {"-log", "-csv", script}},
                  {nullptr, {"-timelimit=1", script}}};
     for (const auto& c : cases) {
+        TrialThenRun part(dir.Path(), "part.avsi", kShortTrial, kThreeSeconds);
         PtySession pty(exe, c.args, Options());
         ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
-        const auto typed = std::chrono::steady_clock::now();
         if (c.key != nullptr) pty.Type(c.key);
         ProgramResult r = pty.Wait(30s);
-        const double waited =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - typed).count();
         const std::string shown = testsupport::Joined(pty.Screen());
         EXPECT_EQ(r.exitCode, 0) << shown;
-        EXPECT_LT(waited, 2.5) << "stops within a refresh, long before the range ends";
         std::smatch last;
         ASSERT_TRUE(std::regex_search(shown, last,
                                       std::regex("Frames processed: +([0-9]+) \\(0 - ([0-9]+)\\)")))
             << shown;
-        EXPECT_LT(std::stol(last[2]), 1499) << shown;
+        EXPECT_LT(std::stol(last[2]), 1499) << "stopped before the range's end\n" << shown;
         EXPECT_EQ(std::stol(last[1]), std::stol(last[2]) + 1);
+        std::smatch time;
+        ASSERT_TRUE(std::regex_search(shown, time, std::regex("Time \\(elapsed\\): +([0-9:.]+)")));
+        EXPECT_GE(DurationMs(time[1]), std::stol(last[1]) * 2) << "2 ms a frame";
         EXPECT_EQ(shown.find("Press 'Esc'"), std::string::npos) << shown;
         EXPECT_EQ(shown.find("^["), std::string::npos) << "Esc is not echoed";
         EXPECT_TRUE(pty.TerminalIsCooked());
         if (c.key == nullptr) {
-            EXPECT_TRUE(
-                std::regex_search(shown, std::regex("Time \\(elapsed\\): +00:00:01\\.[0-2]")))
-                << shown;
+            EXPECT_GE(DurationMs(time[1]), 1000) << "the limit passed";
         }
     }
     EXPECT_TRUE(dir.Exists("run.log"));
@@ -113,7 +118,7 @@ TEST_F(Trevalo, EscCtrlCAndTheTimeLimitStopWithASummary) {
 // summary are written. A dumb terminal is treated the same.
 TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
     SKIP_PTY_ON_WINE();
-    const std::string script = Script("run.avs", kThreeSeconds);
+    const std::string script = Script("run.avs", kShortTrial);
     ProgramResult piped = Run({"-range=0,299", script});
     EXPECT_EQ(piped.exitCode, 0);
     EXPECT_EQ(piped.err.find("Frame (current"), std::string::npos) << piped.err;
@@ -130,18 +135,19 @@ TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
               std::string::npos);
 }
 
-// The frame server's own threads count among the process's.
+// The frame server's own threads count among the process's: four workers and the main thread.
 TEST_F(Trevalo, PrefetchRaisesTheThreadCount) {
     const std::string plain =
         Script("plain.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n");
-    const std::string prefetched =
-        Script("prefetch.avs", std::string(kThreeSeconds) + "Prefetch(4)\n");
+    // The workers have nothing to render; the main thread bears the cost.
+    const std::string prefetched = Script(
+        "prefetch.avs", "BlankClip(length=300, width=64, height=64)\nPrefetch(4)\nMSBusy(2.0)\n");
     const long alone =
         Figure(testsupport::PlayOnScreen(Run({"-range=0,299", plain}).err, 100), "Thread count:");
     const long withWorkers = Figure(
         testsupport::PlayOnScreen(Run({"-range=0,299", prefetched}).err, 100), "Thread count:");
     EXPECT_EQ(alone, 1);
-    EXPECT_GE(withWorkers, 5);
+    EXPECT_EQ(withWorkers, 5);
 }
 
 // An error at a frame while the block shows: the block's last two lines are blanked and the
@@ -150,8 +156,8 @@ TEST_F(Trevalo, PrefetchRaisesTheThreadCount) {
 // samples and ends with the message.
 TEST_F(Trevalo, AnErrorDuringTheRunIsPrintedOverTheBlocksLowerEnd) {
     SKIP_PTY_ON_WINE();
-    // 5 ms a frame (10 ms on two workers): the trial run stops near frame 1000 and the loop
-    // meets the fault.
+    // 5 ms a frame (10 ms on two workers): the block shows before the measured run meets the
+    // fault at 1.5 s; the trial run reads the clip without it.
     const std::string plain = "BlankClip(length=1300, width=64, height=64)\nMSBusy(5.0)\n";
     const std::string workers = "BlankClip(length=1300, width=64, height=64)\nMSBusy(10.0)\n";
     const struct {
@@ -160,14 +166,17 @@ TEST_F(Trevalo, AnErrorDuringTheRunIsPrintedOverTheBlocksLowerEnd) {
         const char* message;
         size_t rowsBelowTime;
     } cases[] = {
-        {"error", plain + "MSFault(1200, \"error\", \"boom at 1200\")\n", "boom at 1200", 2},
-        {"access", plain + "MSFault(1200, \"access\")\n", "Exception 0xC0000005", 3},
-        {"divide", plain + "MSFault(1200, \"divide\")\n", "Exception 0xC0000094", 3},
-        {"worker", workers + "MSFault(1200, \"error\", \"boom at 1200\")\nPrefetch(2)\n",
-         "boom at 1200", 2},
+        {"error", plain + "MSFault(300, \"error\", \"boom at 300\")\n", "boom at 300", 2},
+        {"access", plain + "MSFault(300, \"access\")\n", "Exception 0xC0000005", 3},
+        {"divide", plain + "MSFault(300, \"divide\")\n", "Exception 0xC0000094", 3},
+        {"worker", workers + "MSFault(300, \"error\", \"boom at 300\")\nPrefetch(2)\n",
+         "boom at 300", 2},
     };
     for (const auto& c : cases) {
-        const std::string script = Script(std::string(c.name) + ".avs", c.script);
+        TrialThenRun part(dir.Path(), std::string(c.name) + ".avsi",
+                          "BlankClip(length=120, width=64, height=64)\nMSBusy(5.0)\n", c.script);
+        const std::string script =
+            Script(std::string(c.name) + ".avs", "Import(\"" + std::string(c.name) + ".avsi\")\n");
         PtySession pty(exe, {script}, Options());
         ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
         ProgramResult r = pty.Wait(30s);

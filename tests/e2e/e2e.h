@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/process.h"
@@ -51,5 +54,58 @@ class Trevalo : public ::testing::Test {
 
 // The version line that a fresh INI file carries, and the banner's text.
 std::string ProgramVersion();
+
+// ---- Reading what the program printed and wrote ----
+
+// What a stream that is no terminal leaves in each line: the text after the line's last
+// carriage return (a status line and what overwrote it are one line).
+std::string LastWrites(const std::string& stream);
+// The text's lines without their line ends (LF or CR LF).
+std::vector<std::string> SplitLines(const std::string& text);
+// The fields of each line of a CSV file.
+std::vector<std::vector<std::string>> ReadCsv(const std::string& text);
+// The log's section headings in the order they appear.
+std::vector<std::string> Sections(const std::string& log);
+// The lines of a log section, from the one after its heading up to the first empty one.
+std::vector<std::string> SectionLines(const std::string& log, const std::string& heading);
+// The row of the screen (or of played console output) that starts with label; "" if none.
+std::string RowStarting(const std::vector<std::string>& rows, const std::string& label);
+// The figures after label, split at " | ", with a unit (" MB", "%", " ms", " fps") dropped.
+std::vector<std::string> FiguresOf(const std::string& row, const std::string& label);
+// Whether the text printed for a figure is value, shown with the decimals the text has.
+::testing::AssertionResult Shows(const std::string& printed, double value);
+// "00:01:02.345" as milliseconds; -1 when the text is no such duration.
+int64_t DurationMs(const std::string& text);
+
+// ---- Processes ----
+
+// True while the program has not ended; an ended program is left for its waiter to reap,
+// so unlike kill(pid, 0) this tells a waiting program from one that has exited.
+bool StillRunning(int pid);
+
+// The trial run and the measured run each import the script's part file: here the trial
+// reads one text and the measured run another. The part starts as a named pipe; once the
+// trial has opened it, a regular file with the second text takes its place, and the first
+// text is written into the pipe. What differs in the second text then happens only in the
+// measured run, without the five seconds of trial that a clip would otherwise need to keep
+// a frame from the trial. Under Wine both runs read the run's text.
+class TrialThenRun {
+  public:
+    TrialThenRun(const std::string& dir, const std::string& name, std::string trialText,
+                 std::string runText);
+    ~TrialThenRun();
+    TrialThenRun(const TrialThenRun&) = delete;
+    TrialThenRun& operator=(const TrialThenRun&) = delete;
+    // Whether the trial run has read its text.
+    bool Served() const { return served_; }
+
+  private:
+    void Serve();
+
+    std::string path_, trialText_, runText_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> served_{false};
+    std::thread thread_;
+};
 
 }  // namespace e2e

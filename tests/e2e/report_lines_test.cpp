@@ -1,0 +1,193 @@
+// The reports' lines exactly as a user reads them, spacing included: the installation report
+// (-avsinfo), the log's general information, and the clip report of clips whose properties
+// the script sets.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "app/version.h"
+#include "e2e/e2e.h"
+
+namespace e2e {
+namespace {
+
+// 2015-06-01, 09:05:00 UTC.
+constexpr time_t kStamp = 1433149500;
+
+// The compiler that built the tests built minisynth: its version is the library's record.
+std::string CompilerVersion() {
+#if defined(__GNUC__) && !defined(__clang__)
+    return "GCC " + std::to_string(__GNUC__) + "." + std::to_string(__GNUC_MINOR__) + "." +
+           std::to_string(__GNUC_PATCHLEVEL__);
+#else
+    return "";
+#endif
+}
+
+class ReportLines : public Trevalo {
+  protected:
+    // A copy of minisynth under its versioned name, last changed at a known time, with the
+    // plugin directories beside it and in the home directory when asked for.
+    std::string Library(bool pluginDirectories) {
+        const std::filesystem::path original = std::filesystem::canonical(MINISYNTH_LIB);
+        const std::string library = dir.File("lib/" + original.filename().string());
+        std::filesystem::create_directories(dir.File("lib"));
+        std::filesystem::copy_file(original, library,
+                                   std::filesystem::copy_options::overwrite_existing);
+        const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
+        EXPECT_EQ(utimensat(AT_FDCWD, library.c_str(), times, 0), 0);
+        if (pluginDirectories) {
+            std::filesystem::create_directories(dir.File("lib/avisynth"));
+            std::filesystem::create_directories(dir.File(".local/lib/avisynth"));
+        }
+        WriteIni({{"AVSDLL", library}});
+        return library;
+    }
+};
+
+TEST_F(ReportLines, TheInstallationReport) {
+    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
+    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
+    for (const bool plugins : {false, true}) {
+        SCOPED_TRACE(plugins ? "with plugin directories" : "without");
+        const std::string library = Library(plugins);
+        const testsupport::ProgramResult r = Run({"-avsinfo"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        std::string expected =
+            "Avisynth version string:     minisynth 0.9 (stand-in frame server)\n"
+            "File version:                " +
+            std::string(TREVALO_VERSION) +
+            ".0\n"
+            "Avisynth Interface Version:  7\n"
+            "Muli-threading support:      Yes\n"
+            "Linker/compiler version:     " +
+            CompilerVersion() +
+            "\n"
+            "Avisynth DLL location:       " +
+            library +
+            "\n"
+            "Avisynth DLL time stamp:     2015-06-01, 09:05:00\n";
+        if (plugins) {
+            expected += "PluginDir+    (user):   " + dir.File(".local/lib/avisynth") + "\n" +
+                        "PluginDir+    (system):   " + dir.File("lib/avisynth") + "\n";
+        }
+        EXPECT_EQ(r.out, expected);
+    }
+}
+
+TEST_F(ReportLines, TheLogsGeneralInformation) {
+    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
+    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
+    const std::string library = Library(true);
+    const std::string script = Script("run.avs", "BlankClip(length=10)\n");
+    ASSERT_EQ(Run({"-info", "-log", script}).exitCode, 0);
+    EXPECT_EQ(SectionLines(dir.Read("run.log"), "[General info]"),
+              (std::vector<std::string>{
+                  "Log file created with:                 Trevalo " + ProgramVersion() + " (" +
+                      ArchitectureName() + ")",
+                  "Script file:                           " + script,
+                  "Command line switches:                 -info -log",
+                  "Avisynth version string:               minisynth 0.9 (stand-in frame server)",
+                  "Avisynth file version:                 " + std::string(TREVALO_VERSION) + ".0",
+                  "Avisynth Interface Version:            7",
+                  "Avisynth MT support:                   Yes",
+                  "Avisynth.dll linker/compiler version:  " + CompilerVersion(),
+                  "Avisynth.dll location:                 " + library,
+                  "Avisynth.dll time stamp:               2015-06-01, 09:05:00",
+                  "PluginDir+    (user):             " + dir.File(".local/lib/avisynth"),
+                  "PluginDir+    (system):             " + dir.File("lib/avisynth"),
+              }));
+}
+
+// The clip report of -info on the console and in the log: the frame count, length, size,
+// rate (with the field order of a field-based clip), colour space, and in the log the audio.
+TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
+    const struct {
+        const char* name;
+        const char* script;
+        std::vector<std::string> video;  // the console's lines and the log's first
+        std::vector<std::string> audio;  // the log's last
+    } cases[] = {
+        {"pal",
+         "BlankClip(length=1500, width=720, height=576, pixel_type=\"YV12\", fps=25)\n",
+         {"Number of frames:                 1500", "Length (hh:mm:ss.ms):     00:01:00.000",
+          "Frame width:                       720", "Frame height:                      576",
+          "Framerate:                      25.000 (25/1)",
+          "Colorspace:                       YV12"},
+         // 60 s of the default 44.1 kHz mono 16-bit audio.
+         {"Audio channels:                      1", "Audio bits/sample:                  16",
+          "Audio sample rate:               44100", "Audio samples:                 2646000"}},
+        {"ntsc",
+         "ColorBars(width=1920, height=1080, pixel_type=\"YV12\")\nTrim(0, 299)\n",
+         {"Number of frames:                  300", "Length (hh:mm:ss.ms):     00:00:10.010",
+          "Frame width:                      1920", "Frame height:                     1080",
+          "Framerate:                      29.970 (30000/1001)",
+          "Colorspace:                       YV12"},
+         // 10.01 s of 48 kHz stereo.
+         {"Audio channels:                      2", "Audio bits/sample:                  16",
+          "Audio sample rate:               48000", "Audio samples:                  480480"}},
+        {"fields",
+         "BlankClip(length=100, width=640, height=480, pixel_type=\"RGB24\", fps=29.97)\n"
+         "KillAudio()\nAssumeFieldBased()\nAssumeTFF()\n",
+         {"Number of frames:                  100", "Length (hh:mm:ss.ms):     00:00:03.337",
+          "Frame width:                       640", "Frame height:                      480",
+          "Framerate:                      29.970 (2997/100, TFF)",
+          "Colorspace:                      RGB24"},
+         {"Audio channels:                    n/a", "Audio bits/sample:                 n/a",
+          "Audio sample rate:                 n/a", "Audio samples:                     n/a"}},
+        {"bottom",
+         "BlankClip(length=50, width=720, height=480, pixel_type=\"YUY2\", fps=25, "
+         "audio_rate=48000, channels=6, sample_type=\"float\")\nAssumeFieldBased()\nAssumeBFF()\n",
+         {"Number of frames:                   50", "Length (hh:mm:ss.ms):     00:00:02.000",
+          "Frame width:                       720", "Frame height:                      480",
+          "Framerate:                      25.000 (25/1, BFF)",
+          "Colorspace:                       YUY2"},
+         {"Audio channels:                      6", "Audio bits/sample:                  32",
+          "Audio sample rate:               48000", "Audio samples:                   96000"}},
+        {"audio only",
+         "BlankClip(length=250, fps=25)\nKillVideo()\n",
+         {"Number of frames:                  n/a", "Length (hh:mm:ss.ms):              n/a",
+          "Frame width:                       n/a", "Frame height:                      n/a",
+          "Framerate:                         n/a", "Colorspace:                        n/a"},
+         {"Audio channels:                      1", "Audio bits/sample:                  16",
+          "Audio sample rate:               44100", "Audio samples:                  441000"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string script = Script("clip.avs", c.script);
+        const testsupport::ProgramResult r = Run({"-info", "-log", script});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::vector<std::string> console = SplitLines(LastWrites(r.err));
+        const auto first = std::find(console.begin(), console.end(), c.video[0]);
+        ASSERT_NE(first, console.end()) << r.err;
+        EXPECT_EQ(std::vector<std::string>(first, std::min(first + 6, console.end())), c.video)
+            << r.err;
+        std::vector<std::string> log = c.video;
+        log.insert(log.end(), c.audio.begin(), c.audio.end());
+        EXPECT_EQ(SectionLines(dir.Read("clip.log"), "[Clip info]"), log);
+    }
+}
+
+// Each colour space by its name, right-aligned like the figures above it.
+TEST_F(Trevalo, TheClipReportNamesEachColourSpace) {
+    const std::pair<const char*, const char*> spaces[] = {
+        {"RGB24", "  RGB24"}, {"RGB32", "  RGB32"},    {"YUY2", "   YUY2"}, {"YV12", "   YV12"},
+        {"I420", "   YV12"},  {"YV16", "   YV16"},     {"YV24", "   YV24"}, {"YV411", "  YV411"},
+        {"Y8", "     Y8"},    {"YUV420P10", "Unknown"}};
+    for (const auto& [type, shown] : spaces) {
+        const std::string script =
+            Script("clip.avs", "BlankClip(length=10, width=64, height=64, pixel_type=\"" +
+                                   std::string(type) + "\")\n");
+        const testsupport::ProgramResult r = Run({"-info", script});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(RowStarting(SplitLines(LastWrites(r.err)), "Colorspace:"),
+                  "Colorspace:                    " + std::string(shown))
+            << type;
+    }
+}
+
+}  // namespace
+}  // namespace e2e

@@ -63,6 +63,9 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
     // Outside the cycle's work, so that what the loop gathered survives an exception.
     bench::RunTotals totals;
     bench::GpuFigures lastGpu;
+    // Also outside: a fault leaves the work without destructors, and the instruments hold the
+    // keyboard mode and the interrupt handler.
+    std::unique_ptr<bench::Instruments> instruments;
 
     const avs::CycleResult cycle =
         avs::RunCycle({job.dllPath, job.interfaceVersion, false}, [&](avs::ScriptSession& s) {
@@ -95,18 +98,18 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
                 return;
             }
             record.range = range;
-            bench::RunEnd end;
-            {
-                const std::unique_ptr<bench::Instruments> instruments = makeInstruments();
-                end = bench::MeasureFrames(s.clip, range, job.refreshInterval, job.timeLimitSeconds,
-                                           *instruments, record.samples, totals, lastGpu);
-            }
+            instruments = makeInstruments();
+            const bench::RunEnd end =
+                bench::MeasureFrames(s.clip, range, job.refreshInterval, job.timeLimitSeconds,
+                                     *instruments, record.samples, totals, lastGpu);
+            instruments.reset();
             record.refreshInterval = totals.refreshInterval;  // widened for long ranges
             avs::ReleaseSession(s);
             bench::PrintSummary(totals, job.gpu != nullptr ? &lastGpu : nullptr, job.setup.display);
             record.totals = totals;
             record.end = end;
         });
+    instruments.reset();
 
     record.samples.resize(totals.recordCount);
     if (record.gpu) {

@@ -18,7 +18,10 @@ namespace {
 // memory grows by 1 MB a reading, virtual memory has one peak of 250 MB at the fifth.
 class KnownInstruments : public bench::Instruments {
   public:
-    explicit KnownInstruments(int& refreshes) : refreshes_(refreshes) {}
+    KnownInstruments(int& refreshes, int& alive) : refreshes_(refreshes), alive_(alive) {
+        ++alive_;
+    }
+    ~KnownInstruments() override { --alive_; }
     double Seconds() override { return clock_ += 0.125; }
     bench::ProcessFigures Probe() override {
         ++probes_;
@@ -35,6 +38,7 @@ class KnownInstruments : public bench::Instruments {
     double clock_ = 0.0;
     uint32_t probes_ = 0;
     int& refreshes_;
+    int& alive_;
 };
 
 struct Measured {
@@ -42,6 +46,7 @@ struct Measured {
     std::vector<std::string> screen;  // the console stream as a terminal would show it
     int instruments = 0;              // how many the run made
     int refreshes = 0;
+    int alive = 0;  // instruments not yet destroyed when the measuring returned
 };
 
 Measured Measure(const ScriptJob& job) {
@@ -51,7 +56,7 @@ Measured Measure(const ScriptJob& job) {
         const testpty::FdSwap swap(2, console.fd());
         m.record = MeasureScript(job, [&m] {
             ++m.instruments;
-            return std::make_unique<KnownInstruments>(m.refreshes);
+            return std::make_unique<KnownInstruments>(m.refreshes, m.alive);
         });
     }
     // As a terminal's driver passes it on: every line feed also returns the carriage.
@@ -138,20 +143,26 @@ TEST(MeasureScript, KnownReadingsGiveKnownFiguresRunAfterRunInOneProcess) {
     const Measured first = Measure(plain);
     ExpectMeasured(first);
 
-    // An error in the middle keeps the samples stored before it and says what happened.
-    ScriptJob failing = plain;
-    failing.setup.scriptPath = dir.Write("fail.avs",
-                                         "BlankClip(length=100, width=64, height=48)\n"
-                                         "MSFault(55, \"error\", \"no frame 55\")\n");
-    const Measured failed = Measure(failing);
-    ASSERT_TRUE(failed.record);
-    EXPECT_EQ(failed.record->end, bench::RunEnd::kError);
-    EXPECT_EQ(failed.record->errorText.rfind("no frame 55", 0), 0u) << failed.record->errorText;
-    EXPECT_FALSE(failed.record->totals) << "no summary after an error";
-    EXPECT_EQ(failed.record->samples.size(), 5u) << "frames 9 to 49";
-    EXPECT_EQ(testsupport::Joined(failed.screen).find("Frames processed"), std::string::npos);
-    EXPECT_NE(testsupport::Joined(failed.screen).find("\nno frame 55"), std::string::npos)
-        << testsupport::Joined(failed.screen);
+    // An error or a fault in the middle keeps the samples stored before it, says what
+    // happened, and still gives the keyboard and the interrupt back: the instruments are gone.
+    for (const auto& [fault, text] : {std::pair<const char*, const char*>{"error", "no frame 55"},
+                                      {"access", "Exception 0xC0000005"}}) {
+        ScriptJob failing = plain;
+        failing.setup.scriptPath =
+            dir.Write("fail.avs", "BlankClip(length=100, width=64, height=48)\nMSFault(55, \"" +
+                                      std::string(fault) + "\", \"no frame 55\")\n");
+        const Measured failed = Measure(failing);
+        ASSERT_TRUE(failed.record);
+        EXPECT_EQ(failed.record->end, bench::RunEnd::kError);
+        EXPECT_EQ(failed.record->errorText.rfind(text, 0), 0u) << failed.record->errorText;
+        EXPECT_EQ(failed.alive, 0) << fault;
+        EXPECT_FALSE(failed.record->totals) << "no summary after an error";
+        EXPECT_EQ(failed.record->samples.size(), 5u) << "frames 9 to 49";
+        EXPECT_EQ(testsupport::Joined(failed.screen).find("Frames processed"), std::string::npos);
+        EXPECT_NE(testsupport::Joined(failed.screen).find("\n" + std::string(text)),
+                  std::string::npos)
+            << testsupport::Joined(failed.screen);
+    }
 
     // -info describes the clip and measures nothing: no instruments, no range.
     ScriptJob info = plain;

@@ -52,7 +52,8 @@ struct CycleOptions {
 // Runs work with the environment made. Whatever the work leaves held is released and the
 // environment deleted after it, unless the work did that itself (ReleaseSession). After an
 // exception nothing is handed back to the library: its objects and the library itself are
-// abandoned, since its threads may still run.
+// abandoned, since its threads may still run. A fault leaves the work without running its
+// destructors: what must be released whatever happens is held outside the work.
 CycleResult RunCycle(const CycleOptions& options, const std::function<void(ScriptSession&)>& work);
 
 }  // namespace avs

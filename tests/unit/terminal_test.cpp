@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "support/process.h"
 #include "terminal_test_pty.h"
@@ -62,19 +61,6 @@ TEST(KeyboardMode, SwitchesOffLineModeAndEchoWhileAliveAndReadsWholeKeys) {
     ASSERT_TRUE(pty.ok());
     const FdSwap swap(STDIN_FILENO, pty.slave());
     ASSERT_TRUE(sys::StdinIsTerminal());
-
-    // ReadKey sets its own mode, so a key typed while it waits is not echoed. The line end
-    // keeps a ReadKey without that mode from waiting for ever.
-    std::thread typist([&pty] {
-        for (const auto deadline = Deadline(); pty.Cooked() && Clock::now() < deadline;)
-            sys::SleepMs(2);
-        pty.Type("k\n");
-    });
-    EXPECT_EQ(sys::ReadKey(), 'k');
-    typist.join();
-    EXPECT_EQ(pty.Shown(), "");
-    EXPECT_TRUE(pty.Cooked());
-    tcflush(pty.slave(), TCIFLUSH);
 
     // In line mode a key is neither seen nor silent.
     pty.Type("a");

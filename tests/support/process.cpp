@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -291,13 +292,11 @@ std::string ProcessStateChanges(const ProcessState& before, const ProcessState& 
         const auto found = state.find(key);
         return found == state.end() ? std::string("none") : "\"" + found->second + "\"";
     };
-    std::vector<std::string> keys;
-    for (const auto& entry : before)
-        keys.push_back(entry.first);
-    for (const auto& entry : after)
-        keys.push_back(entry.first);
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::set<std::string> keys;
+    for (const ProcessState* state : {&before, &after}) {
+        for (const auto& entry : *state)
+            keys.insert(entry.first);
+    }
     for (const std::string& key : keys) {
         const std::string was = describe(before, key), is = describe(after, key);
         if (was != is) changes += key + ": " + was + " -> " + is + "\n";
@@ -358,13 +357,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                 continue;
             }
             char buf[4096];
-            ssize_t got = read(fds[i].fd, buf, sizeof buf);
-            bool isOut = fds[i].fd == outPipe[0];
-            if (got <= 0) {
-                (isOut ? outOpen : errOpen) = false;
-            } else {
-                (isOut ? result.out : result.err).append(buf, static_cast<size_t>(got));
-            }
+            const ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            const bool isOut = fds[i].fd == outPipe[0];
+            if (got > 0) (isOut ? result.out : result.err).append(buf, static_cast<size_t>(got));
+            if (got <= 0) (isOut ? outOpen : errOpen) = false;
         }
     }
     if (inFd >= 0) close(inFd);

@@ -400,7 +400,9 @@ int Signal(const std::string& script, const std::vector<int>& frames) {
     const PClip clip = ClipOf(script);
     const pid_t pid = fork();
     if (pid == 0) {
-        // Let the fault end the process as it would without a sanitizer watching.
+        // Let the fault end the process as it would without a sanitizer watching; the alarm
+        // ends a fault that repeats, so the wait below has a limit.
+        alarm(10);
         signal(SIGSEGV, SIG_DFL);
         signal(SIGFPE, SIG_DFL);
         for (int n : frames)

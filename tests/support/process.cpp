@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -94,12 +95,7 @@ bool MakePipe(int ends[2]) {
         close(ends[i]);
         ends[i] = moved;
     }
-    if (ends[0] >= 0 && ends[1] >= 0) return true;
-    for (int i = 0; i < 2; ++i) {
-        if (ends[i] >= 0) close(ends[i]);
-        ends[i] = -1;
-    }
-    return false;
+    return ends[0] >= 0 && ends[1] >= 0;  // the caller closes what is open
 }
 
 void CloseAll(std::initializer_list<int> fds) {
@@ -149,19 +145,6 @@ std::string ReadText(const std::string& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-}
-
-// The names in a directory, without "." and "..".
-std::vector<std::string> Entries(const std::string& path) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) return names;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-    return names;
 }
 
 }  // namespace
@@ -286,14 +269,15 @@ ProcessState CaptureProcessState() {
     state["floating-point traps"] = Hex(static_cast<unsigned>(fegetexcept()));
 
     // Threads, and the children of each, as the kernel lists them.
-    const std::vector<std::string> tasks = Entries("/proc/self/task");
-    state["threads"] = std::to_string(tasks.size());
+    size_t threads = 0;
     std::vector<std::string> children;
-    for (const std::string& task : tasks) {
-        std::istringstream list(ReadText("/proc/self/task/" + task + "/children"));
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+        ++threads;
+        std::istringstream list(ReadText(task.path().string() + "/children"));
         for (std::string child; list >> child;)
             children.push_back(child);
     }
+    state["threads"] = std::to_string(threads);
     std::sort(children.begin(), children.end());
     std::string childList;
     for (const std::string& child : children)
@@ -308,13 +292,11 @@ std::string ProcessStateChanges(const ProcessState& before, const ProcessState& 
         const auto found = state.find(key);
         return found == state.end() ? std::string("none") : "\"" + found->second + "\"";
     };
-    std::vector<std::string> keys;
-    for (const auto& entry : before)
-        keys.push_back(entry.first);
-    for (const auto& entry : after)
-        keys.push_back(entry.first);
-    std::sort(keys.begin(), keys.end());
-    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::set<std::string> keys;
+    for (const ProcessState* state : {&before, &after}) {
+        for (const auto& entry : *state)
+            keys.insert(entry.first);
+    }
     for (const std::string& key : keys) {
         const std::string was = describe(before, key), is = describe(after, key);
         if (was != is) changes += key + ": " + was + " -> " + is + "\n";
@@ -326,16 +308,12 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                          const ProgramOptions& options) {
     ProgramResult result;
     int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-    if (!MakePipe(inPipe) || !MakePipe(outPipe) || !MakePipe(errPipe)) {
-        CloseAll({inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]});
-        throw std::runtime_error("pipe failed");
-    }
     std::vector<std::string> storage;
     auto argv = ArgVector(program, args, storage);
-    int pid = fork();
+    const int pid = MakePipe(inPipe) && MakePipe(outPipe) && MakePipe(errPipe) ? fork() : -1;
     if (pid < 0) {
         CloseAll({inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]});
-        throw std::runtime_error("fork failed");
+        throw std::runtime_error("pipe or fork failed");
     }
     if (pid == 0) {
         // The pipe ends lie above 2 and close on exec; dup2 clears that on the copies.
@@ -379,13 +357,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                 continue;
             }
             char buf[4096];
-            ssize_t got = read(fds[i].fd, buf, sizeof buf);
-            bool isOut = fds[i].fd == outPipe[0];
-            if (got <= 0) {
-                (isOut ? outOpen : errOpen) = false;
-            } else {
-                (isOut ? result.out : result.err).append(buf, static_cast<size_t>(got));
-            }
+            const ssize_t got = read(fds[i].fd, buf, sizeof buf);
+            const bool isOut = fds[i].fd == outPipe[0];
+            if (got > 0) (isOut ? result.out : result.err).append(buf, static_cast<size_t>(got));
+            if (got <= 0) (isOut ? outOpen : errOpen) = false;
         }
     }
     if (inFd >= 0) close(inFd);
@@ -500,20 +475,15 @@ ProgramResult PtySession::Wait(std::chrono::milliseconds timeout) {
     ProgramResult result;
     const auto deadline = Clock::now() + timeout;
     int status = 0;
-    bool ended = false;
-    for (;;) {
+    ChildWait wait;
+    do {
         Pump(std::chrono::milliseconds(10));
-        const ChildWait wait = WaitForChild(pid_, std::chrono::milliseconds(0), status);
-        if (wait == ChildWait::kEnded) {
-            ended = true;
-            break;
-        }
-        if (wait == ChildWait::kNoSuchChild) break;
-        if (Clock::now() > deadline) {
-            result.timedOut = true;
-            ended = KillChild(pid_, status);
-            break;
-        }
+        wait = WaitForChild(pid_, std::chrono::milliseconds(0), status);
+    } while (wait == ChildWait::kStillRunning && Clock::now() <= deadline);
+    bool ended = wait == ChildWait::kEnded;
+    if (wait == ChildWait::kStillRunning) {
+        result.timedOut = true;
+        ended = KillChild(pid_, status);
     }
     // Whatever is still buffered on the master side.
     for (int i = 0; i < 50; ++i) {
@@ -549,10 +519,7 @@ std::string TempDir::Write(const std::string& name, const std::string& content) 
 }
 
 std::string TempDir::Read(const std::string& name) const {
-    std::ifstream f(File(name), std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return ReadText(File(name));
 }
 
 bool TempDir::Exists(const std::string& name) const {

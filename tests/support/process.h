@@ -102,9 +102,8 @@ enum class ChildWait { kEnded, kStillRunning, kNoSuchChild };
 // Waits up to timeout for the child pid to end; status receives its wait status when kEnded.
 ChildWait WaitForChild(int pid, std::chrono::milliseconds timeout, int& status);
 
-// Ends the child pid by SIGKILL and collects it (within a limit, as a process stuck in the
-// kernel may not die at once). False when it could not be collected; status as for
-// WaitForChild.
+// Ends the child pid by SIGKILL and collects it within a limit; false when it could not be
+// collected. status as for WaitForChild.
 bool KillChild(int pid, int& status);
 
 // Puts back, when it goes, every signal's disposition and this thread's signal mask and
@@ -123,10 +122,8 @@ class SignalStateKept {
 };
 
 // What a test may change only for a while, one entry per fact ("signal 13", "fd 3",
-// "environment PATH", "working directory", "umask", ...) with its value: signal dispositions,
-// this thread's signal mask and alternate stack, environment, descriptors, working
-// directory, umask, locale, niceness, processor affinity, floating-point traps, threads and
-// child processes.
+// "environment PATH", "umask", ...): signals, environment, descriptors, working directory,
+// umask, locale, niceness, affinity, floating-point traps, threads and child processes.
 using ProcessState = std::map<std::string, std::string>;
 ProcessState CaptureProcessState();
 

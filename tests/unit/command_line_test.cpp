@@ -140,39 +140,6 @@ TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
     EXPECT_EQ(settings_.FrameRangeLast, kUnparsedRange);
 }
 
-// The switches of bounded keys take what the INI file takes: the key's bounds and what lies
-// between. One beyond a bound is refused by both, the file falling back to the default.
-TEST_F(CommandLine, BoundedValuesAsInTheIniFile) {
-    const struct {
-        const char* prefix;
-        const char* key;
-    } switches[] = {{"-priority=", "ProcessPriority"}, {"-timelimit=", "TimeLimit"}};
-    for (const auto& s : switches) {
-        const IniKey* key = FindIniKey(s.key);
-        ASSERT_NE(key, nullptr) << s.key;
-        const std::string bounds = std::to_string(key->min) + " and " + std::to_string(key->max);
-        for (const int64_t value :
-             {int64_t{key->min} - 1, int64_t{key->min}, int64_t{key->max}, int64_t{key->max} + 1}) {
-            const std::string text = std::to_string(value);
-            const std::string arg = s.prefix + text;
-            SCOPED_TRACE(arg);
-            RunSettings fromIni;
-            ApplyIniLines({std::string(key->name) + "=" + text}, fromIni);
-            const std::string parsed = Parse({arg}, false, false);
-            if (value < key->min || value > key->max) {
-                EXPECT_EQ(parsed, BadValue(arg, bounds));
-                EXPECT_EQ(int(fromIni.ProcessPriority), int(RunSettings{}.ProcessPriority));
-                EXPECT_EQ(fromIni.TimeLimit, RunSettings{}.TimeLimit);
-            } else {
-                // "priority 3 [-priority=3]": the value set, nothing else.
-                EXPECT_EQ(parsed.substr(parsed.find(' ') + 1), text + " [" + arg + "]");
-                EXPECT_EQ(int(fromIni.ProcessPriority), int(settings_.ProcessPriority));
-                EXPECT_EQ(fromIni.TimeLimit, settings_.TimeLimit);
-            }
-        }
-    }
-}
-
 // -compare anywhere with exactly two files; the files keep their order.
 TEST(CompareArguments, TwoFilesAndNothingElse) {
     const struct {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <map>
 #include <sstream>
 
 #include "app/config.h"
@@ -13,6 +14,8 @@
 #include "sys/utils.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const char kVersion[] = "1.4.2";
 
@@ -69,73 +72,55 @@ TEST(IniVersion, BlanksCapitalsAndTheLastFiveCharactersCount) {
     }
 }
 
-TEST(IniFlags, MoveOnlyAwayFromTheirDefaultByTheLastCharacter) {
-    const struct {
-        const char* key;
-        int32_t RunSettings::*field;
-    } flags[] = {{"DisplayFPS", &RunSettings::DisplayFPS},
-                 {"DisplayTPF", &RunSettings::DisplayTPF},
-                 {"DisplayEfficiencyIndex", &RunSettings::DisplayEfficiencyIndex},
-                 {"CreateLog", &RunSettings::CreateLog},
-                 {"CreateCSV", &RunSettings::CreateCSV},
-                 {"PauseBeforeExit", &RunSettings::PauseBeforeExit},
-                 {"InvokeDistributor", &RunSettings::InvokeDistributor},
-                 {"AllowOnlyOneInstance", &RunSettings::AllowOnlyOneInstance},
-                 {"UseColor", &RunSettings::UseColor},
-                 {"MonitorGPULoad", &RunSettings::MonitorGPULoad},
-                 {"ConUseSTDOUT", &RunSettings::ConUseSTDOUT},
-                 {"LogEstimatedTime", &RunSettings::LogEstimatedTime},
-                 {"AutoCompleteExtension", &RunSettings::AutoCompleteExtension}};
-    for (const auto& flag : flags) {
-        SCOPED_TRACE(flag.key);
-        const int32_t byDefault = RunSettings{}.*flag.field;
-        const std::string key = flag.key;
-        const std::string away = byDefault == 1 ? "0" : "1";
-        const std::string same = byDefault == 1 ? "1" : "0";
-        RunSettings moved;
-        moved.*flag.field = 1 - byDefault;
-
-        EXPECT_EQ(Describe(Applied({key + "=" + away})), Describe(moved));
-        EXPECT_EQ(Describe(Applied({key + "=" + same})), Describe(RunSettings{}));
-        EXPECT_EQ(Applied({key + "=" + away, key + "=" + same}).*flag.field, 1 - byDefault);
-        EXPECT_EQ(Applied({key + "=1" + away}).*flag.field, 1 - byDefault);
-        EXPECT_EQ(Applied({key + "=" + away + "x"}).*flag.field, byDefault);
-    }
-}
-
 // Each key's line as a new file writes it reads back as RunSettings' default, and another
-// value moves it: the file's defaults and the settings' defaults agree.
+// value moves it. A flag moves only away from its default, by the value's last character, and
+// only its own field: the fields are named here apart from the table of keys.
 TEST(IniKeys, DefaultLinesReadBackAsTheDefaultsAndOtherValuesMove) {
+    const std::map<std::string, int32_t RunSettings::*> flags = {
+        {"DisplayFPS", &RunSettings::DisplayFPS},
+        {"DisplayTPF", &RunSettings::DisplayTPF},
+        {"DisplayEfficiencyIndex", &RunSettings::DisplayEfficiencyIndex},
+        {"CreateLog", &RunSettings::CreateLog},
+        {"CreateCSV", &RunSettings::CreateCSV},
+        {"PauseBeforeExit", &RunSettings::PauseBeforeExit},
+        {"InvokeDistributor", &RunSettings::InvokeDistributor},
+        {"AllowOnlyOneInstance", &RunSettings::AllowOnlyOneInstance},
+        {"UseColor", &RunSettings::UseColor},
+        {"MonitorGPULoad", &RunSettings::MonitorGPULoad},
+        {"ConUseSTDOUT", &RunSettings::ConUseSTDOUT},
+        {"LogEstimatedTime", &RunSettings::LogEstimatedTime},
+        {"AutoCompleteExtension", &RunSettings::AutoCompleteExtension}};
+    size_t flagsSeen = 0;
     for (const IniKey& key : kIniKeys) {
         SCOPED_TRACE(key.name);
-        const std::string defaultLine = std::string(key.name) + "=" + key.defaultText;
-        std::string other;
-        switch (key.kind) {
-            case IniKeyKind::kFlag:
-                other = std::string(key.defaultText) == "1" ? "0" : "1";
-                break;
-            case IniKeyKind::kText:
-                other = "/opt/Other Lib/libavisynth.so";
-                break;
-            case IniKeyKind::kFrameRange:
-                other = "1,2";
-                break;
-            case IniKeyKind::kBoundedInteger:
-                other =
-                    std::to_string(key.defaultText == std::to_string(key.min) ? key.max : key.min);
-                break;
-        }
-        const std::string otherLine = std::string(key.name) + "=" + other;
+        const std::string name = std::string(key.name) + "=";
+        const std::string defaultLine = name + key.defaultText;
         RunSettings defaults;
         if (key.kind == IniKeyKind::kFrameRange) defaults.FrameRangeText = defaultLine;
-
         EXPECT_EQ(Describe(Applied({defaultLine})), Describe(defaults));
-        EXPECT_NE(Describe(Applied({otherLine})), Describe(RunSettings{})) << otherLine;
-        // A flag moves only away from its default; any other value can be set back.
-        if (key.kind != IniKeyKind::kFlag) {
-            EXPECT_EQ(Describe(Applied({otherLine, defaultLine})), Describe(defaults));
+        if (key.kind == IniKeyKind::kFlag) {
+            ASSERT_EQ(flags.count(key.name), 1u);
+            ++flagsSeen;
+            const auto field = flags.at(key.name);
+            const std::string away = RunSettings{}.*field == 1 ? "0" : "1";
+            RunSettings moved;
+            moved.*field = 1 - moved.*field;
+            for (const std::vector<std::string>& lines : {std::vector<std::string>{name + away},
+                                                          {name + away, defaultLine},
+                                                          {name + "1" + away}})
+                EXPECT_EQ(Describe(Applied(lines)), Describe(moved)) << Joined(lines);
+            EXPECT_EQ(Describe(Applied({name + away + "x"})), Describe(defaults));
+            continue;
         }
+        const std::string other =
+            key.kind == IniKeyKind::kText ? "/opt/Other Lib/libavisynth.so"
+            : key.kind == IniKeyKind::kFrameRange
+                ? "1,2"
+                : std::to_string(key.defaultText == std::to_string(key.min) ? key.max : key.min);
+        EXPECT_NE(Describe(Applied({name + other})), Describe(RunSettings{})) << other;
+        EXPECT_EQ(Describe(Applied({name + other, defaultLine})), Describe(defaults));
     }
+    EXPECT_EQ(flagsSeen, flags.size());
 }
 
 // A flag's line needs only the name, so no key's name may begin another's: that line would
@@ -212,53 +197,46 @@ TEST(IniValues, KeysTakeTheirRangesAndKeepTheRest) {
 TEST(ReadNumber, BehavesLikeStrtolWithClamping) {
     const int64_t max32 = std::numeric_limits<int32_t>::max();
     const int64_t min32 = std::numeric_limits<int32_t>::min();
-    const struct {
-        const char* text;
-        int64_t as32;
-    } cases32[] = {{"42", 42},
-                   {"-42", -42},
-                   {"1-2", 1},
-                   {"-", 0},
-                   {"--5", 0},
-                   {"", 0},
-                   {" +7x", 7},
-                   {"2147483648", max32},
-                   {"-2147483649", min32},
-                   {"-2147483648", min32},
-                   {"000000000000000000000012", 12}};
-    for (const auto& c : cases32)
-        EXPECT_EQ(ReadInt32(c.text), c.as32) << c.text;
+    const std::pair<const char*, int64_t> cases32[] = {{"42", 42},
+                                                       {"-42", -42},
+                                                       {"1-2", 1},
+                                                       {"-", 0},
+                                                       {"--5", 0},
+                                                       {"", 0},
+                                                       {" +7x", 7},
+                                                       {"2147483648", max32},
+                                                       {"-2147483649", min32},
+                                                       {"-2147483648", min32},
+                                                       {"000000000000000000000012", 12}};
+    for (const auto& [text, as32] : cases32)
+        EXPECT_EQ(ReadInt32(text), as32) << text;
     EXPECT_EQ(ReadInt64("99999999999999999999999"), std::numeric_limits<int64_t>::max());
     EXPECT_EQ(ReadInt64("-9223372036854775808"), std::numeric_limits<int64_t>::min());
     EXPECT_EQ(ReadInt64("-99999999999999999999999"), std::numeric_limits<int64_t>::min());
 }
 
+// Every way out leaves the defaults, which a read that applied nothing would not.
 class ReadConfigurationTest : public ::testing::Test {
   protected:
-    static constexpr const char* kIni = "Trevalo.ini";
-    static constexpr const char* kBackup = "Trevalo.ini.bak";
-    std::string Ini() const { return dir_.File(kIni); }
-    std::string Backup() const { return dir_.File(kBackup); }
-    std::string Defaults() const { return Joined(DefaultIniLines(kVersion)); }
-    std::string Read() {
+    std::string Read(const std::string& name = kIni) {
         settings_ = RunSettings{};
-        settings_.CreateLog = 1;  // every way out must leave the defaults
-        return ReadConfigurationAt(Ini(), kVersion, settings_);
+        settings_.CreateLog = 1;
+        return ReadConfigurationAt(dir_.File(name), kVersion, settings_);
     }
 
+    static constexpr const char* kIni = "Trevalo.ini";
+    static constexpr const char* kBackup = "Trevalo.ini.bak";
     testsupport::TempDir dir_;
     RunSettings settings_;
+    const std::string defaults_ = Joined(DefaultIniLines(kVersion));
 };
 
-// A missing file, with its folders, is created with the defaults; an up-to-date file is
-// applied and left alone.
+// A missing file is created with its folders; an up-to-date one is applied and left alone.
 TEST_F(ReadConfigurationTest, MissingFileIsCreatedAndAnUpToDateOneApplied) {
-    EXPECT_EQ(Read(), "");
-    EXPECT_EQ(dir_.Read(kIni), Defaults());
-    EXPECT_EQ(Describe(settings_), Describe(RunSettings{}));
     const std::string nested = "config/trevalo/Trevalo.ini";
-    EXPECT_EQ(ReadConfigurationAt(dir_.File(nested), kVersion, settings_), "");
-    EXPECT_EQ(dir_.Read(nested), Defaults());
+    EXPECT_EQ(Read(nested), "");
+    EXPECT_EQ(dir_.Read(nested), defaults_);
+    EXPECT_EQ(Describe(settings_), Describe(RunSettings{}));
 
     const std::string text =
         "[Main]\r\nVersion=1.4.2\r\nAVSDLL = /Opt/My Lib/libavisynth.so\r\nCreateLog=0\r\n"
@@ -270,7 +248,7 @@ TEST_F(ReadConfigurationTest, MissingFileIsCreatedAndAnUpToDateOneApplied) {
     expected.TimeLimit = 30;
     EXPECT_EQ(Describe(settings_), Describe(expected));
     EXPECT_EQ(dir_.Read(kIni), text);
-    EXPECT_FALSE(std::filesystem::exists(Backup()));
+    EXPECT_FALSE(dir_.Exists(kBackup));
 }
 
 // The old file is kept byte for byte, however large, and its settings are not used.
@@ -282,34 +260,30 @@ TEST_F(ReadConfigurationTest, OutdatedFilesAreBackedUpWholeAndRewritten) {
         dir_.Write(kBackup, "an older backup that is longer than the new one\n");
         EXPECT_EQ(Read(), "");
         EXPECT_TRUE(dir_.Read(kBackup) == old) << old.size();
-        EXPECT_EQ(dir_.Read(kIni), Defaults());
+        EXPECT_EQ(dir_.Read(kIni), defaults_);
         EXPECT_EQ(Describe(settings_), Describe(RunSettings{}));
     }
 }
 
-TEST_F(ReadConfigurationTest, AFailedBackupIsNamedAndKeepsTheOldFile) {
-    const std::string old = "Version=1.3.9\nCreateLog=1\n";
-    dir_.Write(kIni, old);
-    ASSERT_TRUE(std::filesystem::create_directory(Backup()));
-    EXPECT_EQ(Read(), "\nCannot create \"" + Backup() + "\"\n");
-    EXPECT_EQ(dir_.Read(kIni), old);
-    EXPECT_EQ(Describe(settings_), Describe(RunSettings{}));
-}
-
-// Anything but a regular file counts as missing; nothing is written into it, nothing hangs.
-TEST_F(ReadConfigurationTest, WhatIsNoRegularFileCannotBeCreatedOver) {
-    const std::function<bool()> makers[] = {
-        [&] { return std::filesystem::create_directory(Ini()); },
-        [&] { return mkfifo(Ini().c_str(), 0600) == 0; },
-        [&] { return symlink("/dev/zero", Ini().c_str()) == 0; },
-        [&] { return symlink("/dev/null", Ini().c_str()) == 0; },
+// What cannot be written is named and an old file kept. Anything but a regular file counts as
+// missing: nothing is written into it, nothing hangs.
+TEST_F(ReadConfigurationTest, WhatCannotBeWrittenIsNamedAndNothingIsCreatedOver) {
+    const std::string ini = dir_.File(kIni), backup = dir_.File(kBackup), old = "Version=1.3.9\n";
+    const std::pair<std::function<bool()>, std::string> cases[] = {
+        {[&] { return !dir_.Write(kIni, old).empty() && fs::create_directory(backup); }, backup},
+        {[&] { return fs::create_directory(ini); }, ini},
+        {[&] { return mkfifo(ini.c_str(), 0600) == 0; }, ini},
+        {[&] { return symlink("/dev/zero", ini.c_str()) == 0; }, ini},
+        {[&] { return symlink("/dev/null", ini.c_str()) == 0; }, ini},
     };
-    for (const auto& make : makers) {
-        std::filesystem::remove_all(Ini());
+    for (const auto& [make, named] : cases) {
+        fs::remove_all(ini);
+        fs::remove_all(backup);
         ASSERT_TRUE(make());
-        EXPECT_EQ(Read(), "\nCannot create \"" + Ini() + "\"\n");
+        EXPECT_EQ(Read(), "\nCannot create \"" + named + "\"\n");
         EXPECT_EQ(Describe(settings_), Describe(RunSettings{}));
-        EXPECT_FALSE(std::filesystem::exists(Backup()));
+        EXPECT_EQ(dir_.Exists(kBackup), named == backup);
+        EXPECT_TRUE(named != backup || dir_.Read(kIni) == old);
     }
 }
 

@@ -67,7 +67,6 @@ TEST(RealPath, ResolvesLinks) {
     ASSERT_EQ(symlink("libavisynth.so.3.7.5", (dir.Path() + "/lib/libavisynth.so.12").c_str()), 0);
     ASSERT_EQ(symlink("lib/libavisynth.so.12", (dir.Path() + "/libavisynth.so").c_str()), 0);
     EXPECT_EQ(sys::RealPath(dir.Path() + "/libavisynth.so"), real);
-    EXPECT_EQ(FileVersionFromFileName(sys::RealPath(dir.Path() + "/libavisynth.so")), "3.7.5.0");
     EXPECT_EQ(sys::RealPath(dir.Path() + "/lib/../lib/./libavisynth.so.12"), real);
     sys::ClearLastError();
     EXPECT_EQ(sys::RealPath(dir.Path() + "/missing.so"), "");

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -56,8 +55,7 @@ TEST(SetProcessPriority, LevelsMapToNiceValues) {
     }
 }
 
-// The lock as another process sees it, with this runtime directory (nullptr: none); the child
-// inherits this process's descriptors.
+// The lock as another process sees it, with this runtime directory (nullptr: none).
 sys::InstanceLock LockInChild(const std::string& name, const char* runtimeDir) {
     return static_cast<sys::InstanceLock>(InChild([&] {
         runtimeDir ? setenv("XDG_RUNTIME_DIR", runtimeDir, 1) : unsetenv("XDG_RUNTIME_DIR");
@@ -65,84 +63,31 @@ sys::InstanceLock LockInChild(const std::string& name, const char* runtimeDir) {
     }));
 }
 
-// A child that takes the lock twice, tells what it got, and holds on until released (or
-// until this process ends): the lock lasts as long as its holder, so this process holds none.
-class LockHolder {
-  public:
-    LockHolder(const std::string& name, const std::string& runtimeDir) {
-        int report[2], release[2];
-        if (pipe(report) != 0) return;
-        if (pipe(release) != 0) {
-            close(report[0]);
-            close(report[1]);
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(report[0]);
-            close(release[1]);
-            setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-            const char taken[] = {static_cast<char>(sys::AcquireSingleInstanceLock(name)),
-                                  static_cast<char>(sys::AcquireSingleInstanceLock(name))};
-            if (write(report[1], taken, sizeof taken) != sizeof taken) _exit(1);
-            char byte;
-            while (read(release[0], &byte, 1) < 0 && errno == EINTR) {
-            }
-            _exit(0);
-        }
-        close(report[1]);
-        close(release[0]);
-        release_ = release[1];
-        struct pollfd pfd = {report[0], POLLIN, 0};
-        char taken[2] = {-1, -1};
-        if (pid_ > 0 && poll(&pfd, 1, 30000) == 1 && read(report[0], taken, 2) == 2) {
-            first = static_cast<sys::InstanceLock>(taken[0]);
-            second = static_cast<sys::InstanceLock>(taken[1]);
-            reported = true;
-        }
-        close(report[0]);
-    }
-    ~LockHolder() {
-        if (release_ >= 0) close(release_);
-        int status = 0;
-        if (pid_ > 0 && testsupport::WaitForChild(pid_, kPatience, status) ==
-                            testsupport::ChildWait::kStillRunning) {
-            testsupport::KillChild(pid_, status);
-        }
-    }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-    bool reported = false;
-    sys::InstanceLock first{}, second{};
-
-  private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-};
-
+// The lock lasts as long as its holder, a child here, so that this process holds none.
 TEST(InstanceLock, OneHolderPerNameUntilItsProcessEnds) {
     using L = sys::InstanceLock;
     testsupport::TempDir dir;
+    const char* runtimeDir = dir.Path().c_str();
     // A child takes the lock and ends without releasing it: the system drops it.
-    EXPECT_EQ(LockInChild("first", dir.Path().c_str()), L::kAcquired);
-    {
-        const LockHolder holder("first", dir.Path());
-        ASSERT_TRUE(holder.reported);
-        EXPECT_EQ(holder.first, L::kAcquired);
-        EXPECT_EQ(holder.second, L::kAlreadyRunning);
-        EXPECT_TRUE(dir.Exists("first"));
-        EXPECT_EQ(LockInChild("first", dir.Path().c_str()), L::kAlreadyRunning);
-        EXPECT_EQ(LockInChild("second", dir.Path().c_str()),
-                  L::kAcquired);  // names are independent
-    }
-    EXPECT_EQ(LockInChild("first", dir.Path().c_str()), L::kAcquired) << "its holder has ended";
-    EXPECT_EQ(LockInChild("no/such/subdir", dir.Path().c_str()), L::kUnavailable);
+    EXPECT_EQ(LockInChild("first", runtimeDir), L::kAcquired);
+    // While a child holds "first": a second take in the holder, one in a child of it (which
+    // inherits the holder's descriptor, not its lock) and one of another name, a digit each.
+    const int whileHeld = InChild([&] {
+        setenv("XDG_RUNTIME_DIR", runtimeDir, 1);
+        if (sys::AcquireSingleInstanceLock("first") != L::kAcquired) return 255;
+        return 100 * static_cast<int>(sys::AcquireSingleInstanceLock("first")) +
+               10 * static_cast<int>(LockInChild("first", runtimeDir)) +
+               static_cast<int>(LockInChild("second", runtimeDir));
+    });
+    EXPECT_EQ(whileHeld, 110) << "running, running, acquired";
+    EXPECT_TRUE(dir.Exists("first"));
+    EXPECT_EQ(LockInChild("first", runtimeDir), L::kAcquired) << "its holder has ended";
+    EXPECT_EQ(LockInChild("no/such/subdir", runtimeDir), L::kUnavailable);
     EXPECT_EQ(LockInChild("first", "/nonexistent/trevalo/runtime"), L::kUnavailable);
     // Without a runtime directory the lock lives in /tmp.
     const std::string name = "__trevalo_test_tmp_" + std::to_string(getpid()) + "__";
-    for (const char* runtimeDir : {"", static_cast<const char*>(nullptr)}) {
-        EXPECT_EQ(LockInChild(name, runtimeDir), L::kAcquired);
+    for (const char* runtime : {"", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(LockInChild(name, runtime), L::kAcquired);
         EXPECT_EQ(unlink(("/tmp/" + name).c_str()), 0);
     }
 }

@@ -95,26 +95,16 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     r.rates = bench::DistributionOf(r.samples);
     const std::string text = ResultJson(r);
     const nlohmann::json j = nlohmann::json::parse(text);
-    const nlohmann::json& s = j["summary"];
     EXPECT_EQ(j["end"], "time limit");
     EXPECT_EQ(j["refreshInterval"], 20);
     EXPECT_EQ(j["range"], nlohmann::json({{"first", 10}, {"last", 509}}));
-    EXPECT_EQ(s["framesProcessed"], 400);
-    EXPECT_EQ(s["firstFrame"], 10);
-    EXPECT_EQ(s["lastFrame"], 409);
-    EXPECT_EQ(s["fpsMin"], 40.0);
-    EXPECT_EQ(s["fpsMax"], 62.5);
-    EXPECT_EQ(s["fpsAverage"], 50.0);
-    EXPECT_EQ(s["timePerFrameMinMs"], 16.0);
-    EXPECT_EQ(s["timePerFrameMaxMs"], 25.0);
-    EXPECT_EQ(s["timePerFrameAverageMs"], 20.0);
-    EXPECT_EQ(s["physicalMemoryPeakMB"], 130);
-    EXPECT_EQ(s["virtualMemoryPeakMB"], 310);
-    EXPECT_EQ(s["threads"], 9);
-    EXPECT_EQ(s["cpuAveragePercent"], 25);
-    EXPECT_EQ(s["efficiencyIndex"], 2.0);
-    EXPECT_EQ(s["elapsedMs"], 8000);
-    EXPECT_EQ(s["estimatedMs"], 10000);
+    EXPECT_EQ(j["summary"], nlohmann::json::parse(R"({
+        "framesProcessed": 400, "firstFrame": 10, "lastFrame": 409,
+        "fpsMin": 40.0, "fpsMax": 62.5, "fpsAverage": 50.0,
+        "timePerFrameMinMs": 16.0, "timePerFrameMaxMs": 25.0, "timePerFrameAverageMs": 20.0,
+        "physicalMemoryPeakMB": 130, "virtualMemoryPeakMB": 310, "threads": 9,
+        "cpuAveragePercent": 25, "efficiencyIndex": 2.0, "elapsedMs": 8000, "estimatedMs": 10000
+    })"));
     EXPECT_EQ(j["distribution"]["p1"], 40.0);
     EXPECT_EQ(j["distribution"]["p50"], 45.0);
     EXPECT_EQ(j["distribution"]["max"], 62.5);
@@ -124,13 +114,42 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     bench::RunRecord back;
     std::string reason;
     ASSERT_TRUE(ReadResultFile(text, back, reason)) << reason;
-    EXPECT_EQ(ComparisonText(r, r, "a.json", "b.json"),
-              ComparisonText(back, back, "a.json", "b.json"));
-    EXPECT_NE(ComparisonText(back, back, "a.json", "b.json")
-                  .find("FPS (min):                               40.00         40.00      1.00\n"
-                        "FPS (max):                               62.50         62.50      1.00\n"),
-              std::string::npos)
-        << ComparisonText(back, back, "a.json", "b.json");
+    const std::string compared = ComparisonText(back, back, "a.json", "b.json");
+    EXPECT_EQ(ComparisonText(r, r, "a.json", "b.json"), compared);
+    EXPECT_NE(
+        compared.find("FPS (min):                               40.00         40.00      1.00\n"
+                      "FPS (max):                               62.50         62.50      1.00\n"),
+        std::string::npos)
+        << compared;
+
+    // What the reader refuses, and why; a figure that may be null is read as n/a.
+    const auto edited = [&j](const std::string& pointer, const nlohmann::json& value) {
+        nlohmann::json copy = j;
+        copy[nlohmann::json::json_pointer(pointer)] = value;
+        return copy.dump();
+    };
+    const std::pair<std::string, const char*> refused[] = {
+        {"{", "is not JSON (syntax error at byte 2)"},
+        {"[1]", "is not a Trevalo result file"},
+        {edited("/format", "other"), "is not a Trevalo result file"},
+        {edited("/formatVersion", 2), "has a result format version this Trevalo does not know"},
+        {edited("/formatVersion", "1"), "has a result format version this Trevalo does not know"},
+        {edited("/summary", nullptr), "holds no summary: its run ended with \"time limit\""},
+        {edited("/summary/fpsMin", "40"),
+         "is not a Trevalo result file (summary.fpsMin is missing or not a number)"},
+        {edited("/clip/width", true),
+         "is not a Trevalo result file (clip.width is missing or not a number)"},
+        {edited("/range/last", "509"),
+         "is not a Trevalo result file (range.last is missing or not a number)"},
+        {edited("/distribution/p1", "40"),
+         "is not a Trevalo result file (distribution.p1 is missing or not a number)"},
+    };
+    for (const auto& [file, why] : refused) {
+        EXPECT_FALSE(ReadResultFile(file, back, reason)) << why;
+        EXPECT_EQ(reason, why);
+    }
+    ASSERT_TRUE(ReadResultFile(edited("/summary/fpsMin", nullptr), back, reason)) << reason;
+    EXPECT_FALSE(back.figures->fpsMin);
 }
 
 // 500,000 samples, a dip of one sample among them: each bucket keeps its lowest and highest.

@@ -94,25 +94,14 @@ void ExpectMeasured(const Measured& m) {
     const bench::RunRecord& r = *m.record;
     EXPECT_EQ(r.end, bench::RunEnd::kCompleted);
     EXPECT_EQ(r.errorText, "");
-    ASSERT_TRUE(r.clip);
+    ASSERT_TRUE(r.clip && r.range);
     EXPECT_EQ(r.clip->raw.num_frames, 100);
-    ASSERT_TRUE(r.range);
-    EXPECT_EQ(r.range->first, 0u);
     EXPECT_EQ(r.range->last, 99u);
     EXPECT_EQ(r.refreshInterval, 10u);
     ASSERT_TRUE(r.totals);
-    const bench::RunTotals& t = *r.totals;
-    EXPECT_EQ(t.framesProcessed, 100u);
-    EXPECT_EQ(t.recordCount, 10u);
-    EXPECT_EQ(t.averageFps, 80.0);
-    EXPECT_EQ(t.minFps, 80.0);
-    EXPECT_EQ(t.maxFps, 80.0);
-    EXPECT_EQ(t.elapsedMs, 1250);
-    EXPECT_EQ(t.cpuAverage, 50u);
-    EXPECT_EQ(t.peakPhysicalMB, 111u) << "eleven readings: the primer and ten samplings";
-    EXPECT_EQ(t.peakVirtualMB, 250u);
-    EXPECT_EQ(t.physicalMB, 111u);
-    EXPECT_EQ(t.virtualMB, 200u) << "the latest reading, not the peak";
+    // The summary below shows the rates, time, CPU and peaks of these totals.
+    EXPECT_EQ(r.totals->recordCount, 10u);
+    EXPECT_EQ(r.totals->virtualMB, 200u) << "the latest reading, not the peak";
     ASSERT_EQ(r.samples.size(), 10u);
     for (size_t i = 0; i < r.samples.size(); ++i) {
         EXPECT_EQ(r.samples[i].frame, 10 * i + 9);
@@ -120,12 +109,10 @@ void ExpectMeasured(const Measured& m) {
         EXPECT_EQ(r.samples[i].physicalMB, 102 + i);
         EXPECT_EQ(r.samples[i].virtualMB, i == 3 ? 250u : 200u);
     }
-    ASSERT_TRUE(r.rates);
+    ASSERT_TRUE(r.rates && r.figures);
     EXPECT_EQ(r.rates->p1, 80.0);
-    ASSERT_TRUE(r.figures);
     EXPECT_EQ(r.figures->tpfAverage, 12.5);
-    EXPECT_EQ(r.figures->efficiency, 1.6);
-    EXPECT_EQ(r.figures->physicalPeakMB, 111.0);
+    EXPECT_EQ(r.figures->physicalPeakMB, 111.0) << "eleven readings: the primer and ten samplings";
     EXPECT_EQ(m.instruments, 1);
     EXPECT_EQ(m.refreshes, 5) << "every second sampling is at least 0.25 s after the last";
     // The summary's lines close the console's output, each figure in its place.

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <thread>
+#include <functional>
 
 #include "support/process.h"
 #include "terminal_test_pty.h"
@@ -62,19 +62,6 @@ TEST(KeyboardMode, SwitchesOffLineModeAndEchoWhileAliveAndReadsWholeKeys) {
     ASSERT_TRUE(pty.ok());
     const FdSwap swap(STDIN_FILENO, pty.slave());
     ASSERT_TRUE(sys::StdinIsTerminal());
-
-    // ReadKey sets its own mode, so a key typed while it waits is not echoed. The line end
-    // keeps a ReadKey without that mode from waiting for ever.
-    std::thread typist([&pty] {
-        for (const auto deadline = Deadline(); pty.Cooked() && Clock::now() < deadline;)
-            sys::SleepMs(2);
-        pty.Type("k\n");
-    });
-    EXPECT_EQ(sys::ReadKey(), 'k');
-    typist.join();
-    EXPECT_EQ(pty.Shown(), "");
-    EXPECT_TRUE(pty.Cooked());
-    tcflush(pty.slave(), TCIFLUSH);
 
     // In line mode a key is neither seen nor silent.
     pty.Type("a");
@@ -140,109 +127,54 @@ void DefaultSignals() {
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-// A child process with a pseudo-terminal of its own as standard input; it reports to the
-// test through a pipe and is killed if the test ends first.
-class Child {
-  public:
-    template <class Body>
-    explicit Child(Body body) {
-        int report[2];
-        if (!pty.ok() || pipe(report) != 0) return;
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            DefaultSignals();
-            close(report[0]);
-            dup2(pty.slave(), STDIN_FILENO);
-            body(report[1]);
-            _exit(0);
-        }
-        close(report[1]);
-        if (pid_ < 0) {
-            close(report[0]);
-            return;
-        }
-        reportFd_ = report[0];
-    }
-    ~Child() {
-        int status = 0;
-        if (pid_ > 0) testsupport::KillChild(pid_, status);
-        if (reportFd_ >= 0) close(reportFd_);
-    }
+// Whether standard input, a terminal, takes single keys: neither line mode nor echo.
+bool StdinRaw() {
+    struct termios mode = {};
+    return tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) == 0;
+}
 
-    // The next byte the child reports; 0 when none comes.
-    char Next() const {
-        struct pollfd pfd = {reportFd_, POLLIN, 0};
-        char byte = 0;
-        if (reportFd_ >= 0 && poll(&pfd, 1, kPatienceMs) == 1 && read(reportFd_, &byte, 1) == 1)
-            return byte;
-        return 0;
+// Runs body in a child whose standard input is the pseudo-terminal; each time the child stops,
+// whileStopped must continue it. The child's wait status, 0 when it did not end in time.
+int InChild(const Pty& pty, const std::function<void()>& body,
+            const std::function<void(pid_t)>& whileStopped = nullptr) {
+    std::fflush(nullptr);
+    const pid_t pid = pty.ok() ? fork() : -1;
+    if (pid == 0) {
+        DefaultSignals();
+        dup2(pty.slave(), STDIN_FILENO);
+        body();
+        _exit(0);
     }
-    // The child reports that it set the keyboard mode, and the terminal shows it.
-    bool ModeSet() const { return Next() == 'r' && pty.Raw(); }
-    void Signal(int signalNumber) const {
-        if (pid_ > 0) kill(pid_, signalNumber);
+    int status = 0;
+    for (const auto deadline = Deadline(); pid > 0 && Clock::now() < deadline; sys::SleepMs(2)) {
+        const int waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
+        if (waited == pid && !WIFSTOPPED(status)) return status;
+        if (waited == pid && whileStopped) whileStopped(pid);
+        if ((waited == pid && !whileStopped) || (waited < 0 && errno != EINTR)) break;
     }
-    // The child's wait status once it has ended. One that does not end in time is a failure,
-    // and killed.
-    int Wait() {
-        int status = 0;
-        const testsupport::ChildWait wait =
-            testsupport::WaitForChild(pid_, std::chrono::milliseconds(kPatienceMs), status);
-        if (wait != testsupport::ChildWait::kEnded) {
-            ADD_FAILURE() << "the child "
-                          << (wait == testsupport::ChildWait::kStillRunning
-                                  ? "did not end in time"
-                                  : "was not there to wait for");
-            if (wait == testsupport::ChildWait::kStillRunning) testsupport::KillChild(pid_, status);
-            status = 0;
-        }
-        pid_ = -1;
-        return status;
-    }
-    // Waits until the child has stopped; false when it has not, or has ended instead.
-    bool WaitStopped() {
-        for (const auto deadline = Deadline(); Clock::now() < deadline; sys::SleepMs(5)) {
-            int status = 0;
-            const int waited = waitpid(pid_, &status, WUNTRACED | WNOHANG);
-            if (waited == 0 || (waited < 0 && errno == EINTR)) continue;
-            if (waited == pid_ && WIFSTOPPED(status)) return true;
-            pid_ = -1;  // ended and collected, or not ours to wait for
-            return false;
-        }
-        return false;
-    }
-    void ExpectEndedBy(int signalNumber) {
-        const int status = Wait();
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signalNumber) << status;
-        EXPECT_TRUE(pty.Cooked()) << "the terminal is given back";
-    }
+    ADD_FAILURE() << "the child did not end in time";
+    if (pid > 0) testsupport::KillChild(pid, status);
+    return 0;
+}
 
-    const Pty pty;
-
-  private:
-    pid_t pid_ = -1;
-    int reportFd_ = -1;
-};
-
-// The child's usual life: the handlers (installed twice, which must change nothing), the
-// keyboard mode, a word to the test, then waiting for signals.
-void ModeSetUntilSignalled(int reportFd) {
-    sys::InstallTerminalRestoreHandlers();
-    sys::InstallTerminalRestoreHandlers();
-    const sys::KeyboardMode mode;
-    WriteAll(reportFd, "r");
-    for (;;)
-        pause();
+bool EndedBy(int status, int signalNumber) {
+    return WIFSIGNALED(status) && WTERMSIG(status) == signalNumber;
 }
 
 class TerminatingSignal : public ::testing::TestWithParam<int> {};
 
+// The handlers are installed twice, which must change nothing.
 TEST_P(TerminatingSignal, RestoresTheTerminalAndStillEndsTheProcess) {
-    Child child(ModeSetUntilSignalled);
-    ASSERT_TRUE(child.ModeSet());
-    child.Signal(GetParam());
-    child.ExpectEndedBy(GetParam());
+    const Pty pty;
+    const int signalNumber = GetParam();
+    const int status = InChild(pty, [signalNumber] {
+        sys::InstallTerminalRestoreHandlers();
+        sys::InstallTerminalRestoreHandlers();
+        const sys::KeyboardMode mode;
+        if (StdinRaw()) raise(signalNumber);
+    });
+    EXPECT_TRUE(EndedBy(status, signalNumber)) << status;
+    EXPECT_TRUE(pty.Cooked()) << "the terminal is given back";
 }
 
 // Every signal that ends a process by default, as a user or a script may send them.
@@ -252,63 +184,55 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignal,
 
 // Ctrl+Z at a prompt gives the shell a cooked terminal; fg brings the prompt's mode back, so
 // that a single key still answers. An ignored hangup (as under nohup) stays ignored: had it
-// been caught, the process would be gone by the second round at the latest.
+// been caught, the process would end by it.
 TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModesAnIgnoredSignalStaysIgnored) {
-    Child child([](int reportFd) {
-        // A group of its own in this session: an orphaned group would not stop at all.
-        setpgid(0, 0);
-        signal(SIGHUP, SIG_IGN);
-        ModeSetUntilSignalled(reportFd);
-    });
-    ASSERT_TRUE(child.ModeSet());
-    child.Signal(SIGHUP);
-    for (int round = 0; round < 2; ++round) {
-        child.Signal(SIGTSTP);
-        ASSERT_TRUE(child.WaitStopped()) << "round " << round;
-        EXPECT_TRUE(child.pty.Cooked()) << "round " << round;
-        child.Signal(SIGCONT);
-        for (const auto deadline = Deadline(); child.pty.Cooked() && Clock::now() < deadline;)
-            sys::SleepMs(5);
-        EXPECT_TRUE(child.pty.Raw()) << "round " << round;
-    }
-    child.Signal(SIGTERM);
-    child.ExpectEndedBy(SIGTERM);
+    const Pty pty;
+    int stops = 0;
+    const int status = InChild(
+        pty,
+        [] {
+            setpgid(0, 0);  // a group of its own: an orphaned group would not stop at all
+            signal(SIGHUP, SIG_IGN);
+            sys::InstallTerminalRestoreHandlers();
+            const sys::KeyboardMode mode;
+            raise(SIGHUP);
+            for (int round = 0; round < 2 && StdinRaw(); ++round)
+                raise(SIGTSTP);
+            if (StdinRaw()) raise(SIGTERM);
+        },
+        [&](pid_t pid) {
+            ++stops;
+            EXPECT_TRUE(pty.Cooked()) << "stop " << stops;
+            kill(pid, SIGCONT);
+        });
+    EXPECT_EQ(stops, 2);
+    EXPECT_TRUE(EndedBy(status, SIGTERM)) << status;
+    EXPECT_TRUE(pty.Cooked());
 }
 
 // During a measurement the first Ctrl+C asks the run to stop; a second one ends the process
 // at once, by SIGINT, with the terminal given back.
 TEST(InterruptCatcher, FirstCtrlCAsksToStopTheSecondEnds) {
-    Child child([](int reportFd) {
+    const Pty pty;
+    const int status = InChild(pty, [] {
         sys::InstallTerminalRestoreHandlers();
         const sys::KeyboardMode mode;
         const sys::InterruptCatcher interrupt;
-        WriteAll(reportFd, "r");
-        while (!interrupt.Requested())
-            sys::SleepMs(5);
-        WriteAll(reportFd, "s");
-        for (;;)
-            pause();
+        raise(SIGINT);
+        if (interrupt.Requested() && StdinRaw()) raise(SIGINT);
     });
-    ASSERT_TRUE(child.ModeSet());
-    child.Signal(SIGINT);
-    EXPECT_EQ(child.Next(), 's');
-    EXPECT_TRUE(child.pty.Raw());
-    child.Signal(SIGINT);
-    child.ExpectEndedBy(SIGINT);
+    EXPECT_TRUE(EndedBy(status, SIGINT)) << status;
+    EXPECT_TRUE(pty.Cooked());
 }
 
 TEST(KeyboardMode, ExitWithTheModeStillSetRestoresIt) {
-    Child child([](int reportFd) {
+    const Pty pty;
+    const int status = InChild(pty, [] {
         const sys::KeyboardMode mode;
-        WriteAll(reportFd, "r");
-        sys::ReadKey();
-        std::exit(3);  // skips the destructor of mode
+        if (StdinRaw()) std::exit(3);  // skips the destructor of mode
     });
-    ASSERT_TRUE(child.ModeSet());
-    child.pty.Type("q");
-    const int status = child.Wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
-    EXPECT_TRUE(child.pty.Cooked());
+    EXPECT_TRUE(pty.Cooked());
 }
 
 }  // namespace

@@ -76,8 +76,7 @@ TEST(TextHelpers, IsNumberAndTrim) {
     }
 }
 
-// Plain text into files; colours, cursor moves and the width only on terminals that take
-// them, and no colour when switched off by the setting or NO_COLOR.
+// Plain text into files; colours, cursor moves and the width only on terminals.
 TEST(Console, PlainIntoFilesControlsOnlyOnTerminalsThatTakeThem) {
     const ScopedEnv noColor("NO_COLOR", nullptr);
     const ScopedEnv term("TERM", "xterm");
@@ -119,21 +118,7 @@ TEST(Console, PlainIntoFilesControlsOnlyOnTerminalsThatTakeThem) {
     EXPECT_EQ(utils.ConsoleWidth(), 0);
     utils.CursorUp(2);
 
-    utils.SetUseColor(false);
-    utils.Print(false, 0x0B, "setting off");
-    EXPECT_EQ(pty.Shown(), "setting off");
-    utils.SetUseColor(true);
-    {
-        const ScopedEnv set("NO_COLOR", "1");
-        utils.Print(false, 0x0C, "no colour");
-        EXPECT_EQ(pty.Shown(), "no colour");
-    }
-    const ScopedEnv dumb("TERM", "dumb");
-    utils.SetConsoleStream(false);
-    EXPECT_EQ(utils.ConsoleWidth(), 0);
-    utils.CursorUp(3);
-    utils.Print(false, 0x0B, "dumb");
-    EXPECT_EQ(pty.Shown(), "dumb");
+    // UseColor=0, NO_COLOR and a dumb terminal are the end-to-end tests'.
     EXPECT_EQ(out.Content(), "report") << "nothing more on standard output, a file";
 }
 

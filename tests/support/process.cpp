@@ -57,36 +57,21 @@ std::vector<char*> ArgVector(const std::string& program, const std::vector<std::
     signal(SIGPIPE, SIG_DFL);
     for (const int fd : options.closedFds)
         close(fd);
-    execv(program.c_str(), argv.data());
+    execvp(program.c_str(), argv.data());  // a bare name is looked up on PATH
     _exit(127);
 }
 
-void FillStatus(int status, ProgramResult& result) {
-    if (WIFEXITED(status)) {
-        result.exited = true;
-        result.exitCode = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-        result.termSignal = WTERMSIG(status);
-    }
+// Fills in how the child ended once the wait is over, killing it if it still runs.
+void Conclude(int pid, ChildWait wait, int status, ProgramResult& result) {
+    result.timedOut = wait == ChildWait::kStillRunning;
+    if (wait != ChildWait::kEnded && !(result.timedOut && KillChild(pid, status))) return;
+    result.exited = WIFEXITED(status);
+    result.exitCode = result.exited ? WEXITSTATUS(status) : -1;
+    result.termSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 }
 
-// Collects pid by the deadline, or kills it then.
-void Reap(int pid, Clock::time_point deadline, ProgramResult& result) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::max(deadline - Clock::now(), Clock::duration::zero()));
-    int status = 0;
-    const ChildWait wait = WaitForChild(pid, left, status);
-    if (wait == ChildWait::kNoSuchChild) return;
-    if (wait == ChildWait::kStillRunning) {
-        result.timedOut = true;
-        if (!KillChild(pid, status)) return;
-    }
-    FillStatus(status, result);
-}
-
-// A pipe whose ends lie above the standard descriptors and close on exec. Were 0, 1 or 2
-// closed in this process, a new end would take that number, and the child's dup2 onto it
-// would clobber it or keep it open.
+// A pipe whose ends close on exec and lie above 2: were 0, 1 or 2 closed here, an end taking
+// that number would be clobbered by the child's dup2.
 bool MakePipe(int ends[2]) {
     if (pipe2(ends, O_CLOEXEC) != 0) return false;
     for (int i = 0; i < 2; ++i) {
@@ -104,10 +89,8 @@ void CloseAll(std::initializer_list<int> fds) {
     }
 }
 
-// A write into a pipe whose reader has gone raises SIGPIPE. While this lives the signal is
-// blocked on this thread, and one raised meanwhile is taken off before it is unblocked: the
-// process's disposition is never touched, so neither it nor a child forked later inherits
-// an ignored SIGPIPE.
+// Blocks SIGPIPE on this thread while it lives and takes off one raised meanwhile, so that no
+// child ever inherits an ignored SIGPIPE.
 class PipeSignalHeld {
   public:
     PipeSignalHeld() {
@@ -366,7 +349,11 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     if (inFd >= 0) close(inFd);
     close(outPipe[0]);
     close(errPipe[0]);
-    Reap(pid, deadline, result);
+    int status = 0;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const ChildWait wait = WaitForChild(pid, left, status);
+    Conclude(pid, wait, status, result);
     return result;
 }
 
@@ -480,19 +467,14 @@ ProgramResult PtySession::Wait(std::chrono::milliseconds timeout) {
         Pump(std::chrono::milliseconds(10));
         wait = WaitForChild(pid_, std::chrono::milliseconds(0), status);
     } while (wait == ChildWait::kStillRunning && Clock::now() <= deadline);
-    bool ended = wait == ChildWait::kEnded;
-    if (wait == ChildWait::kStillRunning) {
-        result.timedOut = true;
-        ended = KillChild(pid_, status);
-    }
+    Conclude(pid_, wait, status, result);
     // Whatever is still buffered on the master side.
     for (int i = 0; i < 50; ++i) {
-        size_t before = output_.size();
+        const size_t before = output_.size();
         Pump(std::chrono::milliseconds(5));
         if (output_.size() == before) break;
     }
     pid_ = -1;
-    if (ended) FillStatus(status, result);
     result.out = output_;
     return result;
 }
@@ -533,20 +515,9 @@ bool CopyExecutable(const std::string& from, const std::string& to) {
     return chmod(to.c_str(), 0755) == 0;
 }
 
-std::string FindProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::istringstream directories(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string directory; std::getline(directories, directory, ':');) {
-        const std::string candidate = directory + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    }
-    return "";
-}
-
 std::string RenderSvg(const std::string& svgPath, const std::string& pngPath) {
-    const std::string converter = FindProgram("rsvg-convert");
-    if (converter.empty()) return "missing";
-    const ProgramResult r = RunProgram(converter, {svgPath, "-o", pngPath});
+    const ProgramResult r = RunProgram("rsvg-convert", {svgPath, "-o", pngPath});
+    if (r.exitCode == 127) return "missing";
     if (r.exitCode != 0 || !std::filesystem::exists(pngPath)) return "failed: " + r.err;
     return "";
 }

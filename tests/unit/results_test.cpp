@@ -122,19 +122,17 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
         std::string::npos)
         << compared;
 
-    // What the reader refuses, and why; a figure that may be null is read as n/a.
+    // What the reader refuses beyond the end-to-end tests' cases; a figure that may be null is
+    // read as n/a.
     const auto edited = [&j](const std::string& pointer, const nlohmann::json& value) {
         nlohmann::json copy = j;
         copy[nlohmann::json::json_pointer(pointer)] = value;
         return copy.dump();
     };
     const std::pair<std::string, const char*> refused[] = {
-        {"{", "is not JSON (syntax error at byte 2)"},
         {"[1]", "is not a Trevalo result file"},
-        {edited("/format", "other"), "is not a Trevalo result file"},
         {edited("/formatVersion", 2), "has a result format version this Trevalo does not know"},
         {edited("/formatVersion", "1"), "has a result format version this Trevalo does not know"},
-        {edited("/summary", nullptr), "holds no summary: its run ended with \"time limit\""},
         {edited("/summary/fpsMin", "40"),
          "is not a Trevalo result file (summary.fpsMin is missing or not a number)"},
         {edited("/clip/width", true),

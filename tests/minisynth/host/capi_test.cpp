@@ -32,7 +32,6 @@ TEST(CApi, Invoke) {
         std::vector<const char*> names;
         std::string shown;
     } cases[] = {
-        {"FrameCount", {clip}, {}, "int 30"},
         {"Trim", {clip, host::Int(10), host::Int(19)}, {}, "clip 320x240 60000004 10 30000/1001"},
         {"VersionNumber", {}, {}, "float 2.6"},
         {"NoSuchFunction", {}, {}, "error Function Not Found"},

@@ -100,8 +100,7 @@ ChildWait WaitForChild(int pid, std::chrono::milliseconds timeout, int& status);
 // Ends the child by SIGKILL and collects it within a limit; false when it could not.
 bool KillChild(int pid, int& status);
 
-// Puts back, when it goes, every signal's disposition and this thread's signal mask and
-// alternate stack: for tests of code that installs handlers for the whole process.
+// Puts back every signal's disposition, this thread's mask and alternate stack when it goes.
 class SignalStateKept {
   public:
     SignalStateKept();
@@ -115,9 +114,7 @@ class SignalStateKept {
     stack_t altStack_;
 };
 
-// What a test may change only for a while, one entry per fact ("signal 13", "fd 3",
-// "environment PATH", "umask", ...): signals, environment, descriptors, working directory,
-// umask, locale, niceness, affinity, floating-point traps, threads and child processes.
+// What a test may change only for a while, one entry per fact ("signal 13", "fd 3", ...).
 using ProcessState = std::map<std::string, std::string>;
 ProcessState CaptureProcessState();
 

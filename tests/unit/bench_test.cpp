@@ -1,5 +1,4 @@
-// The measurement loop's rules on a fake host, the live block and the summary texts, and
-// the process probe over fake readings.
+// The measurement loop on a fake host, the live block and summary texts, the process probe.
 #include <gtest/gtest.h>
 
 #include "bench/display.h"
@@ -63,8 +62,7 @@ LoopRun Measure(FakeHost& host, uint32_t first, uint32_t frames, uint32_t interv
     return run;
 }
 
-// The interval's multiples are stored; the last frame, or a range shorter than the
-// interval, only moves the averages and the probe's figures.
+// The interval's multiples are stored; the last frame only moves the averages and the probe.
 TEST(MeasureLoop, StoresAtMultiplesOfTheIntervalAndTheLastFrameUpdatesOnlyTheAverages) {
     for (const bool gpuOn : {false, true}) {
         FakeHost host;
@@ -118,8 +116,7 @@ TEST(MeasureLoop, ExtremesComeFromStoredSamplesWithAFlooredDelta) {
     EXPECT_LT(run.totals.averageFps, 20.0) << "the average follows every probe sampling";
 }
 
-// Refreshes come at stored samples at least 0.25 s apart; the time limit and a stop
-// request are looked at right after one, and the run ends at that frame.
+// Refreshes at stored samples 0.25 s apart; the time limit and a stop are checked after one.
 TEST(MeasureLoop, RefreshesTimeLimitAndStopRequests) {
     FakeHost host;
     host.secondsPerFrame = 0.0625;

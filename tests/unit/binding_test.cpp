@@ -1,5 +1,4 @@
-// The trial run against the stand-in frame server, loaded in this process as the tool loads
-// AviSynth; the load's failures are the frame-server cycle's test.
+// The trial run against the stand-in frame server, loaded in this process as the tool does.
 #include <gtest/gtest.h>
 
 #include "avs/host.h"

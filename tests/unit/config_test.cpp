@@ -72,9 +72,7 @@ TEST(IniVersion, BlanksCapitalsAndTheLastFiveCharactersCount) {
     }
 }
 
-// Each key's line as a new file writes it reads back as RunSettings' default, and another
-// value moves it. A flag moves only away from its default, by the value's last character, and
-// only its own field: the fields are named here apart from the table of keys.
+// Each key's default line reads back as the default; another value moves only its own field.
 TEST(IniKeys, DefaultLinesReadBackAsTheDefaultsAndOtherValuesMove) {
     const std::map<std::string, int32_t RunSettings::*> flags = {
         {"DisplayFPS", &RunSettings::DisplayFPS},
@@ -123,8 +121,7 @@ TEST(IniKeys, DefaultLinesReadBackAsTheDefaultsAndOtherValuesMove) {
     EXPECT_EQ(flagsSeen, flags.size());
 }
 
-// A flag's line needs only the name, so no key's name may begin another's: that line would
-// set the wrong key.
+// A flag's line needs only the name, so no key's name may begin another's.
 TEST(IniKeys, NoNameBeginsAnother) {
     for (const IniKey& key : kIniKeys) {
         for (const IniKey& other : kIniKeys) {
@@ -265,8 +262,7 @@ TEST_F(ReadConfigurationTest, OutdatedFilesAreBackedUpWholeAndRewritten) {
     }
 }
 
-// What cannot be written is named and an old file kept. Anything but a regular file counts as
-// missing: nothing is written into it, nothing hangs.
+// What cannot be written is named and an old file kept; a non-regular file counts as missing.
 TEST_F(ReadConfigurationTest, WhatCannotBeWrittenIsNamedAndNothingIsCreatedOver) {
     const std::string ini = dir_.File(kIni), backup = dir_.File(kBackup), old = "Version=1.3.9\n";
     const std::pair<std::function<bool()>, std::string> cases[] = {

@@ -130,8 +130,7 @@ TEST(GpuzWindow, VersionFromTheLastMatchingTitle) {
 
 uint64_t g_gpuTick = 1000;
 
-// NVML through a stand-in library: the readings mapped and rounded, throttled to one read in
-// 300 ms; a failing call reads 0; no library or no device means no source.
+// NVML through a stand-in: reads throttled to one in 300 ms, a failing call reads 0.
 TEST(GpuMonitor, NvmlReadingsThrottledAndFailuresReadZero) {
     CGPUInfo absent(nullptr, "/nonexistent/libnvidia-ml.so.1");
     EXPECT_FALSE(absent.gpuzRunning);

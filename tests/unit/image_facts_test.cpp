@@ -223,8 +223,7 @@ void CheckTruncationAndDamage(const Bytes& bytes, bool everyPrefixFails, size_t 
     }
 }
 
-// The loops over truncation and damage guard the reads; the patches check what stays inside
-// the file yet does not fit, which a reader without the matching check would take as valid.
+// The patches check what lies inside the file yet does not fit.
 TEST(InspectElf, EveryClassAndByteOrderWholeTruncatedDamagedAndInconsistent) {
     using E = ElfBuilder;
     for (bool wide : {true, false}) {
@@ -299,8 +298,7 @@ TEST(InspectPe, ThirtyTwoAndSixtyFourBitDllsWholeTruncatedDamagedAndInconsistent
               "PE 32 LE 332 [14.29]");  // no names
 }
 
-// The header's facts are kept when a later step fails, so that a caller can still name a
-// library built for another machine.
+// The header's facts are kept when a later step fails, to name a foreign library.
 TEST(InspectImage, RefusalsNameTheReasonAndKeepTheHeadersFacts) {
     ElfBuilder elf;
     elf.wide = false, elf.machine = 3;

@@ -17,8 +17,7 @@ namespace {
 
 constexpr std::chrono::seconds kPatience(30);  // reached only when something is wrong
 
-// Runs f in a forked child and gives its exit code (-1 when it did not exit normally, or not
-// in time).
+// Runs f in a forked child: its exit code, -1 when it did not exit normally in time.
 int InChild(const std::function<int()>& f) {
     const pid_t pid = fork();
     if (pid == 0) _exit(f());

@@ -70,8 +70,7 @@ constexpr const char* kGeneralInfo =
     "Avisynth.dll time stamp:               2024-01-02, 03:04:05\n"
     "PluginDir+    (system):             /usr/lib/avisynth\n";
 
-// Every part of the log in its place: what the run reached decides which sections there are,
-// the figures of the summary stand where the console showed them.
+// Every part of the log in its place; what the run reached decides which sections there are.
 TEST(LogFile, SectionsInOrderWithTheScriptTrimmedAndTheError) {
     bench::RunRecord r;
     r.setup = KnownSetup();
@@ -142,8 +141,7 @@ TEST(LogFile, SectionsInOrderWithTheScriptTrimmedAndTheError) {
                                        "short for accurate measurements.\n\n[Script]\nx\n\n");
 }
 
-// Each column ends under its heading, the GPU's and the video engine's among them; frame
-// numbers count from 1. The table without them is the end-to-end tests'.
+// Each column ends under its heading; frame numbers count from 1.
 TEST(LogFile, ThePerformanceTableWithEveryColumn) {
     EXPECT_EQ(
         LogFileText(WithSamples(true, true, 2), "x"),

@@ -63,8 +63,7 @@ TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {
     EXPECT_TRUE(j["samples"]["fps"].empty());
 }
 
-// Each figure of the summary under its own name: the shortest time per frame belongs to the
-// highest rate. Read back, the record compares as the run did.
+// Each summary figure under its own name; read back, the record compares as the run did.
 TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     bench::RunRecord r;
     r.setup.scriptPath = "/c/a.avs";

@@ -1,7 +1,4 @@
-// The measuring of one script against the stand-in frame server in this process, with fake
-// instruments whose clock and probe readings are known: the record holds exactly the figures
-// they imply, the console shows them in their places, and a second run in the same process
-// gives the same again, whatever ended the run before it.
+// Measuring one script against the stand-in with fake instruments: exact figures, run after run.
 #include <gtest/gtest.h>
 
 #include "app/script_run.h"
@@ -12,10 +9,8 @@
 namespace app {
 namespace {
 
-// Each clock reading 0.125 s after the previous one: the loop reads the clock once before the
-// first frame and once at each sampling, so every interval of 10 frames takes 0.125 s and the
-// rate is 80 frames per second throughout. The probe reads 50 % CPU and 3 threads; physical
-// memory grows by 1 MB a reading, virtual memory has one peak of 250 MB at the fifth.
+// 0.125 s per clock reading, one per 10-frame sampling: 80 fps throughout. The probe reads
+// 50 % CPU, 3 threads, physical memory 1 MB more each time, virtual 250 MB at the fifth.
 class KnownInstruments : public bench::Instruments {
   public:
     KnownInstruments(int& refreshes, int& alive) : refreshes_(refreshes), alive_(alive) {

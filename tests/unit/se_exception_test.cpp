@@ -35,8 +35,7 @@ TEST(GetExceptionText, CodeInHexAndItsNameOrUnknown) {
         EXPECT_EQ(GetExceptionText(code), text);
 }
 
-// The faults below reach the common codes; these are the other mappings. Only an access can
-// be a stack overflow.
+// The other mappings; only an access can be a stack overflow.
 TEST(FaultCodeForSignal, SignalsAndTheirCodes) {
     // Signal, its code, on the stack's guard area, the code of the exception.
     const std::tuple<int, int, bool, uint32_t> cases[] = {
@@ -158,9 +157,8 @@ TEST(RunGuarded, GuardsNestAndOrdinaryExceptionsPassThrough) {
 
 // ---- Faults without a guard end the process by their signal.
 
-// Each in a process of its own, started afresh: the fault handling takes the first thread
-// that installs it for the main thread, and a child forked from this process would inherit
-// whichever thread an earlier test installed it on. The alarm ends a fault that repeats.
+// Each in a fresh process, as the fault handling binds to the first thread that installs it.
+// The alarm ends a fault that repeats.
 class RunGuardedDeathTest : public testing::Test {
   protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
@@ -199,8 +197,7 @@ TEST_F(RunGuardedDeathTest, UnguardedFaultsKillBySignal) {
         testing::ExitedWithCode(0), "");
 }
 
-// A fault on a thread the tool did not start is handed to the main thread's guard; with the
-// main thread outside any guard, the process says what happened and ends with 255.
+// A fault on a foreign thread reaches the main thread's guard, or without one ends with 255.
 TEST_F(RunGuardedDeathTest, FaultsOfOtherThreadsReachTheMainThread) {
     EXPECT_EXIT(
         {

@@ -117,8 +117,7 @@ TEST(PendingColour, IsResetOnce) {
     EXPECT_EQ(file.Content(), "\x1b[0m");
 }
 
-// Starts the signals of a forked child as a new program's start: every action the default
-// and none blocked, whatever this process (or whoever started it) has set.
+// A forked child's signals as a new program starts with them: all default, none blocked.
 void DefaultSignals() {
     for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber)
         signal(signalNumber, SIG_DFL);  // fails harmlessly for SIGKILL, SIGSTOP and the reserved
@@ -133,8 +132,7 @@ bool StdinRaw() {
     return tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & (ICANON | ECHO)) == 0;
 }
 
-// Runs body in a child whose standard input is the pseudo-terminal; each time the child stops,
-// whileStopped must continue it. The child's wait status, 0 when it did not end in time.
+// Runs body in a child on the pty, whileStopped continuing it; its status, 0 if not in time.
 int InChild(const Pty& pty, const std::function<void()>& body,
             const std::function<void(pid_t)>& whileStopped = nullptr) {
     std::fflush(nullptr);
@@ -182,9 +180,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, TerminatingSignal,
                          ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2,
                                            SIGALRM, SIGPIPE, SIGXCPU, SIGRTMIN));
 
-// Ctrl+Z at a prompt gives the shell a cooked terminal; fg brings the prompt's mode back, so
-// that a single key still answers. An ignored hangup (as under nohup) stays ignored: had it
-// been caught, the process would end by it.
+// Ctrl+Z gives the shell a cooked terminal and fg the prompt's mode back; an ignored hangup
+// (as under nohup) stays ignored.
 TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModesAnIgnoredSignalStaysIgnored) {
     const Pty pty;
     int stops = 0;
@@ -210,8 +207,7 @@ TEST(TerminalRestoreHandlers, StopAndContinueSwapTheModesAnIgnoredSignalStaysIgn
     EXPECT_TRUE(pty.Cooked());
 }
 
-// During a measurement the first Ctrl+C asks the run to stop; a second one ends the process
-// at once, by SIGINT, with the terminal given back.
+// The first Ctrl+C asks the run to stop; a second ends the process by SIGINT.
 TEST(InterruptCatcher, FirstCtrlCAsksToStopTheSecondEnds) {
     const Pty pty;
     const int status = InChild(pty, [] {

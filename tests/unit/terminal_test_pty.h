@@ -1,5 +1,4 @@
-// Pseudo-terminals, descriptor swaps, captured output and environment variables for the
-// unit tests of the console, the keyboard and the files.
+// Pseudo-terminals, descriptor swaps, captured output and environment variables.
 #pragma once
 
 #include <fcntl.h>

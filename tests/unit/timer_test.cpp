@@ -46,8 +46,7 @@ cpu_set_t Affinity() {
     return set;
 }
 
-// With all processors allowed and with only the last one: pinning picks the first allowed one;
-// restoring, and GetSeconds (which pins while it reads), leave the set as it was.
+// Pinning picks the first allowed processor; restoring and GetSeconds leave the set as it was.
 TEST(CTimer, PinningAndGetSecondsLeaveTheAffinityAsItWas) {
     const cpu_set_t original = Affinity();
     int last = CPU_SETSIZE - 1;

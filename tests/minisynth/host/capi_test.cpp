@@ -1,6 +1,4 @@
-// The built libraries through their C interface, as the tool uses them: invoke and its
-// errors, scripts imported from files, clips, frames and Prefetch, who owns what, and the
-// variants that stand in for the AviSynth builds the installation checks must tell apart.
+// The built libraries through the C interface, as the tool uses them, and their variants.
 #include <filesystem>
 #include <string>
 
@@ -11,8 +9,7 @@ namespace {
 
 using host::Host;
 
-// Arguments go in by position or by name (a null name marks a positional one); the result
-// comes back as a value, or as an error value whose text is also the last error.
+// Arguments by position or by name; an error value's text is also the last error.
 TEST(CApi, Invoke) {
     Host h;
     ASSERT_NE(h.env, nullptr);
@@ -54,8 +51,7 @@ TEST(CApi, Invoke) {
     EXPECT_EQ(h.Show(first), "error Function Not Found");
 }
 
-// Handles hold references of their own: values and the environment may go first, also
-// while Prefetch's workers render ahead.
+// Handles hold references of their own: values and the environment may go first.
 TEST(CApi, HandlesOutliveTheirValuesAndEnvironment) {
     const Host h;
     AVS_ScriptEnvironment* env = h.create(6);
@@ -110,8 +106,7 @@ TEST_F(Scripts, ExamplesLoadAndRender) {
     }
 }
 
-// A frame error arrives through the clip handle and is cleared by the next success, in
-// any order of requests while workers render ahead.
+// A frame error arrives through the clip handle and is cleared by the next success.
 TEST_F(Scripts, FrameErrorsThroughPrefetch) {
     const AVS_Value v = Run("BlankClip(length=30).MSFault(7, \"error\", \"no 7\").Prefetch(3)");
     ASSERT_EQ(v.type, avs::kTypeClip) << h.Show(v);

@@ -1,5 +1,4 @@
-// A minimal host for the host tests: loads a built library by path and reaches it through
-// the C interface only, as the tool does. POSIX only, like the test support it links.
+// A minimal host: loads a built library by path and reaches it through the C interface only.
 #pragma once
 
 #include <dlfcn.h>
@@ -36,8 +35,7 @@ inline AVS_Value Array(const std::vector<AVS_Value>& items) {
     return v;
 }
 
-// A loaded library, its functions resolved by name, and an environment of the given
-// version if the library makes one. Values from Call are released at the end.
+// A loaded library, its functions and an environment; values from Call are released at the end.
 class Host {
   public:
     explicit Host(const std::string& path = MINISYNTH_LIB, int version = 12)

@@ -1,5 +1,4 @@
-// minisynth as the tool's end-to-end tests use it, driven through ms::Env: values and the
-// located error texts, clip properties, MSBusy and MSFault, and Prefetch's workers.
+// minisynth as the tool's end-to-end tests use it, driven through ms::Env.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -21,8 +20,7 @@ namespace {
 using ms::PClip;
 using ms::PFrame;
 
-// A 32x16 Y8 source whose frame n is filled with n mod 256, with 48 kHz stereo audio that
-// ends five frames before the video. Counts its renders.
+// A 32x16 Y8 source whose frame n holds n; audio ends five frames early. Counts its renders.
 class Source : public ms::Clip {
   public:
     explicit Source(int frames)

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -180,7 +181,11 @@ SignalStateKept::~SignalStateKept() {
 
 ProcessState CaptureProcessState() {
     ProcessState state;
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    std::string blocked;
     for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (sigismember(&mask, signalNumber) == 1) blocked += std::to_string(signalNumber) + " ";
         struct sigaction action;
         if (sigaction(signalNumber, nullptr, &action) != 0) continue;
         const void* handler = (action.sa_flags & SA_SIGINFO)
@@ -194,12 +199,6 @@ ProcessState CaptureProcessState() {
         constexpr unsigned kRestorerFlag = 0x04000000;
         state["signal " + std::to_string(signalNumber)] =
             value + " flags " + Hex(static_cast<unsigned>(action.sa_flags) & ~kRestorerFlag);
-    }
-    sigset_t mask;
-    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-    std::string blocked;
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        if (sigismember(&mask, signalNumber) == 1) blocked += std::to_string(signalNumber) + " ";
     }
     state["blocked signals"] = blocked;
     stack_t altStack{};
@@ -233,12 +232,9 @@ ProcessState CaptureProcessState() {
     state["working directory"] = std::filesystem::current_path(ec).string();
     const mode_t creationMask = umask(022);
     umask(creationMask);
-    std::ostringstream octal;
-    octal << std::oct << creationMask;
-    state["umask"] = octal.str();
+    state["umask"] = Hex(creationMask);
     const char* locale = std::setlocale(LC_ALL, nullptr);
     state["locale"] = locale != nullptr ? locale : "";
-    errno = 0;
     state["nice"] = std::to_string(getpriority(PRIO_PROCESS, 0));
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
@@ -253,19 +249,15 @@ ProcessState CaptureProcessState() {
 
     // Threads, and the children of each, as the kernel lists them.
     size_t threads = 0;
-    std::vector<std::string> children;
+    std::set<std::string> children;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
         ++threads;
         std::istringstream list(ReadText(task.path().string() + "/children"));
-        for (std::string child; list >> child;)
-            children.push_back(child);
+        children.insert(std::istream_iterator<std::string>(list), {});
     }
     state["threads"] = std::to_string(threads);
-    std::sort(children.begin(), children.end());
-    std::string childList;
     for (const std::string& child : children)
-        childList += child + " ";
-    state["child processes"] = childList;
+        state["child processes"] += child + " ";
     return state;
 }
 

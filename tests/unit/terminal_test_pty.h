@@ -144,8 +144,7 @@ class ScopedEnv {
 
   private:
     void Set(const char* value) const {
-        if (value == nullptr) unsetenv(name_.c_str());
-        if (value != nullptr) setenv(name_.c_str(), value, 1);
+        static_cast<void>(value ? setenv(name_.c_str(), value, 1) : unsetenv(name_.c_str()));
     }
     std::string name_;
     std::optional<std::string> old_;

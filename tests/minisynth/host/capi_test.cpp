@@ -83,19 +83,6 @@ class Scripts : public ::testing::Test {
     Host h;
 };
 
-TEST_F(Scripts, ImportsAreRelativeToTheirScriptAndErrorsNameEveryFile) {
-    dir.Write("lib/source.avs", "size = 32\nBlankClip(length=20, width=size, height=size)\n");
-    dir.Write("lib/chain.avs", "Import(\"source.avs\").Trim(0, 9)\n");
-    dir.Write("size.avs", "Assert(FrameCount == 10)\nBlankClip(last, length=2 * size)");
-    dir.Write("broken.avs", "\n\nImport(\"lib/missing.avs\")\n");
-    // Several files in one call: the last one's value; variables and last are shared.
-    EXPECT_EQ(h.Show(Run("Import(\"lib/chain.avs\", \"size.avs\")")),
-              "clip 32x32 50000002 64 24/1");
-    EXPECT_EQ(h.Show(Run("x = 0\nImport(\"broken.avs\")")),
-              "error Import: couldn't open \"lib/missing.avs\"\n(broken.avs, line 3)\n(" +
-                  dir.File("t.avs") + ", line 2)");
-}
-
 TEST_F(Scripts, ExamplesLoadAndRender) {
     for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
         if (entry.path().extension() != ".avs") continue;

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <regex>
 
 #include "report/chart.h"
 #include "report/compare.h"
@@ -23,23 +22,6 @@ std::vector<bench::FrameSample> Rates(const std::vector<double>& fps) {
         samples[i].gpuPercent = static_cast<uint16_t>(100 - i % 101);
     }
     return samples;
-}
-
-// Nearest rank: a rank of the values themselves, never an interpolation between two.
-TEST(Distribution, NearestRankPercentilesOfTheStoredRates) {
-    const auto five = Rates({50, 15, 40, 20, 35});
-    const auto d = bench::DistributionOf(five);
-    ASSERT_TRUE(d);
-    EXPECT_EQ(std::vector<double>({d->min, d->p1, d->p5, d->p50, d->p95, d->p99, d->max}),
-              std::vector<double>({15, 15, 15, 35, 50, 50, 50}));
-    std::vector<double> hundred(100);
-    for (size_t i = 0; i < 100; ++i)
-        hundred[i] = static_cast<double>((i * 37) % 100 + 1);  // 1 to 100, shuffled
-    const auto all = Rates(hundred);
-    const auto h = bench::DistributionOf(all);
-    EXPECT_EQ(std::vector<double>({h->p1, h->p5, h->p50, h->p95, h->p99}),
-              std::vector<double>({1, 5, 50, 95, 99}));
-    EXPECT_FALSE(bench::DistributionOf({}));
 }
 
 TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {

@@ -146,21 +146,6 @@ TEST(MeasureScript, KnownReadingsGiveKnownFiguresRunAfterRunInOneProcess) {
             << testsupport::Joined(failed.screen);
     }
 
-    // -info describes the clip and measures nothing: no instruments, no range.
-    ScriptJob info = plain;
-    info.clipInfoOnly = true;
-    info.refreshInterval = 0;
-    const Measured described = Measure(info);
-    ASSERT_TRUE(described.record);
-    EXPECT_EQ(described.record->end, bench::RunEnd::kInfo);
-    EXPECT_EQ(described.instruments, 0);
-    EXPECT_FALSE(described.record->range);
-    EXPECT_TRUE(described.record->samples.empty());
-    EXPECT_NE(std::find(described.screen.begin(), described.screen.end(),
-                        "Colorspace:                       YV12"),
-              described.screen.end())
-        << testsupport::Joined(described.screen);
-
     // Whatever ran before, the same script measures the same again.
     const Measured again = Measure(plain);
     ExpectMeasured(again);

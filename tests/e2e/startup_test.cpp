@@ -40,6 +40,7 @@ TEST_F(Trevalo, AvsinfoReportsTheInstallationOnStandardOutput) {
         << "minisynth is installed as libavisynth.so." << TREVALO_VERSION;
     EXPECT_NE(r.err.find("Trevalo " + ProgramVersion()), std::string::npos) << "banner on stderr";
     EXPECT_EQ(r.out.find("Trevalo "), std::string::npos);
+    EXPECT_EQ(r.err.find("Avisynth version string"), std::string::npos);
 }
 
 // On Windows the report adds the linker version of the PE header and the plugin directories
@@ -80,35 +81,23 @@ TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
     EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
 }
 
-struct VariantCase {
-    const char* variant;
-    bool succeeds;
-    const char* expected;  // a report line's value on success, the message on failure
-    const char* label;
-};
-
+// The report of each variant of the library; those that cannot serve are exit_codes_test's.
 TEST_F(Trevalo, TheInstallationCheckTellsTheLibraryVariantsApart) {
-    const VariantCase cases[] = {
-        {"if5", true, "5", "Avisynth Interface Version:  "},
-        {"if6", true, "6", "Avisynth Interface Version:  "},
-        {"mt-classic", true, "Yes", "Muli-threading support:      "},
-        {"no-versionstring", true, "Unknown Avisynth Version", "Avisynth version string:     "},
-        {"no-linkage", false, ").\nPlease update to Avisynth 2.6 or Avisynth+.", nullptr},
-        {"env-refused", false,
-         "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", nullptr},
-        {"no-create-entry", false, "Failed to load CreateScriptEnvironment()", nullptr},
+    const struct {
+        const char* variant;
+        const char* label;
+        const char* value;
+    } cases[] = {
+        {"if5", "Avisynth Interface Version:  ", "5"},
+        {"if6", "Avisynth Interface Version:  ", "6"},
+        {"mt-classic", "Muli-threading support:      ", "Yes"},
+        {"no-versionstring", "Avisynth version string:     ", "Unknown Avisynth Version"},
     };
-    for (const VariantCase& c : cases) {
+    for (const auto& c : cases) {
         WriteIni({{"AVSDLL", VariantLibrary(c.variant)}});
         ProgramResult r = Run({"-avsinfo"});
-        if (c.succeeds) {
-            EXPECT_EQ(r.exitCode, 0) << c.variant << "\n" << r.err;
-            EXPECT_EQ(ReportLine(r.out, c.label), c.expected) << c.variant << "\n" << r.out;
-        } else {
-            EXPECT_EQ(r.exitCode, kErrorStatus) << c.variant;
-            EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.variant << "\n" << r.err;
-            EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
-        }
+        EXPECT_EQ(r.exitCode, 0) << c.variant << "\n" << r.err;
+        EXPECT_EQ(ReportLine(r.out, c.label), c.value) << c.variant << "\n" << r.out;
     }
 }
 
@@ -117,7 +106,6 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     // An ELF header of class 32 for i386: a library of the other architecture.
     std::filesystem::create_directories(dir.File("x86"));
     dir.Write("x86/libavisynth.so", ForeignWidthLibrary());
-    dir.Write("text.so", "not a library at all\n");
 
     WriteIni({{"AVSDLL", dir.File("x86/libavisynth.so")}});
     ProgramResult r = Run({"-avsinfo"});
@@ -126,11 +114,6 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
         r.err.find("\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"),
         std::string::npos)
         << r.err;
-
-    WriteIni({{"AVSDLL", dir.File("text.so")}});
-    r = Run({"-avsinfo"});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nCannot load avisynth.dll\n"), std::string::npos) << r.err;
 
     WriteIni({{"AVSDLL", dir.File("missing/libavisynth.so")}});
     r = Run({});

@@ -34,8 +34,9 @@ struct ExitCase {
     Prepare prepare;     // may be null
     const char* input;   // standard input
     int exitCode;
-    const char* message;      // printed on either stream; "{dir}/" is the test's directory
-    bool needsLinux = false;  // named pipes and the lock file are Linux's
+    const char* message;           // printed on either stream; "{dir}/" is the test's directory
+    bool needsLinux = false;       // named pipes and the lock file are Linux's
+    const char* leaves = nullptr;  // a file this way out still writes
 };
 
 void PrintTo(const ExitCase& c, std::ostream* os) {
@@ -162,15 +163,24 @@ const ExitCase kCases[] = {
      "BlankClip(length=400, width=64, height=64)\nMSBusy(2)\n"
      "MSFault(50, \"divide\")\nPrefetch(2)\n",
      nullptr, "", kError, "\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"},
+    {"TrialEmptyClip", "SCRIPT", "BlankClip(length=0, width=64, height=64)\n", nullptr, "", kError,
+     "\n\"{dir}/run.avs\":\nScript returned a clip without frames"},
+    {"TrialSilentError", "SCRIPT", "BlankClip(length=100)\nMSFault(3, \"error\", \"\")\n", nullptr,
+     "", kError, "\nFrame 3 could not be rendered; the frame server gave no reason."},
+    // -info loads the script as the run does; its errors force the log too.
+    {"InfoScriptError", "-info SCRIPT", "BlankClip(\n", nullptr, "", kError,
+     "\nScript error: syntax error", false, "run.log"},
+    {"InfoNoClip", "-info SCRIPT", "42\n", nullptr, "", kError,
+     "\n\"{dir}/run.avs\":\nScript did not return a clip", false, "run.log"},
     {"TrialTooFast", "SCRIPT", "BlankClip(length=10)\n", nullptr, "", kError,
      "\nScript runtime is too short for accurate measurements\n"},
 
     // Errors during the run's own load and measurement: 255, and the log is forced.
     {"LoadError", "SCRIPT", kImport, Runs("BlankClip(\n"), "", kError,
-     "\nScript error: syntax error", true},
+     "\nScript error: syntax error", true, "run.log"},
     {"ErrorDuringTheRun", "SCRIPT", kImport,
      Runs(std::string(kQuick) + "MSFault(100, \"error\", \"boom\")\n"), "", kError, "\nboom\n",
-     true},
+     true, "run.log"},
     {"FaultDuringTheRun",
      {"SCRIPT"},
      kImport,
@@ -181,7 +191,8 @@ const ExitCase kCases[] = {
      true},
 
     // A file that cannot be written after a measurement: 255.
-    {"UnwritableLog", "-log SCRIPT", kQuick, Blocked("run.log"), "", kError, kCannotCreateLog},
+    {"UnwritableLog", "-log -csv SCRIPT", kQuick, Blocked("run.log"), "", kError, kCannotCreateLog,
+     false, "run.csv"},
     {"UnwritableCsv", "-csv SCRIPT", kQuick, Blocked("run.csv"), "", kError,
      "\nCannot create \"{dir}/run.csv\"\n"},
     {"UnwritableResultFile", "-json SCRIPT", kQuick, Blocked("run.json"), "", kError,
@@ -210,6 +221,7 @@ TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {
     const size_t at = message.find("{dir}/");
     if (at != std::string::npos) message.replace(at, 6, Shown(dir.Path() + "/"));
     EXPECT_NE(shown.find(message), std::string::npos) << message << "\n---\n" << shown;
+    if (c.leaves != nullptr) EXPECT_TRUE(dir.Exists(c.leaves)) << c.leaves;
 }
 
 INSTANTIATE_TEST_SUITE_P(Trevalo, ExitCodes, ::testing::ValuesIn(kCases),

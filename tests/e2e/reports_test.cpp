@@ -52,62 +52,6 @@ class Reports : public Trevalo {
     }
 };
 
-TEST_F(Reports, AFullRunLeavesTheLogAndTheCsvInStep) {
-    const std::string script = Script("run.avs", kQuick);
-    ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string log = Log("run.log");
-    EXPECT_EQ(Sections(log),
-              (std::vector<std::string>{"[General info]", "[Clip info]", "[Runtime info]",
-                                        "[Script]", "[Performance data]"}));
-    EXPECT_NE(log.find("Command line switches:                 -log -csv -range=0,99"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("[Script]\nBlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n\n"),
-              std::string::npos);
-
-    bool crlf = false;
-    const auto rows = ReadCsv(WithoutCrLf(dir.Read("run.csv"), crlf));
-    EXPECT_TRUE(crlf);
-    ASSERT_GE(rows.size(), 2u);
-    EXPECT_EQ(rows[0].size(), 9u);
-    EXPECT_EQ(rows.size() - 1, TableRows(log)) << "one CSV row per logged sample";
-    for (size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), 9u) << i;
-        EXPECT_EQ(std::stoul(rows[i][0]) % (100 / (rows.size() - 1)), 0u) << "frame " << rows[i][0];
-        EXPECT_GT(std::stod(rows[i][1]), 0.0);
-    }
-}
-
-// -info writes no CSV, and a log only when asked; a declined range writes the log it was
-// asked for and no CSV.
-TEST_F(Reports, ReportOnlyEndingsWriteNoCsv) {
-    const std::string script = Script("clip.avs", kQuick);
-    EXPECT_EQ(Run({"-info", "-csv", script}).exitCode, 0);
-    EXPECT_FALSE(dir.Exists("clip.log"));
-    EXPECT_EQ(Run({"-info", "-log", "-csv", script}).exitCode, 0);
-    EXPECT_EQ(Sections(Log("clip.log")),
-              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
-    EXPECT_FALSE(dir.Exists("clip.csv"));
-
-    std::filesystem::remove(dir.File("clip.log"));
-    EXPECT_EQ(Run({"-log", "-csv", "-range=5,2", script}, "n").exitCode, 0);
-    EXPECT_EQ(Sections(Log("clip.log")),
-              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
-    EXPECT_FALSE(dir.Exists("clip.csv"));
-}
-
-TEST_F(Reports, ALogThatCannotBeWrittenStillLeavesTheCsv) {
-    const std::string script = Script("run.avs", kQuick);
-    std::filesystem::create_directory(dir.File("run.log"));
-    ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nCannot create \"" + Shown(dir.File("run.log")) + "\"\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_GE(ReadCsv(dir.Read("run.csv")).size(), 2u);
-}
-
 // A fault on the main thread or a Prefetch worker: the message, exit 255, the files with every
 // sample taken. With pipes, as a Windows build under Wine can be run.
 TEST_F(Reports, AFaultInsideAFilterEndsTheRunWithItsFiles) {
@@ -188,6 +132,7 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
     const std::string log = Log("main.log");
     EXPECT_EQ(Sections(log),
               (std::vector<std::string>{"[General info]", "[Script]", "[AviSynth error]"}));
+    EXPECT_EQ(SectionLines(log, "[Script]"), std::vector<std::string>{"Import(\"part.avsi\")"});
     EXPECT_NE(log.find("Script file:                           " + script), std::string::npos);
     EXPECT_NE(log.find("Import: couldn't open \"gone.avsi\"", log.find("[AviSynth error]")),
               std::string::npos)
@@ -195,13 +140,13 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
 }
 
 // With a GPU source (here a stand-in for NVIDIA's library) the card's figures show in the
-// block and the summary, and the log and the CSV get their GPU columns.
-TEST_F(Reports, GpuFiguresReachTheScreenAndTheFiles) {
+// block and, after an empty line, in the summary.
+TEST_F(Reports, GpuFiguresReachTheScreen) {
     SKIP_PTY_ON_WINE();
     const std::string script = Script("gpu.avs", kQuick);
     testsupport::ProgramOptions options = Options();
     options.setEnv["LD_LIBRARY_PATH"] = LibraryDir() + ":" + FAKE_NVML_DIR;
-    testsupport::PtySession pty(exe, {"-gpu", "-log", "-csv", script}, options);
+    testsupport::PtySession pty(exe, {"-gpu", script}, options);
     EXPECT_TRUE(pty.WaitFor("GPU usage (current | average):  37% | 37%", 30s)) << pty.Output();
     EXPECT_EQ(pty.Wait(30s).exitCode, 0);
     const std::string shown = testsupport::Joined(pty.Screen());
@@ -210,19 +155,6 @@ TEST_F(Reports, GpuFiguresReachTheScreenAndTheFiles) {
                          "GPU memory usage:               1536 MB\n"),
               std::string::npos)
         << shown;
-    const std::string log = Log("gpu.log");
-    EXPECT_NE(log.find("[Graphics card info]\nCard name:               Fake GeForce\n"
-                       "GPU name:                Fake GeForce\nMemory size:             8192 MB\n"
-                       "OpenCL version:          n/a\nDriver version:          535.98\n"
-                       "Info collected with:     NVML 12.535.98\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("CPU(%)   GPU(%)   VPU(%)   Threads"), std::string::npos);
-    const auto rows = ReadCsv(dir.Read("gpu.csv"));
-    ASSERT_GE(rows.size(), 2u);
-    EXPECT_EQ(rows[1].size(), 11u);
-    EXPECT_EQ(rows[1][6], "37");
-    EXPECT_EQ(rows[1][7], "12");
 }
 
 }  // namespace

@@ -116,38 +116,6 @@ TEST_F(Trevalo, PauseOnATerminalWaitsForOneKey) {
     }
 }
 
-// Bad scripts are refused with the frame server's words or the tool's own check.
-TEST_F(Trevalo, BadScriptsAreRefusedWithAClearMessage) {
-    const struct {
-        const char* name;
-        const char* text;
-        const char* message;  // %s stands for the script's path
-        bool info;            // also run with -info, where the run's own load meets it
-    } cases[] = {
-        {"syntax.avs", "BlankClip(\n", "Script error: syntax error", true},
-        {"number-info.avs", "42\n", "\"%s\":\nScript did not return a clip", true},
-        {"empty.avs", "BlankClip(length=0, width=64, height=64)\n",
-         "\"%s\":\nScript returned a clip without frames", false},
-        {"silent.avs", "BlankClip(length=100)\nMSFault(3, \"error\", \"\")\n",
-         "Frame 3 could not be rendered; the frame server gave no reason.", false},
-    };
-    for (const auto& c : cases) {
-        const std::string script = Script(c.name, c.text);
-        std::string message = c.message;
-        const size_t at = message.find("%s");
-        if (at != std::string::npos) message.replace(at, 2, Shown(script));
-        std::vector<std::string> args = {script};
-        if (c.info) args.insert(args.begin(), "-info");
-        ProgramResult r = Run(args);
-        EXPECT_EQ(r.exitCode, kErrorStatus) << c.name;
-        EXPECT_NE(r.err.find("\n" + message), std::string::npos) << c.name << "\n" << r.err;
-        if (c.info) {
-            const std::string log = std::filesystem::path(script).replace_extension(".log");
-            EXPECT_TRUE(std::filesystem::exists(log)) << c.name << ": an error forces the log";
-        }
-    }
-}
-
 TEST_F(Trevalo, OneInstanceAtATimeUnlessAllowed) {
     SKIP_PTY_ON_WINE();
     const std::string script = Script("slow.avs", SlowScript(""));

@@ -129,6 +129,11 @@ void LogOfARun(const Outcome& o) {
               o.switches.empty() ? "" : "Command line switches:                 " + o.switches);
 }
 
+void ReportOnlyLog(const Outcome& o) {
+    EXPECT_EQ(Sections(o.dir.Read("run.log")),
+              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
+}
+
 // The CSV file: one row per 10 frames, at the frames' multiples, none faster than the cost.
 void CsvOfARun(const Outcome& o) {
     const auto rows = ReadCsv(o.dir.Read("run.csv"));
@@ -195,6 +200,10 @@ const SwitchCase kCases[] = {
      },
      kQuick, nullptr, "y"},
     {"Info", "-info", "", "", ClipReportOnly},
+    // Ending before a measurement writes the log asked for, and no CSV.
+    {"InfoWithLogAndCsv", "-info -log -csv", "", "run.log", ReportOnlyLog},
+    {"DeclinedRangeWithLogAndCsv", "-log -csv -range=5,2", "", "run.log", ReportOnlyLog, kQuick,
+     nullptr, "n"},
     {"InfoShort", "-i", "", "", ClipReportOnly},
     {"InfoInCapitals", "-INFO", "", "", ClipReportOnly},
     {"Range", "-range=40,79", "", "", Measured(40, 79)},
@@ -289,6 +298,15 @@ const SwitchCase kCases[] = {
          ASSERT_EQ(csv.size(), 5u);
          EXPECT_EQ(csv[1][0], "50");
          EXPECT_EQ(csv[1].size(), 11u) << "with GPU and VPU";
+         EXPECT_EQ(csv[1][6], "37");
+         EXPECT_EQ(csv[1][7], "12");
+         EXPECT_EQ(
+             SectionLines(log, "[Graphics card info]"),
+             (std::vector<std::string>{
+                 "Card name:               Fake GeForce", "GPU name:                Fake GeForce",
+                 "Memory size:             8192 MB", "OpenCL version:          n/a",
+                 "Driver version:          535.98", "Info collected with:     NVML 12.535.98"}));
+         EXPECT_NE(log.find("CPU(%)   GPU(%)   VPU(%)   Threads"), std::string::npos);
          const json j = json::parse(o.dir.Read("run.json"));
          EXPECT_EQ(j["switches"], o.switches);
          EXPECT_EQ(j["range"], (json{{"first", 40}, {"last", 79}}));

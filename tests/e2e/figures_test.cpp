@@ -42,13 +42,6 @@ unsigned CpuAverage(const json& cpu, size_t last) {
     return static_cast<unsigned>(std::floor(sum / static_cast<double>(last - first + 1) + 0.5));
 }
 
-// The nearest-rank percentile: the value at rank ceil(p / 100 * n), counted from 1.
-double NearestRank(std::vector<double> values, double percent) {
-    std::sort(values.begin(), values.end());
-    const double rank = std::ceil(percent / 100.0 * static_cast<double>(values.size()));
-    return values[static_cast<size_t>(std::max(rank, 1.0)) - 1];
-}
-
 // The summary as the console leaves it: its rows from "Frames processed:" to "Time
 // (elapsed", the empty one left out.
 std::vector<std::string> SummaryRows(const std::vector<std::string>& console) {
@@ -129,17 +122,12 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
 
     EXPECT_EQ(RowStarting(summary, "Frames processed:"),
               "Frames processed:               200 (0 - 199)");
-    EXPECT_EQ(s["framesProcessed"], 200);
-    EXPECT_EQ(s["firstFrame"], 0);
-    EXPECT_EQ(s["lastFrame"], 199);
 
     // Rates: the extremes of the stored interval rates, and all frames over all time.
     const double low = *std::min_element(fps.begin(), fps.end());
     const double high = *std::max_element(fps.begin(), fps.end());
     EXPECT_EQ(s["fpsMin"].get<double>(), low);
     EXPECT_EQ(s["fpsMax"].get<double>(), high);
-    EXPECT_EQ(j["distribution"]["min"].get<double>(), low);
-    EXPECT_EQ(j["distribution"]["max"].get<double>(), high);
     const double average = s["fpsAverage"];
     EXPECT_EQ(average, samples["averageFps"].back().get<double>()) << "the last frame is a sample";
     EXPECT_NEAR(average * s["elapsedMs"].get<double>() / 1000.0, 200.0, average * 0.0005 + 1e-9)
@@ -151,9 +139,6 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     EXPECT_TRUE(Shows(rates[2], average));
 
     // Times per frame: the longest is that of the lowest rate.
-    EXPECT_DOUBLE_EQ(s["timePerFrameMaxMs"].get<double>(), 1000.0 / low);
-    EXPECT_DOUBLE_EQ(s["timePerFrameMinMs"].get<double>(), 1000.0 / high);
-    EXPECT_DOUBLE_EQ(s["timePerFrameAverageMs"].get<double>(), 1000.0 / average);
     const std::vector<std::string> times = row("TPF (max | min | average):");
     ASSERT_EQ(times.size(), 3u) << r.err;
     EXPECT_TRUE(Shows(times[0], 1000.0 / low));
@@ -168,15 +153,12 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     };
     EXPECT_EQ(s["physicalMemoryPeakMB"], highest("physicalMB"));
     EXPECT_EQ(s["virtualMemoryPeakMB"], highest("virtualMB"));
-    EXPECT_EQ(ColumnMax(csv, "PhysMEM(MB)"), highest("physicalMB"));
-    EXPECT_EQ(ColumnMax(csv, "VirtMEM(MB)"), highest("virtualMB"));
     EXPECT_EQ(row("Memory usage (phys | virt):"),
               (std::vector<std::string>{std::to_string(highest("physicalMB")),
                                         std::to_string(highest("virtualMB"))}));
 
     // Threads at the last sampling: the main thread and sixteen workers.
-    EXPECT_EQ(s["threads"], samples["threads"].back());
-    EXPECT_EQ(s["threads"], 17);
+    EXPECT_EQ(samples["threads"].back(), 17);
     EXPECT_EQ(row("Thread count:"), std::vector<std::string>{"17"});
 
     // CPU: the mean of the readings; the efficiency index the average rate per percent.
@@ -192,7 +174,6 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     const std::vector<std::string> elapsed = row("Time (elapsed):");
     ASSERT_EQ(elapsed.size(), 1u);
     EXPECT_EQ(DurationMs(elapsed[0]), s["elapsedMs"].get<int64_t>());
-    EXPECT_EQ(s["estimatedMs"], s["elapsedMs"]);
 
     // The samples: the CSV file's rows, the log's table with the same figures.
     ASSERT_EQ(csv.size(), n + 1);
@@ -222,18 +203,17 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
                                             expected[6], expected[7], expected[8]}));
     }
 
-    // The distribution's percentiles by nearest rank; the chart's legend shows the average
-    // and the 1 % low.
-    const json& d = j["distribution"];
-    for (const auto& [key, percent] : std::vector<std::pair<const char*, double>>{
-             {"p1", 1}, {"p5", 5}, {"p50", 50}, {"p95", 95}, {"p99", 99}})
-        EXPECT_EQ(d[key].get<double>(), NearestRank(fps, percent)) << key;
+    // The chart's legend: the average as the summary shows it, and the 1 % low, the stored
+    // rate of nearest rank.
+    std::vector<double> sorted = fps;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(j["distribution"]["p1"].get<double>(), sorted[(n + 99) / 100 - 1]);
     const std::string svg = dir.Read("run.svg");
     std::smatch legend;
     ASSERT_TRUE(std::regex_search(svg, legend, std::regex(">Average ([0-9.]+) fps<"))) << svg;
     EXPECT_EQ(legend[1].str(), rates[2]) << "as the summary shows it";
     ASSERT_TRUE(std::regex_search(svg, legend, std::regex(">1 % low ([0-9.]+) fps<"))) << svg;
-    EXPECT_TRUE(Shows(legend[1], d["p1"].get<double>()));
+    EXPECT_TRUE(Shows(legend[1], sorted[(n + 99) / 100 - 1]));
 }
 
 // The live blocks in the order they were drawn, each row as printed, without colours and

@@ -56,25 +56,19 @@ TEST_F(ReportLines, TheInstallationReport) {
         const std::string library = Library(plugins);
         const testsupport::ProgramResult r = Run({"-avsinfo"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        std::string expected =
-            "Avisynth version string:     minisynth 0.9 (stand-in frame server)\n"
-            "File version:                " +
-            std::string(TREVALO_VERSION) +
-            ".0\n"
-            "Avisynth Interface Version:  7\n"
-            "Muli-threading support:      Yes\n"
-            "Linker/compiler version:     " +
-            CompilerVersion() +
-            "\n"
-            "Avisynth DLL location:       " +
-            library +
-            "\n"
-            "Avisynth DLL time stamp:     2015-06-01, 09:05:00\n";
+        std::vector<std::string> expected = {
+            "Avisynth version string:     minisynth 0.9 (stand-in frame server)",
+            "File version:                " + std::string(TREVALO_VERSION) + ".0",
+            "Avisynth Interface Version:  7",
+            "Muli-threading support:      Yes",
+            "Linker/compiler version:     " + CompilerVersion(),
+            "Avisynth DLL location:       " + library,
+            "Avisynth DLL time stamp:     2015-06-01, 09:05:00"};
         if (plugins) {
-            expected += "PluginDir+    (user):   " + dir.File(".local/lib/avisynth") + "\n" +
-                        "PluginDir+    (system):   " + dir.File("lib/avisynth") + "\n";
+            expected.push_back("PluginDir+    (user):   " + dir.File(".local/lib/avisynth"));
+            expected.push_back("PluginDir+    (system):   " + dir.File("lib/avisynth"));
         }
-        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(r.out, testsupport::Joined(expected));
     }
 }
 
@@ -111,15 +105,6 @@ TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
         std::vector<std::string> video;  // the console's lines and the log's first
         std::vector<std::string> audio;  // the log's last
     } cases[] = {
-        {"pal",
-         "BlankClip(length=1500, width=720, height=576, pixel_type=\"YV12\", fps=25)\n",
-         {"Number of frames:                 1500", "Length (hh:mm:ss.ms):     00:01:00.000",
-          "Frame width:                       720", "Frame height:                      576",
-          "Framerate:                      25.000 (25/1)",
-          "Colorspace:                       YV12"},
-         // 60 s of the default 44.1 kHz mono 16-bit audio.
-         {"Audio channels:                      1", "Audio bits/sample:                  16",
-          "Audio sample rate:               44100", "Audio samples:                 2646000"}},
         {"ntsc",
          "ColorBars(width=1920, height=1080, pixel_type=\"YV12\")\nTrim(0, 299)\n",
          {"Number of frames:                  300", "Length (hh:mm:ss.ms):     00:00:10.010",

@@ -130,23 +130,15 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
     options.setEnv["WINEPATH"] = Shown(runtimeDir);
     ASSERT_EQ(testsupport::RunProgram(exe, {"-avsinfo"}, options).exitCode, 255) << "no AviSynth";
 
-    json a = {{"format", "trevalo-result"},
-              {"formatVersion", 1},
-              {"script", "/clips/a.avs"},
-              {"avisynth", {{"version", "AviSynth+ 3.7.5"}}},
-              {"clip", {{"frames", 300}, {"width", 64}, {"height", 64}}},
-              {"range", {{"first", 0}, {"last", 299}}},
-              {"distribution", {{"p1", 40.0}}},
-              {"summary",
-               {{"fpsAverage", 50.0},
-                {"fpsMin", 40.0},
-                {"fpsMax", 60.0},
-                {"timePerFrameAverageMs", 20.0},
-                {"cpuAveragePercent", 25},
-                {"physicalMemoryPeakMB", 100},
-                {"virtualMemoryPeakMB", 200},
-                {"threads", 4},
-                {"efficiencyIndex", 2.0}}}};
+    json a = json::parse(R"({
+        "format": "trevalo-result", "formatVersion": 1, "script": "/clips/a.avs",
+        "avisynth": {"version": "AviSynth+ 3.7.5"},
+        "clip": {"frames": 300, "width": 64, "height": 64},
+        "range": {"first": 0, "last": 299}, "distribution": {"p1": 40.0},
+        "summary": {"fpsAverage": 50.0, "fpsMin": 40.0, "fpsMax": 60.0,
+                    "timePerFrameAverageMs": 20.0, "cpuAveragePercent": 25,
+                    "physicalMemoryPeakMB": 100, "virtualMemoryPeakMB": 200, "threads": 4,
+                    "efficiencyIndex": 2.0}})");
     json b = a;
     b["script"] = "/clips/b.avs";
     b["clip"]["frames"] = 1500;

@@ -65,9 +65,9 @@ TEST_F(Trevalo, TheLiveBlockIsReplacedByTheSummaryAtEveryEnd) {
         const std::string shown = testsupport::Joined(pty.Screen());
         EXPECT_EQ(r.exitCode, 0) << shown;
         EXPECT_TRUE(pty.TerminalIsCooked());
-        EXPECT_EQ(shown.find("Frame (current | last):"), std::string::npos) << shown;
-        EXPECT_EQ(shown.find("Press 'Esc'"), std::string::npos) << shown;
-        EXPECT_EQ(shown.find("^["), std::string::npos) << "Esc is not echoed";
+        EXPECT_FALSE(Contains(shown, "Frame (current | last):"));
+        EXPECT_FALSE(Contains(shown, "Press 'Esc'"));
+        EXPECT_FALSE(Contains(shown, "^[")) << "Esc is not echoed";
         std::smatch summary;
         ASSERT_TRUE(std::regex_search(
             shown, summary,
@@ -98,18 +98,16 @@ TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
     const std::string script = Script("run.avs", kShortTrial);
     ProgramResult piped = Run({"-range=0,299", script});
     EXPECT_EQ(piped.exitCode, 0);
-    EXPECT_EQ(piped.err.find("Frame (current"), std::string::npos) << piped.err;
-    EXPECT_NE(piped.err.find("Frames processed:               300 (0 - 299)"), std::string::npos)
-        << piped.err;
+    EXPECT_FALSE(Contains(piped.err, "Frame (current"));
+    EXPECT_TRUE(Contains(piped.err, "Frames processed:               300 (0 - 299)"));
 
     testsupport::ProgramOptions options = Options();
     options.setEnv["TERM"] = "dumb";
     PtySession dumb(exe, {"-range=0,99", script}, options);
     EXPECT_EQ(dumb.Wait(30s).exitCode, 0);
-    EXPECT_EQ(dumb.Output().find("Frame (current"), std::string::npos);
-    EXPECT_EQ(dumb.Output().find('\x1b'), std::string::npos) << "no colour, no cursor moves";
-    EXPECT_NE(dumb.Output().find("Frames processed:               100 (0 - 99)"),
-              std::string::npos);
+    EXPECT_FALSE(Contains(dumb.Output(), "Frame (current"));
+    EXPECT_FALSE(Contains(dumb.Output(), "\x1b")) << "no colour, no cursor moves";
+    EXPECT_TRUE(Contains(dumb.Output(), "Frames processed:               100 (0 - 99)"));
 }
 
 // An error at a frame while the block shows: the block's last two lines are blanked and the

@@ -21,9 +21,13 @@ namespace e2e {
 
 namespace {
 
+std::string Env(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : fallback;
+}
+
 std::string WindowsBuild() {
-    const char* dir = std::getenv("TREVALO_E2E_WINDOWS_BUILD");
-    return dir != nullptr ? dir : "";
+    return Env("TREVALO_E2E_WINDOWS_BUILD", "");
 }
 
 std::string Quoted(const std::string& text) {
@@ -36,17 +40,11 @@ std::string Quoted(const std::string& text) {
 }  // namespace
 
 std::string WineLoader() {
-    const char* loader = std::getenv("TREVALO_E2E_WINE");
-    return loader != nullptr ? loader : "/usr/lib/wine/wine64";
+    return Env("TREVALO_E2E_WINE", "/usr/lib/wine/wine64");
 }
 
 std::string WindowsBuildFile(const std::string& name) {
     return WindowsBuild() + "/" + name;
-}
-
-std::string WinePrefix() {
-    const char* prefix = std::getenv("WINEPREFIX");
-    return prefix != nullptr ? prefix : "/tmp/trevalo-wine";
 }
 
 bool OnWine() {
@@ -120,7 +118,7 @@ testsupport::ProgramOptions Trevalo::Options(const std::string& stdinText) const
     if (OnWine()) {
         // The loader's PATH, and one Wine prefix for all tests (HOME changes per test).
         options.setEnv["WINEPATH"] = Shown(LibraryDir());
-        options.setEnv["WINEPREFIX"] = WinePrefix();
+        options.setEnv["WINEPREFIX"] = Env("WINEPREFIX", "/tmp/trevalo-wine");
         options.setEnv["WINEDEBUG"] = "-all";
     }
     options.setEnv["XDG_RUNTIME_DIR"] = runtimeDir;
@@ -230,6 +228,12 @@ std::vector<std::string> FiguresOf(const std::string& row, const std::string& la
         at = bar + 3;
     }
     return figures;
+}
+
+::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) == std::string::npos)
+        return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+    return ::testing::AssertionSuccess() << "\"" << part << "\" in:\n" << text;
 }
 
 ::testing::AssertionResult Shows(const std::string& printed, double value) {

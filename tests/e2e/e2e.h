@@ -72,6 +72,8 @@ std::vector<std::string> SectionLines(const std::string& log, const std::string&
 std::string RowStarting(const std::vector<std::string>& rows, const std::string& label);
 // The figures after label, split at " | ", with a unit (" MB", "%", " ms", " fps") dropped.
 std::vector<std::string> FiguresOf(const std::string& row, const std::string& label);
+// Whether text holds part; either way the message shows the text.
+::testing::AssertionResult Contains(const std::string& text, const std::string& part);
 // Whether the text printed for a figure is value, shown with the decimals the text has.
 ::testing::AssertionResult Shows(const std::string& printed, double value);
 // "00:01:02.345" as milliseconds; -1 when the text is no such duration.

@@ -220,7 +220,7 @@ TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {
     std::string message = c.message;
     const size_t at = message.find("{dir}/");
     if (at != std::string::npos) message.replace(at, 6, Shown(dir.Path() + "/"));
-    EXPECT_NE(shown.find(message), std::string::npos) << message << "\n---\n" << shown;
+    EXPECT_TRUE(Contains(shown, message));
     if (c.leaves != nullptr) EXPECT_TRUE(dir.Exists(c.leaves)) << c.leaves;
 }
 

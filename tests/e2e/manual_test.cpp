@@ -40,7 +40,7 @@ TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
         const size_t equals = line.find('=');
         if (equals == std::string::npos) continue;
         const std::string key = "<code>" + line.substr(0, equals) + "</code>";
-        EXPECT_NE(pages[0].second.find(key), std::string::npos) << key << " in Trevalo.html";
+        EXPECT_TRUE(Contains(pages[0].second, key)) << key << " in Trevalo.html";
     }
 }
 

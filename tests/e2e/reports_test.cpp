@@ -28,18 +28,10 @@ std::string WithoutCrLf(const std::string& text, bool& allCrLf) {
     return plain;
 }
 
-// The rows of the log's performance table.
+// The rows of the log's performance table, its heading not counted.
 size_t TableRows(const std::string& log) {
-    const size_t table = log.find("[Performance data]\n");
-    if (table == std::string::npos) return 0;
-    size_t rows = 0;
-    std::istringstream lines(log.substr(table));
-    std::string line;
-    std::getline(lines, line);
-    std::getline(lines, line);  // the heading
-    while (std::getline(lines, line) && !line.empty())
-        ++rows;
-    return rows;
+    const std::vector<std::string> table = SectionLines(log, "[Performance data]");
+    return table.empty() ? 0 : table.size() - 1;
 }
 
 class Reports : public Trevalo {
@@ -103,17 +95,15 @@ TEST_F(Reports, GpuZFiguresReachTheFilesOnWindows) {
     const std::string script = Script("gpu.avs", kQuick);
     ProgramResult r = Run({"-gpu", "-log", "-csv", script});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("GPU usage (average):            42%\n\r"
-                         "Video engine load (average):    18%\n"),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Contains(r.err,
+                         "GPU usage (average):            42%\n\r"
+                         "Video engine load (average):    18%\n"));
     const std::string log = Log("gpu.log");
-    EXPECT_NE(log.find("[Graphics card info]\nCard name:               Stub Radeon\n"
-                       "GPU name:                Stub GPU\nMemory size:             4096 MB\n"
-                       "OpenCL version:          2.0\nDriver version:          31.0.1\n"
-                       "Info collected with:     GPU-Z 2.1.0\n"),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(Contains(log,
+                         "[Graphics card info]\nCard name:               Stub Radeon\n"
+                         "GPU name:                Stub GPU\nMemory size:             4096 MB\n"
+                         "OpenCL version:          2.0\nDriver version:          31.0.1\n"
+                         "Info collected with:     GPU-Z 2.1.0\n"));
     const auto rows = ReadCsv(dir.Read("gpu.csv"));
     ASSERT_GE(rows.size(), 2u);
     EXPECT_EQ(rows[1][6], "42");
@@ -133,7 +123,7 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
     EXPECT_EQ(Sections(log),
               (std::vector<std::string>{"[General info]", "[Script]", "[AviSynth error]"}));
     EXPECT_EQ(SectionLines(log, "[Script]"), std::vector<std::string>{"Import(\"part.avsi\")"});
-    EXPECT_NE(log.find("Script file:                           " + script), std::string::npos);
+    EXPECT_TRUE(Contains(log, "Script file:                           " + script));
     EXPECT_NE(log.find("Import: couldn't open \"gone.avsi\"", log.find("[AviSynth error]")),
               std::string::npos)
         << log;
@@ -150,11 +140,10 @@ TEST_F(Reports, GpuFiguresReachTheScreen) {
     EXPECT_TRUE(pty.WaitFor("GPU usage (current | average):  37% | 37%", 30s)) << pty.Output();
     EXPECT_EQ(pty.Wait(30s).exitCode, 0);
     const std::string shown = testsupport::Joined(pty.Screen());
-    EXPECT_NE(shown.find("\n\nGPU usage (average):            37%\n"
+    EXPECT_TRUE(Contains(shown,
+                         "\n\nGPU usage (average):            37%\n"
                          "Video engine load (average):    12%\n"
-                         "GPU memory usage:               1536 MB\n"),
-              std::string::npos)
-        << shown;
+                         "GPU memory usage:               1536 MB\n"));
 }
 
 }  // namespace

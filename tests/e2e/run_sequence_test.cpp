@@ -34,12 +34,10 @@ size_t Count(const std::string& text, const std::string& what) {
 TEST_F(Trevalo, NoArgumentsShowsBannerVersionLineAndUsage) {
     ProgramResult r = Run({});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Trevalo " + ProgramVersion() + " (" + ArchitectureName() + ")"),
-              std::string::npos)
-        << r.err;
-    EXPECT_NE(r.err.find("minisynth"), std::string::npos) << "the AviSynth version line\n" << r.err;
-    EXPECT_NE(r.out.find("Usage:  Trevalo script.avs [switches]"), std::string::npos) << r.out;
-    EXPECT_EQ(r.err.find("Usage:"), std::string::npos) << "the usage text goes to stdout";
+    EXPECT_TRUE(Contains(r.err, "Trevalo " + ProgramVersion() + " (" + ArchitectureName() + ")"));
+    EXPECT_TRUE(Contains(r.err, "minisynth")) << "the AviSynth version line";
+    EXPECT_TRUE(Contains(r.out, "Usage:  Trevalo script.avs [switches]"));
+    EXPECT_FALSE(Contains(r.err, "Usage:")) << "the usage text goes to stdout";
 }
 
 // Every way out passes the pause exactly once, and it is the last thing printed. All output
@@ -108,11 +106,11 @@ TEST_F(Trevalo, PauseOnATerminalWaitsForOneKey) {
         EXPECT_FALSE(r.timedOut) << "the key ends the wait";
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_TRUE(pty.TerminalIsCooked());
-        EXPECT_EQ(r.out.find('#'), std::string::npos) << "the key is not echoed";
+        EXPECT_FALSE(Contains(r.out, "#")) << "the key is not echoed";
         const std::string shown = testsupport::Joined(pty.Screen());
-        EXPECT_EQ(shown.find(kPause), std::string::npos) << "the pause line is cleared\n" << shown;
-        EXPECT_EQ(shown.find("(0.9.0.0)"), std::string::npos) << shown;
-        EXPECT_NE(shown.find("Avisynth Interface Version:  7"), std::string::npos) << shown;
+        EXPECT_FALSE(Contains(shown, kPause)) << "the pause line is cleared";
+        EXPECT_FALSE(Contains(shown, "(0.9.0.0)"));
+        EXPECT_TRUE(Contains(shown, "Avisynth Interface Version:  7"));
     }
 }
 
@@ -128,9 +126,7 @@ TEST_F(Trevalo, OneInstanceAtATimeUnlessAllowed) {
             EXPECT_EQ(second.exitCode, 0) << second.err;
         } else {
             EXPECT_EQ(second.exitCode, kErrorStatus);
-            EXPECT_NE(second.err.find("One instance of Trevalo is already running"),
-                      std::string::npos)
-                << second.err;
+            EXPECT_TRUE(Contains(second.err, "One instance of Trevalo is already running"));
         }
     }
 }
@@ -170,8 +166,7 @@ TEST_F(Trevalo, PromptsOnATerminalTakeOneKeyAndAreErased) {
         SCOPED_TRACE(c.question + " " + c.answer);
         testsupport::PtySession pty(exe, c.args, Options());
         ASSERT_TRUE(pty.WaitFor("[y/n]", 30s)) << pty.Output();
-        EXPECT_NE(testsupport::Joined(pty.Screen()).find(c.question), std::string::npos)
-            << pty.Output();
+        EXPECT_TRUE(Contains(testsupport::Joined(pty.Screen()), c.question)) << pty.Output();
         pty.Type("x");
         pty.WaitFor("\x01 (never printed)", 300ms);
         EXPECT_TRUE(StillRunning(pty.Pid())) << "x is no answer";
@@ -179,13 +174,13 @@ TEST_F(Trevalo, PromptsOnATerminalTakeOneKeyAndAreErased) {
         ProgramResult r = pty.Wait(30s);
         const std::string shown = testsupport::Joined(pty.Screen());
         EXPECT_TRUE(pty.TerminalIsCooked());
-        EXPECT_EQ(shown.find("[y/n]"), std::string::npos) << shown;
-        EXPECT_EQ(shown.find(c.erased), std::string::npos) << shown;
+        EXPECT_FALSE(Contains(shown, "[y/n]"));
+        EXPECT_FALSE(Contains(shown, c.erased));
         EXPECT_EQ(r.exitCode, c.shown != nullptr ? 0 : kErrorStatus) << r.out;
         if (c.shown != nullptr) {
-            EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+            EXPECT_TRUE(Contains(shown, c.shown));
         } else {
-            EXPECT_EQ(r.out.find("Loading script"), std::string::npos);
+            EXPECT_FALSE(Contains(r.out, "Loading script"));
         }
     }
 }

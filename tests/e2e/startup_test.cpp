@@ -38,9 +38,9 @@ TEST_F(Trevalo, AvsinfoReportsTheInstallationOnStandardOutput) {
     EXPECT_EQ(ReportLine(r.out, "File version:                "),
               std::string(TREVALO_VERSION) + ".0")
         << "minisynth is installed as libavisynth.so." << TREVALO_VERSION;
-    EXPECT_NE(r.err.find("Trevalo " + ProgramVersion()), std::string::npos) << "banner on stderr";
-    EXPECT_EQ(r.out.find("Trevalo "), std::string::npos);
-    EXPECT_EQ(r.err.find("Avisynth version string"), std::string::npos);
+    EXPECT_TRUE(Contains(r.err, "Trevalo " + ProgramVersion())) << "banner on stderr";
+    EXPECT_FALSE(Contains(r.out, "Trevalo "));
+    EXPECT_FALSE(Contains(r.err, "Avisynth version string"));
 }
 
 // On Windows the report adds the linker version of the PE header and the plugin directories
@@ -57,10 +57,9 @@ TEST_F(Trevalo, TheWindowsReportReadsTheLinkerVersionAndTheRegistry) {
     ProgramResult r = Run({"-avsinfo"});
     reg({"delete", key, "/f"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("\nPluginDir+    (HKCU, " + ArchitectureName() + "):   C:\\Plugins\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.out.find("PluginDir2_5"), std::string::npos) << "blanks only: no line";
+    EXPECT_TRUE(
+        Contains(r.out, "\nPluginDir+    (HKCU, " + ArchitectureName() + "):   C:\\Plugins\n"));
+    EXPECT_FALSE(Contains(r.out, "PluginDir2_5")) << "blanks only: no line";
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\nLinker/compiler version: +\\d+\\.\\d+\n")))
         << r.out;
 }
@@ -70,15 +69,14 @@ TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
     const std::string script = Script("clip.avs", "BlankClip()\n");
     ProgramResult r = Run({"-log", script, "-avsinfo", "-range=0,5"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("Avisynth Interface Version:"), std::string::npos);
+    EXPECT_TRUE(Contains(r.out, "Avisynth Interface Version:"));
     EXPECT_FALSE(dir.Exists("clip.log"));
 
     r = Run({"-avsinfo", "-priority=9"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Invalid parameter value: \"-priority=9\"\nValue must be between 1 and 3"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
+    EXPECT_TRUE(
+        Contains(r.err, "Invalid parameter value: \"-priority=9\"\nValue must be between 1 and 3"));
+    EXPECT_FALSE(Contains(r.out, "Avisynth Interface Version:"));
 }
 
 // The report of each variant of the library; those that cannot serve are exit_codes_test's.
@@ -110,19 +108,15 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     WriteIni({{"AVSDLL", dir.File("x86/libavisynth.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(
-        r.err.find("\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"),
-        std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Contains(
+        r.err, "\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"));
 
     WriteIni({{"AVSDLL", dir.File("missing/libavisynth.so")}});
     r = Run({});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" +
-                         dir.File("missing/libavisynth.so") + "\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << "the broken installation stops first";
+    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" +
+                                    dir.File("missing/libavisynth.so") + "\n"));
+    EXPECT_FALSE(Contains(r.out, "Usage:")) << "the broken installation stops first";
 }
 
 TEST_F(Trevalo, TheIniFileIsCreatedAndAnOutdatedOneKept) {
@@ -143,7 +137,7 @@ TEST_F(Trevalo, TheIniFileIsCreatedAndAnOutdatedOneKept) {
 TEST_F(Trevalo, AutoCompletionFindsTheScript) {
     Script("clip.avs", "BlankClip(length=10)\n");
     ProgramResult r = Run({"-info", "clip"});
-    EXPECT_NE(r.err.find("Invalid argument: \"clip\""), std::string::npos) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Invalid argument: \"clip\""));
     WriteIni({{"AutoCompleteExtension", "1"}});
     r = Run({"-info", "clip"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -173,24 +167,20 @@ TEST_F(Trevalo, DevicesAndFifosAreRefusedLikeMissingFiles) {
     for (const char* script : {"fifo.avs", "zero.avs"}) {
         ProgramResult r = Run({script});
         EXPECT_EQ(r.exitCode, kErrorStatus);
-        EXPECT_NE(r.err.find("File not found: \"" + std::string(script) + "\""), std::string::npos)
-            << r.err;
+        EXPECT_TRUE(Contains(r.err, "File not found: \"" + std::string(script) + "\""));
     }
     WriteIni({{"AVSDLL", dir.File("fifo.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" + dir.File("fifo.so")),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + dir.File("fifo.so")));
 
     std::filesystem::remove(dir.File("Trevalo.ini"));
     ASSERT_EQ(mkfifo(dir.File("Trevalo.ini").c_str(), 0600), 0);
     r = Run({"-avsinfo"});
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.out.find("Cannot create \"" + dir.File("Trevalo.ini") + "\""), std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.err.find("Trevalo "), std::string::npos) << "a configuration error comes first";
+    EXPECT_TRUE(Contains(r.out, "Cannot create \"" + dir.File("Trevalo.ini") + "\""));
+    EXPECT_FALSE(Contains(r.err, "Trevalo ")) << "a configuration error comes first";
 }
 
 // Paths far longer than any buffer reach the user whole.
@@ -206,14 +196,13 @@ TEST_F(Trevalo, MessagesCarryPathsOfAnyLength) {
     const std::string log = script.substr(0, script.size() - 4) + ".log";
     std::filesystem::create_directory(log);  // the log cannot be written
     ProgramResult r = Run({"-info", "-log", script});
-    EXPECT_NE(r.err.find("Cannot create \"" + log + "\""), std::string::npos) << r.err.size();
+    EXPECT_TRUE(Contains(r.err, "Cannot create \"" + log + "\"")) << r.err.size();
 
     const std::string library = deep + "/" + std::string(1000, 'l') + "/libavisynth.so";
     WriteIni({{"AVSDLL", library}});
     r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" + library + "\n"),
-              std::string::npos)
+    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + library + "\n"))
         << r.err.size();
 }
 
@@ -237,7 +226,7 @@ TEST_F(Trevalo, AvsdllWithoutASlash) {
     WriteIni({{"AVSDLL", "libnowhere.so"}});
     r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("libnowhere.so"), std::string::npos) << r.err;
+    EXPECT_TRUE(Contains(r.err, "libnowhere.so"));
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ void NoGpuFigures(const Outcome& o) {
 void ClipReportOnly(const Outcome& o) {
     EXPECT_EQ(o.Row("Number of frames:"), "Number of frames:                  110");
     EXPECT_EQ(o.Row("Frames processed:"), "");
-    EXPECT_EQ(o.result.err.find("Analysing script"), std::string::npos) << "no trial run";
+    EXPECT_FALSE(Contains(o.result.err, "Analysing script")) << "no trial run";
 }
 
 void LogOfARun(const Outcome& o) {
@@ -171,16 +171,15 @@ const SwitchCase kCases[] = {
     {"Chart", "-chart", "", "run.svg",
      [](const Outcome& o) {
          const std::string svg = o.dir.Read("run.svg");
-         EXPECT_NE(svg.find("<svg "), std::string::npos);
-         EXPECT_NE(svg.find(">Average " + o.Figures("FPS (min | max | average):").at(2) + " fps<"),
-                   std::string::npos)
-             << svg;
+         EXPECT_TRUE(Contains(svg, "<svg "));
+         EXPECT_TRUE(
+             Contains(svg, ">Average " + o.Figures("FPS (min | max | average):").at(2) + " fps<"));
      }},
     {"Gpu", "-gpu", "", "", GpuFigures, kQuick, ""},
     // A library without a device asks as no library does; readings it cannot give show 0.
     {"GpuWithoutADevice", "-gpu", "", "",
      [](const Outcome& o) {
-         EXPECT_NE(o.result.err.find("Continue without GPU monitoring? [y/n]"), std::string::npos);
+         EXPECT_TRUE(Contains(o.result.err, "Continue without GPU monitoring? [y/n]"));
          NoGpuFigures(o);
      },
      kQuick, "none", "y"},
@@ -210,7 +209,7 @@ const SwitchCase kCases[] = {
     {"RangeToTheEnd", "-range=50,-1", "", "", Measured(50, 109)},
     {"RangeOfOneFrame", "-range=5,5", "", "",
      [](const Outcome& o) {
-         EXPECT_NE(o.result.err.find("Reading frame...\r"), std::string::npos) << o.result.err;
+         EXPECT_TRUE(Contains(o.result.err, "Reading frame...\r"));
          EXPECT_EQ(o.Row("Frames processed:"), "Frames processed:               1 (5)");
      },
      kSlow},
@@ -229,20 +228,9 @@ const SwitchCase kCases[] = {
     {"IniFrameRange", "", "FrameRange=40,79", "", Measured(40, 79)},
     {"IniTimeLimit", "", "TimeLimit=1", "", [](const Outcome& o) { StoppedAfterASecond(o); },
      kLong},
+    // The times' figures are figures_test's.
     {"IniDisplayTpf", "", "DisplayTPF=1", "",
-     [](const Outcome& o) {
-         const std::vector<std::string> rates = o.Figures("FPS (min | max | average):");
-         const std::vector<std::string> times = o.Figures("TPF (max | min | average):");
-         ASSERT_EQ(rates.size(), 3u);
-         ASSERT_EQ(times.size(), 3u);
-         // Each time as long as the rate's frame, at least the cost.
-         for (size_t i = 0; i < 3; ++i) {
-             const double rate = std::stod(rates[i]), time = std::stod(times[i]);
-             EXPECT_GE(time, kCostMs - 0.005) << times[i];
-             EXPECT_NEAR(rate * time, 1000.0, 1000.0 * 0.006) << rates[i] << " " << times[i];
-         }
-         EXPECT_GE(std::stod(times[0]), std::stod(times[1])) << "the longest first";
-     }},
+     [](const Outcome& o) { EXPECT_EQ(o.Figures("TPF (max | min | average):").size(), 3u); }},
     {"IniDisplayFpsOff", "", "DisplayFPS=0", "",
      [](const Outcome& o) {
          EXPECT_EQ(o.Row("FPS"), "");
@@ -275,7 +263,7 @@ const SwitchCase kCases[] = {
     {"IniConUseStdout", "", "ConUseSTDOUT=1", "",
      [](const Outcome& o) {
          EXPECT_EQ(o.result.err, "");
-         EXPECT_NE(o.result.out.find("Trevalo " + ProgramVersion()), std::string::npos);
+         EXPECT_TRUE(Contains(o.result.out, "Trevalo " + ProgramVersion()));
          Measured(0, 109)(o);
      }},
     {"IniInvokeDistributor", "", kMtClassic, "", MtModeAndThreads("3"), kMtMode},
@@ -306,7 +294,7 @@ const SwitchCase kCases[] = {
                  "Card name:               Fake GeForce", "GPU name:                Fake GeForce",
                  "Memory size:             8192 MB", "OpenCL version:          n/a",
                  "Driver version:          535.98", "Info collected with:     NVML 12.535.98"}));
-         EXPECT_NE(log.find("CPU(%)   GPU(%)   VPU(%)   Threads"), std::string::npos);
+         EXPECT_TRUE(Contains(log, "CPU(%)   GPU(%)   VPU(%)   Threads"));
          const json j = json::parse(o.dir.Read("run.json"));
          EXPECT_EQ(j["switches"], o.switches);
          EXPECT_EQ(j["range"], (json{{"first", 40}, {"last", 79}}));
@@ -314,7 +302,7 @@ const SwitchCase kCases[] = {
          EXPECT_EQ(j["gpu"]["loadAveragePercent"], 37);
          EXPECT_EQ(j["gpu"]["videoEngineLoadAveragePercent"], 12);
          EXPECT_EQ(j["gpu"]["memoryUsedMB"], 1536);
-         EXPECT_NE(o.dir.Read("run.svg").find(">GPU load<"), std::string::npos);
+         EXPECT_TRUE(Contains(o.dir.Read("run.svg"), ">GPU load<"));
      },
      kQuick, ""},
 };

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
@@ -388,16 +387,6 @@ int NiceGranted(int wanted) {
     return WEXITSTATUS(status) - 20;
 }
 
-int NiceOf(int pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    for (int i = 3; i <= 19; ++i)
-        fields >> field;  // the nice value is the 19th field
-    return std::stoi(field);
-}
-
 // The priority the process runs at, read while it waits before exit: 1 low, 2 normal, 3 high,
 // from the command line or the INI file, the command line's winning.
 TEST_F(Trevalo, PriorityIsTheProcessesNiceValue) {
@@ -421,7 +410,7 @@ TEST_F(Trevalo, PriorityIsTheProcessesNiceValue) {
         WriteIni({{"PauseBeforeExit", "1"}, {"ProcessPriority", c.ini}});
         testsupport::PtySession pty(exe, c.args, Options());
         ASSERT_TRUE(pty.WaitFor("Press any key to exit...", 30s)) << pty.Output();
-        EXPECT_EQ(NiceOf(pty.Pid()), NiceGranted(c.nice));
+        EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(pty.Pid())), NiceGranted(c.nice));
         pty.Type(" ");
         EXPECT_EQ(pty.Wait(10s).exitCode, 0);
     }

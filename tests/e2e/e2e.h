@@ -28,10 +28,7 @@ std::string Shown(const std::string& path);
 std::string Lines(std::string text);
 #define SKIP_ON_WINE(why) \
     if (::e2e::OnWine()) GTEST_SKIP() << "Windows build: " << why
-#define SKIP_PTY_ON_WINE()                                                            \
-    SKIP_ON_WINE(                                                                     \
-        "Wine's console on a pseudo-terminal redraws every character, too slowly to " \
-        "time")
+#define SKIP_PTY_ON_WINE() SKIP_ON_WINE("Wine's console on a pseudo-terminal is too slow to time")
 // A library of the other word width than the program's, for the architecture refusal.
 std::string ForeignWidthLibrary();
 

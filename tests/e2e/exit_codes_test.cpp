@@ -78,8 +78,12 @@ class ExitCodes : public Trevalo, public ::testing::WithParamInterface<ExitCase>
 Prepare Blocked(const std::string& name) {
     return [name](ExitCodes& t) { std::filesystem::create_directory(t.dir.File(name)); };
 }
+// The library named in the INI file; "{dir}/" is the test's directory.
 Prepare Avsdll(const std::string& library) {
-    return [library](ExitCodes& t) { t.WriteIni({{"AVSDLL", library}}); };
+    return [library](ExitCodes& t) {
+        const bool inDir = library.rfind("{dir}/", 0) == 0;
+        t.WriteIni({{"AVSDLL", inDir ? t.dir.File(library.substr(6)) : library}});
+    };
 }
 Prepare Runs(const std::string& runText) {
     return [runText](ExitCodes& t) { t.RunReads(runText); };
@@ -90,10 +94,7 @@ const Prepare kNoLibraryOnThePath = [](ExitCodes& t) {
 };
 const Prepare kTextAsLibrary = [](ExitCodes& t) {
     t.dir.Write("text.so", "not a library\n");
-    t.WriteIni({{"AVSDLL", t.dir.File("text.so")}});
-};
-const Prepare kAbsentLibrary = [](ExitCodes& t) {
-    t.WriteIni({{"AVSDLL", t.dir.File("absent/libavisynth.so")}});
+    Avsdll("{dir}/text.so")(t);
 };
 const Prepare kHoldLock = [](ExitCodes& t) { t.HoldInstanceLock(); };
 const char kCannotCreateLog[] = "\nCannot create \"{dir}/run.log\"\n";
@@ -136,7 +137,7 @@ const ExitCase kCases[] = {
     {"NoScript", "-log", nullptr, nullptr, "", kError, "\nNo script file specified\n"},
     {"ConfigurationError", "SCRIPT", kQuick, Blocked("Trevalo.ini"), "", kError,
      "\nCannot create \"{dir}/Trevalo.ini\"\n"},
-    {"MissingAvsdll", "SCRIPT", kQuick, kAbsentLibrary, "", kError,
+    {"MissingAvsdll", "SCRIPT", kQuick, Avsdll("{dir}/absent/libavisynth.so"), "", kError,
      "\nSpecified avisynth.dll does not exist:\n{dir}/absent/libavisynth.so\n"},
     {"NoLibrary", "SCRIPT", kQuick, kNoLibraryOnThePath, "", kError,
      "\nCannot load avisynth.dll\n"},
@@ -221,7 +222,9 @@ TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {
     const size_t at = message.find("{dir}/");
     if (at != std::string::npos) message.replace(at, 6, Shown(dir.Path() + "/"));
     EXPECT_TRUE(Contains(shown, message));
-    if (c.leaves != nullptr) EXPECT_TRUE(dir.Exists(c.leaves)) << c.leaves;
+    if (c.leaves != nullptr) {
+        EXPECT_TRUE(dir.Exists(c.leaves)) << c.leaves;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Trevalo, ExitCodes, ::testing::ValuesIn(kCases),

@@ -148,10 +148,8 @@ Check MtModeAndThreads(const char* threads) {
 const std::string kMtClassic = "AVSDLL=" + VariantLibrary("mt-classic");
 
 const SwitchCase kCases[] = {
-    // Each switch alone.
+    // Each switch alone (their short forms and any case are command_line_test's).
     {"Log", "-log", "", "run.log", LogOfARun},
-    {"LogShort", "-l", "", "run.log", LogOfARun},
-    {"LogInCapitals", "-LOG", "", "run.log", LogOfARun},
     {"Csv", "-csv", "", "run.csv", CsvOfARun},
     {"Json", "-json", "", "run.json",
      [](const Outcome& o) {
@@ -196,8 +194,6 @@ const SwitchCase kCases[] = {
     {"InfoWithLogAndCsv", "-info -log -csv", "", "run.log", ReportOnlyLog},
     {"DeclinedRangeWithLogAndCsv", "-log -csv -range=5,2", "", "run.log", ReportOnlyLog, kQuick,
      nullptr, "n"},
-    {"InfoShort", "-i", "", "", ClipReportOnly},
-    {"InfoInCapitals", "-INFO", "", "", ClipReportOnly},
     {"Range", "-range=40,79", "", "", Measured(40, 79)},
     {"RangeToTheEnd", "-range=50,-1", "", "", Measured(50, 109)},
     {"RangeOfOneFrame", "-range=5,5", "", "",

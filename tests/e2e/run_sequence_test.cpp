@@ -1,8 +1,9 @@
 // The run from start to exit code, as a user meets it: what the screen shows at each way
-// out, the pause before exit, prompts and their erasing.
+// out, the pause before exit, the questions (either case, other keys ignored) and their erasing.
 
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 
 #include "app/version.h"
 #include "e2e/e2e.h"
@@ -180,6 +181,60 @@ TEST_F(Trevalo, PromptsOnATerminalTakeOneKeyAndAreErased) {
         }
     }
 }
+
+struct Answer {
+    const char* name;
+    const char* question;  // "range" or "gpu"
+    const char* keys;      // typed before the input ends
+    bool accepted;
+};
+
+void PrintTo(const Answer& a, std::ostream* os) {
+    *os << a.name;
+}
+
+// The same questions through a pipe, as a Windows build under Wine can be asked. The first
+// answer counts: the key after it would answer the other way.
+const Answer kAnswers[] = {
+    {"RangeYes", "range", "yn", true},
+    {"RangeYesInCapitals", "range", "Yn", true},
+    {"RangeNo", "range", "ny", false},
+    {"RangeNoInCapitals", "range", "Ny", false},
+    {"RangeOtherKeysIgnored", "range", "x q1\rYn", true},
+    {"RangeOtherKeysThenNo", "range", "x q1\rNy", false},
+    {"RangeEndOfInputDeclines", "range", "x", false},
+    {"GpuYes", "gpu", "yn", true},
+    {"GpuYesInCapitals", "gpu", "Yn", true},
+    {"GpuNo", "gpu", "ny", false},
+    {"GpuNoInCapitals", "gpu", "Ny", false},
+    {"GpuOtherKeysIgnored", "gpu", "x q1\rYn", true},
+    {"GpuOtherKeysThenNo", "gpu", "x q1\rNy", false},
+    {"GpuEndOfInputDeclines", "gpu", "x", false},
+};
+
+class Prompts : public Trevalo, public ::testing::WithParamInterface<Answer> {};
+
+TEST_P(Prompts, TakeEitherCaseAndIgnoreOtherKeys) {
+    const Answer& a = GetParam();
+    const std::string script = Script("run.avs", kQuickScript);
+    const bool range = a.question == std::string("range");
+    const testsupport::ProgramResult r =
+        range ? Run({"-range=5,400", script}, a.keys) : Run({"-gpu", "-info", script}, a.keys);
+    EXPECT_TRUE(Contains(r.err, range ? "Proceed with default (0,299)? [y/n]"
+                                      : "Continue without GPU monitoring? [y/n]"));
+    EXPECT_EQ(r.exitCode, range || a.accepted ? 0 : kErrorStatus) << r.err;
+    // Accepted, the whole clip is measured or reported; declined, neither.
+    const std::string shown = LastWrites(r.err);
+    const char* result = range ? "\nFrames processed:               300 (0 - 299)\n"
+                               : "\nNumber of frames:                  300\n";
+    EXPECT_EQ(static_cast<bool>(Contains(shown, result)), a.accepted) << shown;
+    EXPECT_EQ(static_cast<bool>(Contains(shown, "Frames processed")), range && a.accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Trevalo, Prompts, ::testing::ValuesIn(kAnswers),
+                         [](const ::testing::TestParamInfo<Answer>& row) {
+                             return std::string(row.param.name);
+                         });
 
 }  // namespace
 }  // namespace e2e

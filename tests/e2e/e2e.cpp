@@ -21,9 +21,13 @@ namespace e2e {
 
 namespace {
 
+std::string Env(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : fallback;
+}
+
 std::string WindowsBuild() {
-    const char* dir = std::getenv("TREVALO_E2E_WINDOWS_BUILD");
-    return dir != nullptr ? dir : "";
+    return Env("TREVALO_E2E_WINDOWS_BUILD", "");
 }
 
 std::string Quoted(const std::string& text) {
@@ -36,17 +40,11 @@ std::string Quoted(const std::string& text) {
 }  // namespace
 
 std::string WineLoader() {
-    const char* loader = std::getenv("TREVALO_E2E_WINE");
-    return loader != nullptr ? loader : "/usr/lib/wine/wine64";
+    return Env("TREVALO_E2E_WINE", "/usr/lib/wine/wine64");
 }
 
 std::string WindowsBuildFile(const std::string& name) {
     return WindowsBuild() + "/" + name;
-}
-
-std::string WinePrefix() {
-    const char* prefix = std::getenv("WINEPREFIX");
-    return prefix != nullptr ? prefix : "/tmp/trevalo-wine";
 }
 
 bool OnWine() {
@@ -70,33 +68,17 @@ std::string Lines(std::string text) {
 }
 
 std::string ForeignWidthLibrary() {
-    if (OnWine()) {
-        // The headers of a 32-bit x86 DLL: MZ, the PE signature at 64, machine i386.
-        std::string pe32(64 + 24 + 224, '\0');
-        pe32[0] = 'M';
-        pe32[1] = 'Z';
-        pe32[0x3c] = 64;
-        pe32.replace(64, 4, std::string("PE\0\0", 4));
-        pe32[68] = 0x4c;
-        pe32[69] = 0x01;
-        pe32[84] = static_cast<char>(224);  // size of the optional header
-        pe32[86] = 0x02;                    // executable image
-        pe32[87] = 0x21;                    // DLL, 32-bit machine
-        pe32[88] = 0x0b;                    // PE32
-        pe32[89] = 0x01;
-        return pe32;
-    }
-    std::string elf32(52, '\0');
-    elf32.replace(0, 4,
-                  "\x7f"
-                  "ELF");
-    elf32[4] = 1;   // 32-bit
-    elf32[5] = 1;   // little-endian
-    elf32[6] = 1;   // version
-    elf32[16] = 3;  // shared object
-    elf32[18] = 3;  // i386
-    elf32[20] = 1;
-    return elf32;
+    // The headers' bytes that the loaders check: a 32-bit x86 DLL (MZ, PE at 64, machine i386,
+    // DLL, PE32) or a 32-bit little-endian ELF shared object for i386.
+    const std::vector<std::pair<int, int>> pe32 = {{0, 'M'},   {1, 'Z'},   {0x3c, 64}, {64, 'P'},
+                                                   {65, 'E'},  {68, 0x4c}, {69, 0x01}, {84, 224},
+                                                   {86, 0x02}, {87, 0x21}, {88, 0x0b}, {89, 0x01}};
+    const std::vector<std::pair<int, int>> elf32 = {
+        {0, 0x7f}, {1, 'E'}, {2, 'L'}, {3, 'F'}, {4, 1}, {5, 1}, {6, 1}, {16, 3}, {18, 3}, {20, 1}};
+    std::string header(OnWine() ? 64 + 24 + 224 : 52, '\0');
+    for (const auto& [at, byte] : OnWine() ? pe32 : elf32)
+        header[static_cast<size_t>(at)] = static_cast<char>(byte);
+    return header;
 }
 
 std::string LibraryDir() {
@@ -136,7 +118,7 @@ testsupport::ProgramOptions Trevalo::Options(const std::string& stdinText) const
     if (OnWine()) {
         // The loader's PATH, and one Wine prefix for all tests (HOME changes per test).
         options.setEnv["WINEPATH"] = Shown(LibraryDir());
-        options.setEnv["WINEPREFIX"] = WinePrefix();
+        options.setEnv["WINEPREFIX"] = Env("WINEPREFIX", "/tmp/trevalo-wine");
         options.setEnv["WINEDEBUG"] = "-all";
     }
     options.setEnv["XDG_RUNTIME_DIR"] = runtimeDir;
@@ -246,6 +228,12 @@ std::vector<std::string> FiguresOf(const std::string& row, const std::string& la
         at = bar + 3;
     }
     return figures;
+}
+
+::testing::AssertionResult Contains(const std::string& text, const std::string& part) {
+    if (text.find(part) == std::string::npos)
+        return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
+    return ::testing::AssertionSuccess() << "\"" << part << "\" in:\n" << text;
 }
 
 ::testing::AssertionResult Shows(const std::string& printed, double value) {

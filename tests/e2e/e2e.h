@@ -1,5 +1,5 @@
-// Shared set-up of the end-to-end tests: each test gets its own copy of the program (its
-// INI file lies beside it), its own lock directory, and minisynth on the loader's path.
+// Each end-to-end test gets its own copy of the program (its INI file lies beside it), its own
+// lock directory, and minisynth on the loader's path.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,10 +28,7 @@ std::string Shown(const std::string& path);
 std::string Lines(std::string text);
 #define SKIP_ON_WINE(why) \
     if (::e2e::OnWine()) GTEST_SKIP() << "Windows build: " << why
-#define SKIP_PTY_ON_WINE()                                                            \
-    SKIP_ON_WINE(                                                                     \
-        "Wine's console on a pseudo-terminal redraws every character, too slowly to " \
-        "time")
+#define SKIP_PTY_ON_WINE() SKIP_ON_WINE("Wine's console on a pseudo-terminal is too slow to time")
 // A library of the other word width than the program's, for the architecture refusal.
 std::string ForeignWidthLibrary();
 
@@ -72,6 +69,8 @@ std::vector<std::string> SectionLines(const std::string& log, const std::string&
 std::string RowStarting(const std::vector<std::string>& rows, const std::string& label);
 // The figures after label, split at " | ", with a unit (" MB", "%", " ms", " fps") dropped.
 std::vector<std::string> FiguresOf(const std::string& row, const std::string& label);
+// Whether text holds part; either way the message shows the text.
+::testing::AssertionResult Contains(const std::string& text, const std::string& part);
 // Whether the text printed for a figure is value, shown with the decimals the text has.
 ::testing::AssertionResult Shows(const std::string& printed, double value);
 // "00:01:02.345" as milliseconds; -1 when the text is no such duration.
@@ -79,16 +78,12 @@ int64_t DurationMs(const std::string& text);
 
 // ---- Processes ----
 
-// True while the program has not ended; an ended program is left for its waiter to reap,
-// so unlike kill(pid, 0) this tells a waiting program from one that has exited.
+// True while the program has not ended (unlike kill(pid, 0), also before it is reaped).
 bool StillRunning(int pid);
 
-// The trial run and the measured run each import the script's part file: here the trial
-// reads one text and the measured run another. The part starts as a named pipe; once the
-// trial has opened it, a regular file with the second text takes its place, and the first
-// text is written into the pipe. What differs in the second text then happens only in the
-// measured run, without the five seconds of trial that a clip would otherwise need to keep
-// a frame from the trial. Under Wine both runs read the run's text.
+// The script's part file as a named pipe that the trial run reads trialText from; a regular
+// file with runText replaces it once the trial has opened it, so that what differs happens only
+// in the measured run. Under Wine both runs read runText.
 class TrialThenRun {
   public:
     TrialThenRun(const std::string& dir, const std::string& name, std::string trialText,

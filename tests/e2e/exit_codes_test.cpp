@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <sstream>
 
 #include "e2e/e2e.h"
 
@@ -24,16 +25,18 @@ const char kShortTrial[] = "BlankClip(length=120, width=64, height=64)\nMSBusy(5
 const char kImport[] = "Import(\"part.avsi\")\n";
 
 class ExitCodes;
+using Prepare = std::function<void(ExitCodes&)>;
 
 struct ExitCase {
     const char* name;
-    std::vector<std::string> args;  // "SCRIPT" stands for the script's path
-    const char* script;             // the text of run.avs; nullptr writes none
-    std::function<void(ExitCodes&)> prepare;
-    const char* input;  // standard input
+    const char* args;    // split at blanks; SCRIPT stands for the script's path
+    const char* script;  // the text of run.avs; nullptr writes none
+    Prepare prepare;     // may be null
+    const char* input;   // standard input
     int exitCode;
-    const char* message;  // printed on either stream; "{dir}/" is the test's directory
-    bool needsLinux;      // named pipes and the lock file are Linux's
+    const char* message;           // printed on either stream; "{dir}/" is the test's directory
+    bool needsLinux = false;       // named pipes and the lock file are Linux's
+    const char* leaves = nullptr;  // a file this way out still writes
 };
 
 void PrintTo(const ExitCase& c, std::ostream* os) {
@@ -50,10 +53,10 @@ class ExitCodes : public Trevalo, public ::testing::WithParamInterface<ExitCase>
         if (lock >= 0) close(lock);
     }
 
-    void Ini(const std::vector<std::pair<std::string, std::string>>& changes) { WriteIni(changes); }
-    void Directory(const std::string& name) { std::filesystem::create_directory(dir.File(name)); }
-    void File(const std::string& name, const std::string& text) { dir.Write(name, text); }
-    std::string Path(const std::string& name) const { return dir.File(name); }
+    using Trevalo::dir;
+    using Trevalo::runtimeDir;
+    using Trevalo::WriteIni;
+
     void RunReads(const std::string& runText) {
         part = std::make_unique<TrialThenRun>(dir.Path(), "part.avsi", kShortTrial, runText);
     }
@@ -63,10 +66,6 @@ class ExitCodes : public Trevalo, public ::testing::WithParamInterface<ExitCase>
                     O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
     }
-    void NoLibraryOnThePath() {
-        options.setEnv["LD_LIBRARY_PATH"] = runtimeDir;
-        options.setEnv["WINEPATH"] = Shown(runtimeDir);
-    }
 
     testsupport::ProgramOptions options;
 
@@ -75,263 +74,114 @@ class ExitCodes : public Trevalo, public ::testing::WithParamInterface<ExitCase>
     int lock = -1;
 };
 
-const auto kNothing = [](ExitCodes&) {};
+// A directory where the program would write the file.
+Prepare Blocked(const std::string& name) {
+    return [name](ExitCodes& t) { std::filesystem::create_directory(t.dir.File(name)); };
+}
+// The library named in the INI file; "{dir}/" is the test's directory.
+Prepare Avsdll(const std::string& library) {
+    return [library](ExitCodes& t) {
+        const bool inDir = library.rfind("{dir}/", 0) == 0;
+        t.WriteIni({{"AVSDLL", inDir ? t.dir.File(library.substr(6)) : library}});
+    };
+}
+Prepare Runs(const std::string& runText) {
+    return [runText](ExitCodes& t) { t.RunReads(runText); };
+}
+const Prepare kNoLibraryOnThePath = [](ExitCodes& t) {
+    t.options.setEnv["LD_LIBRARY_PATH"] = t.runtimeDir;
+    t.options.setEnv["WINEPATH"] = Shown(t.runtimeDir);
+};
+const Prepare kTextAsLibrary = [](ExitCodes& t) {
+    t.dir.Write("text.so", "not a library\n");
+    Avsdll("{dir}/text.so")(t);
+};
+const Prepare kHoldLock = [](ExitCodes& t) { t.HoldInstanceLock(); };
+const char kCannotCreateLog[] = "\nCannot create \"{dir}/run.log\"\n";
 
 const ExitCase kCases[] = {
     // Reports and measurements: 0.
-    {"Avsinfo", {"-avsinfo"}, nullptr, kNothing, "", 0, "Avisynth Interface Version:  ", false},
-    {"Info", {"-info", "SCRIPT"}, kQuick, kNothing, "", 0, "\nNumber of frames:", false},
-    {"LastFrame",
-     {"SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     0,
-     "\nFrames processed:               150 (0 - 149)\n",
-     false},
-    {"TimeLimit",
-     {"-timelimit=1", "SCRIPT"},
-     kImport,
-     [](ExitCodes& t) { t.RunReads("BlankClip(length=1000, width=64, height=64)\nMSBusy(5)\n"); },
-     "",
-     0,
-     "\nFrames processed:",
-     false},
+    {"Avsinfo", "-avsinfo", nullptr, nullptr, "", 0, "Avisynth Interface Version:  "},
+    {"Info", "-info SCRIPT", kQuick, nullptr, "", 0, "\nNumber of frames:"},
+    {"LastFrame", "SCRIPT", kQuick, nullptr, "", 0,
+     "\nFrames processed:               150 (0 - 149)\n"},
+    {"TimeLimit", "-timelimit=1 SCRIPT", kImport,
+     Runs("BlankClip(length=1000, width=64, height=64)\nMSBusy(5)\n"), "", 0,
+     "\nFrames processed:"},
     // Esc through a pipe stops the run at the first refresh.
-    {"Esc", {"SCRIPT"}, kQuick, kNothing, "\x1b", 0, "\nFrames processed:", false},
-    {"DeclinedRange",
-     {"-range=5,2", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "n",
-     0,
-     "\nInvalid frame range specified:\n\"FrameRange=5,2\"\n",
-     false},
-    {"RangeTooShort",
-     {"-range=0,4", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     0,
-     "\nThe specified frame range is too short for accurate measurements.",
-     false},
+    {"Esc", "SCRIPT", kQuick, nullptr, "\x1b", 0, "\nFrames processed:"},
+    {"DeclinedRange", "-range=5,2 SCRIPT", kQuick, nullptr, "n", 0,
+     "\nInvalid frame range specified:\n\"FrameRange=5,2\"\n"},
+    {"RangeTooShort", "-range=0,4 SCRIPT", kQuick, nullptr, "", 0,
+     "\nThe specified frame range is too short for accurate measurements."},
     // A report-only run prints a writer's error and keeps its 0.
-    {"InfoWithAnUnwritableLog",
-     {"-info", "-log", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.log"); },
-     "",
-     0,
-     "\nCannot create \"{dir}/run.log\"\n",
-     false},
-    {"DeclinedRangeWithAnUnwritableLog",
-     {"-log", "-range=5,2", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.log"); },
-     "n",
-     0,
-     "\nCannot create \"{dir}/run.log\"\n",
-     false},
-    {"InfoWithAnUnwritableResultFile",
-     {"-info", "-json", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.json"); },
-     "",
-     0,
-     "\nCannot create \"{dir}/run.json\"\n",
-     false},
+    {"InfoWithAnUnwritableLog", "-info -log SCRIPT", kQuick, Blocked("run.log"), "", 0,
+     kCannotCreateLog},
+    {"DeclinedRangeWithAnUnwritableLog", "-log -range=5,2 SCRIPT", kQuick, Blocked("run.log"), "n",
+     0, kCannotCreateLog},
+    {"InfoWithAnUnwritableResultFile", "-info -json SCRIPT", kQuick, Blocked("run.json"), "", 0,
+     "\nCannot create \"{dir}/run.json\"\n"},
 
     // Errors before anything is measured: 255.
-    {"NoArguments",
-     {},
-     nullptr,
-     kNothing,
-     "",
-     kError,
-     "Usage:  Trevalo script.avs [switches]",
-     false},
-    {"UnknownSwitch",
-     {"-fast", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     kError,
-     "\nInvalid argument: \"-fast\"\n",
-     false},
-    {"PriorityOutOfRange",
-     {"-priority=0", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     kError,
-     "\nInvalid parameter value: \"-priority=0\"\nValue must be between 1 and 3\n",
-     false},
-    {"TimeLimitOutOfRange",
-     {"-timelimit=1000000", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     kError,
-     "\nInvalid parameter value: \"-timelimit=1000000\"\nValue must be between 1 and 999999\n",
-     false},
-    {"RangeWithoutLast",
-     {"-range=5", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     kError,
-     "\nInvalid parameter format: \"-range=5\"\n",
-     false},
-    {"MissingScript",
-     {"absent.avs"},
-     nullptr,
-     kNothing,
-     "",
-     kError,
-     "\nFile not found: \"absent.avs\"\n",
-     false},
-    {"NoScript", {"-log"}, nullptr, kNothing, "", kError, "\nNo script file specified\n", false},
-    {"ConfigurationError",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("Trevalo.ini"); },
-     "",
-     kError,
-     "\nCannot create \"{dir}/Trevalo.ini\"\n",
-     false},
-    {"MissingAvsdll",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) {
-         t.Ini({{"AVSDLL", t.Path("absent/libavisynth.so")}});
-     },
-     "",
-     kError,
-     "\nSpecified avisynth.dll does not exist:\n",
-     false},
-    {"NoLibrary",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.NoLibraryOnThePath(); },
-     "",
-     kError,
-     "\nCannot load avisynth.dll\n",
-     false},
-    {"NotALibrary",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) {
-         t.File("text.so", "not a library\n");
-         t.Ini({{"AVSDLL", t.Path("text.so")}});
-     },
-     "",
-     kError,
-     "\nCannot load avisynth.dll\n",
-     false},
-    {"LibraryTooOld",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) {
-         t.Ini({{"AVSDLL", VariantLibrary("no-linkage")}});
-     },
-     "",
-     kError,
-     ").\nPlease update to Avisynth 2.6 or Avisynth+.\n",
-     false},
-    {"NoEntryPoint",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) {
-         t.Ini({{"AVSDLL", VariantLibrary("no-create-entry")}});
-     },
-     "",
-     kError,
-     "Failed to load CreateScriptEnvironment()",
-     false},
-    {"NoEnvironment",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) {
-         t.Ini({{"AVSDLL", VariantLibrary("env-refused")}});
-     },
-     "",
-     kError,
-     "Could not create IScriptenvironment",
-     false},
-    {"SecondInstance",
-     {"SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.HoldInstanceLock(); },
-     "",
-     kError,
-     "\nOne instance of Trevalo is already running\n",
-     true},
-    {"GpuMonitoringDeclined",
-     {"-gpu", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "n",
-     kError,
-     "\nIn order to measure GPU usage, ",
-     false},
-    {"GpuQuestionUnanswered",
-     {"-gpu", "SCRIPT"},
-     kQuick,
-     kNothing,
-     "",
-     kError,
-     "\nIn order to measure GPU usage, ",
-     false},
-    {"TrialScriptError",
-     {"SCRIPT"},
-     "BlankClip(\n",
-     kNothing,
-     "",
-     kError,
-     "\nScript error: syntax error",
-     false},
-    {"TrialNoClip",
-     {"SCRIPT"},
-     "42\n",
-     kNothing,
-     "",
-     kError,
-     "\nScript did not return a video clip:",
-     false},
-    {"TrialFault",
-     {"SCRIPT"},
-     "BlankClip(length=100)\nMSFault(3, \"access\")\n",
-     kNothing,
-     "",
-     kError,
-     "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n",
-     false},
-    {"TrialTooFast",
-     {"SCRIPT"},
-     "BlankClip(length=10)\n",
-     kNothing,
-     "",
-     kError,
-     "\nScript runtime is too short for accurate measurements\n",
-     false},
+    {"NoArguments", "", nullptr, nullptr, "", kError, "Usage:  Trevalo script.avs [switches]"},
+    {"UnknownSwitch", "-fast SCRIPT", kQuick, nullptr, "", kError,
+     "\nInvalid argument: \"-fast\"\n"},
+    {"PriorityOutOfRange", "-priority=0 SCRIPT", kQuick, nullptr, "", kError,
+     "\nInvalid parameter value: \"-priority=0\"\nValue must be between 1 and 3\n"},
+    {"TimeLimitOutOfRange", "-timelimit=1000000 SCRIPT", kQuick, nullptr, "", kError,
+     "\nInvalid parameter value: \"-timelimit=1000000\"\nValue must be between 1 and 999999\n"},
+    {"RangeWithoutLast", "-range=5 SCRIPT", kQuick, nullptr, "", kError,
+     "\nInvalid parameter format: \"-range=5\"\n"},
+    {"MissingScript", "absent.avs", nullptr, nullptr, "", kError,
+     "\nFile not found: \"absent.avs\"\n"},
+    {"NoScript", "-log", nullptr, nullptr, "", kError, "\nNo script file specified\n"},
+    {"ConfigurationError", "SCRIPT", kQuick, Blocked("Trevalo.ini"), "", kError,
+     "\nCannot create \"{dir}/Trevalo.ini\"\n"},
+    {"MissingAvsdll", "SCRIPT", kQuick, Avsdll("{dir}/absent/libavisynth.so"), "", kError,
+     "\nSpecified avisynth.dll does not exist:\n{dir}/absent/libavisynth.so\n"},
+    {"NoLibrary", "SCRIPT", kQuick, kNoLibraryOnThePath, "", kError,
+     "\nCannot load avisynth.dll\n"},
+    {"NotALibrary", "SCRIPT", kQuick, kTextAsLibrary, "", kError, "\nCannot load avisynth.dll\n"},
+    {"LibraryTooOld", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-linkage")), "", kError,
+     ").\nPlease update to Avisynth 2.6 or Avisynth+.\n"},
+    {"NoEntryPoint", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-create-entry")), "", kError,
+     "Failed to load CreateScriptEnvironment()"},
+    {"NoEnvironment", "SCRIPT", kQuick, Avsdll(VariantLibrary("env-refused")), "", kError,
+     "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)"},
+    {"SecondInstance", "SCRIPT", kQuick, kHoldLock, "", kError,
+     "\nOne instance of Trevalo is already running\n", true},
+    {"GpuMonitoringDeclined", "-gpu SCRIPT", kQuick, nullptr, "n", kError,
+     "\nIn order to measure GPU usage, "},
+    {"GpuQuestionUnanswered", "-gpu SCRIPT", kQuick, nullptr, "", kError,
+     "\nIn order to measure GPU usage, "},
+    {"TrialScriptError", "SCRIPT", "BlankClip(\n", nullptr, "", kError,
+     "\nScript error: syntax error"},
+    {"TrialNoClip", "SCRIPT", "42\n", nullptr, "", kError,
+     "\nScript did not return a video clip:\n({dir}/run.avs)"},
+    {"TrialFault", "SCRIPT", "BlankClip(length=100)\nMSFault(3, \"access\")\n", nullptr, "", kError,
+     "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"},
+    {"TrialFaultOnAWorker", "SCRIPT",
+     "BlankClip(length=400, width=64, height=64)\nMSBusy(2)\n"
+     "MSFault(50, \"divide\")\nPrefetch(2)\n",
+     nullptr, "", kError, "\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"},
+    {"TrialEmptyClip", "SCRIPT", "BlankClip(length=0, width=64, height=64)\n", nullptr, "", kError,
+     "\n\"{dir}/run.avs\":\nScript returned a clip without frames"},
+    {"TrialSilentError", "SCRIPT", "BlankClip(length=100)\nMSFault(3, \"error\", \"\")\n", nullptr,
+     "", kError, "\nFrame 3 could not be rendered; the frame server gave no reason."},
+    // -info loads the script as the run does; its errors force the log too.
+    {"InfoScriptError", "-info SCRIPT", "BlankClip(\n", nullptr, "", kError,
+     "\nScript error: syntax error", false, "run.log"},
+    {"InfoNoClip", "-info SCRIPT", "42\n", nullptr, "", kError,
+     "\n\"{dir}/run.avs\":\nScript did not return a clip", false, "run.log"},
+    {"TrialTooFast", "SCRIPT", "BlankClip(length=10)\n", nullptr, "", kError,
+     "\nScript runtime is too short for accurate measurements\n"},
 
     // Errors during the run's own load and measurement: 255, and the log is forced.
-    {"LoadError",
-     {"SCRIPT"},
-     kImport,
-     [](ExitCodes& t) { t.RunReads("BlankClip(\n"); },
-     "",
-     kError,
-     "\nScript error: syntax error",
-     true},
-    {"ErrorDuringTheRun",
-     {"SCRIPT"},
-     kImport,
-     [](ExitCodes& t) { t.RunReads(std::string(kQuick) + "MSFault(100, \"error\", \"boom\")\n"); },
-     "",
-     kError,
-     "\nboom\n",
-     true},
+    {"LoadError", "SCRIPT", kImport, Runs("BlankClip(\n"), "", kError,
+     "\nScript error: syntax error", true, "run.log"},
+    {"ErrorDuringTheRun", "SCRIPT", kImport,
+     Runs(std::string(kQuick) + "MSFault(100, \"error\", \"boom\")\n"), "", kError, "\nboom\n",
+     true, "run.log"},
     {"FaultDuringTheRun",
      {"SCRIPT"},
      kImport,
@@ -342,56 +192,27 @@ const ExitCase kCases[] = {
      true},
 
     // A file that cannot be written after a measurement: 255.
-    {"UnwritableLog",
-     {"-log", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.log"); },
-     "",
-     kError,
-     "\nCannot create \"{dir}/run.log\"\n",
-     false},
-    {"UnwritableCsv",
-     {"-csv", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.csv"); },
-     "",
-     kError,
-     "\nCannot create \"{dir}/run.csv\"\n",
-     false},
-    {"UnwritableResultFile",
-     {"-json", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.json"); },
-     "",
-     kError,
-     "\nCannot create \"{dir}/run.json\"\n",
-     false},
-    {"UnwritableChart",
-     {"-chart", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.svg"); },
-     "",
-     kError,
-     "\nCannot create \"{dir}/run.svg\"\n",
-     false},
-    {"UnwritableLogAfterAnEarlyStop",
-     {"-log", "SCRIPT"},
-     kQuick,
-     [](ExitCodes& t) { t.Directory("run.log"); },
-     "\x1b",
-     kError,
-     "\nCannot create \"{dir}/run.log\"\n",
-     false},
+    {"UnwritableLog", "-log -csv SCRIPT", kQuick, Blocked("run.log"), "", kError, kCannotCreateLog,
+     false, "run.csv"},
+    {"UnwritableCsv", "-csv SCRIPT", kQuick, Blocked("run.csv"), "", kError,
+     "\nCannot create \"{dir}/run.csv\"\n"},
+    {"UnwritableResultFile", "-json SCRIPT", kQuick, Blocked("run.json"), "", kError,
+     "\nCannot create \"{dir}/run.json\"\n"},
+    {"UnwritableChart", "-chart SCRIPT", kQuick, Blocked("run.svg"), "", kError,
+     "\nCannot create \"{dir}/run.svg\"\n"},
+    {"UnwritableLogAfterAnEarlyStop", "-log SCRIPT", kQuick, Blocked("run.log"), "\x1b", kError,
+     kCannotCreateLog},
 };
 
 TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {
     const ExitCase& c = GetParam();
     if (c.needsLinux && OnWine()) GTEST_SKIP() << "a named pipe or the lock file";
     if (c.script != nullptr) Script("run.avs", c.script);
-    c.prepare(*this);
-    std::vector<std::string> args = c.args;
-    for (std::string& arg : args)
-        if (arg == "SCRIPT") arg = dir.File("run.avs");
+    if (c.prepare) c.prepare(*this);
+    std::vector<std::string> args;
+    std::istringstream words(c.args);
+    for (std::string arg; words >> arg;)
+        args.push_back(arg == "SCRIPT" ? dir.File("run.avs") : arg);
     options.stdinText = c.input;
     const testsupport::ProgramResult r = testsupport::RunProgram(exe, args, options);
     const std::string shown = LastWrites(Lines(r.out)) + LastWrites(Lines(r.err));
@@ -400,7 +221,10 @@ TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {
     std::string message = c.message;
     const size_t at = message.find("{dir}/");
     if (at != std::string::npos) message.replace(at, 6, Shown(dir.Path() + "/"));
-    EXPECT_NE(shown.find(message), std::string::npos) << message << "\n---\n" << shown;
+    EXPECT_TRUE(Contains(shown, message));
+    if (c.leaves != nullptr) {
+        EXPECT_TRUE(dir.Exists(c.leaves)) << c.leaves;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Trevalo, ExitCodes, ::testing::ValuesIn(kCases),

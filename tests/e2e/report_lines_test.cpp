@@ -48,40 +48,31 @@ class ReportLines : public Trevalo {
     }
 };
 
-TEST_F(ReportLines, TheInstallationReport) {
+TEST_F(ReportLines, TheInstallationReportAndTheLogsGeneralInformation) {
     SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
     if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
+    std::string library;
     for (const bool plugins : {false, true}) {
         SCOPED_TRACE(plugins ? "with plugin directories" : "without");
-        const std::string library = Library(plugins);
+        library = Library(plugins);
         const testsupport::ProgramResult r = Run({"-avsinfo"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        std::string expected =
-            "Avisynth version string:     minisynth 0.9 (stand-in frame server)\n"
-            "File version:                " +
-            std::string(TREVALO_VERSION) +
-            ".0\n"
-            "Avisynth Interface Version:  7\n"
-            "Muli-threading support:      Yes\n"
-            "Linker/compiler version:     " +
-            CompilerVersion() +
-            "\n"
-            "Avisynth DLL location:       " +
-            library +
-            "\n"
-            "Avisynth DLL time stamp:     2015-06-01, 09:05:00\n";
+        std::vector<std::string> expected = {
+            "Avisynth version string:     minisynth 0.9 (stand-in frame server)",
+            "File version:                " + std::string(TREVALO_VERSION) + ".0",
+            "Avisynth Interface Version:  7",
+            "Muli-threading support:      Yes",
+            "Linker/compiler version:     " + CompilerVersion(),
+            "Avisynth DLL location:       " + library,
+            "Avisynth DLL time stamp:     2015-06-01, 09:05:00"};
         if (plugins) {
-            expected += "PluginDir+    (user):   " + dir.File(".local/lib/avisynth") + "\n" +
-                        "PluginDir+    (system):   " + dir.File("lib/avisynth") + "\n";
+            expected.push_back("PluginDir+    (user):   " + dir.File(".local/lib/avisynth"));
+            expected.push_back("PluginDir+    (system):   " + dir.File("lib/avisynth"));
         }
-        EXPECT_EQ(r.out, expected);
+        EXPECT_EQ(r.out, testsupport::Joined(expected));
     }
-}
 
-TEST_F(ReportLines, TheLogsGeneralInformation) {
-    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
-    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
-    const std::string library = Library(true);
+    // The log's general information on the last installation.
     const std::string script = Script("run.avs", "BlankClip(length=10)\n");
     ASSERT_EQ(Run({"-info", "-log", script}).exitCode, 0);
     EXPECT_EQ(SectionLines(dir.Read("run.log"), "[General info]"),
@@ -104,6 +95,7 @@ TEST_F(ReportLines, TheLogsGeneralInformation) {
 
 // The clip report of -info on the console and in the log: the frame count, length, size,
 // rate (with the field order of a field-based clip), colour space, and in the log the audio.
+// The texts of other properties are the unit tests'.
 TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
     const struct {
         const char* name;
@@ -111,33 +103,6 @@ TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
         std::vector<std::string> video;  // the console's lines and the log's first
         std::vector<std::string> audio;  // the log's last
     } cases[] = {
-        {"pal",
-         "BlankClip(length=1500, width=720, height=576, pixel_type=\"YV12\", fps=25)\n",
-         {"Number of frames:                 1500", "Length (hh:mm:ss.ms):     00:01:00.000",
-          "Frame width:                       720", "Frame height:                      576",
-          "Framerate:                      25.000 (25/1)",
-          "Colorspace:                       YV12"},
-         // 60 s of the default 44.1 kHz mono 16-bit audio.
-         {"Audio channels:                      1", "Audio bits/sample:                  16",
-          "Audio sample rate:               44100", "Audio samples:                 2646000"}},
-        {"ntsc",
-         "ColorBars(width=1920, height=1080, pixel_type=\"YV12\")\nTrim(0, 299)\n",
-         {"Number of frames:                  300", "Length (hh:mm:ss.ms):     00:00:10.010",
-          "Frame width:                      1920", "Frame height:                     1080",
-          "Framerate:                      29.970 (30000/1001)",
-          "Colorspace:                       YV12"},
-         // 10.01 s of 48 kHz stereo.
-         {"Audio channels:                      2", "Audio bits/sample:                  16",
-          "Audio sample rate:               48000", "Audio samples:                  480480"}},
-        {"fields",
-         "BlankClip(length=100, width=640, height=480, pixel_type=\"RGB24\", fps=29.97)\n"
-         "KillAudio()\nAssumeFieldBased()\nAssumeTFF()\n",
-         {"Number of frames:                  100", "Length (hh:mm:ss.ms):     00:00:03.337",
-          "Frame width:                       640", "Frame height:                      480",
-          "Framerate:                      29.970 (2997/100, TFF)",
-          "Colorspace:                      RGB24"},
-         {"Audio channels:                    n/a", "Audio bits/sample:                 n/a",
-          "Audio sample rate:                 n/a", "Audio samples:                     n/a"}},
         {"bottom",
          "BlankClip(length=50, width=720, height=480, pixel_type=\"YUY2\", fps=25, "
          "audio_rate=48000, channels=6, sample_type=\"float\")\nAssumeFieldBased()\nAssumeBFF()\n",

@@ -1,15 +1,21 @@
-// The files a run leaves beside the script, read back as a user would, after every way out.
+// The files a run leaves beside the script, read back as a user or another program would,
+// after every way out, and -compare on a machine without AviSynth.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
-#include <sstream>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 
 #include "e2e/e2e.h"
+#include "sys/utils.h"
 
 namespace e2e {
 namespace {
 
 using namespace std::chrono_literals;
+using nlohmann::json;
 using testsupport::ProgramResult;
 
 constexpr int kErrorStatus = 255;
@@ -28,18 +34,10 @@ std::string WithoutCrLf(const std::string& text, bool& allCrLf) {
     return plain;
 }
 
-// The rows of the log's performance table.
+// The rows of the log's performance table, its heading not counted.
 size_t TableRows(const std::string& log) {
-    const size_t table = log.find("[Performance data]\n");
-    if (table == std::string::npos) return 0;
-    size_t rows = 0;
-    std::istringstream lines(log.substr(table));
-    std::string line;
-    std::getline(lines, line);
-    std::getline(lines, line);  // the heading
-    while (std::getline(lines, line) && !line.empty())
-        ++rows;
-    return rows;
+    const std::vector<std::string> table = SectionLines(log, "[Performance data]");
+    return table.empty() ? 0 : table.size() - 1;
 }
 
 class Reports : public Trevalo {
@@ -52,101 +50,8 @@ class Reports : public Trevalo {
     }
 };
 
-TEST_F(Reports, AFullRunLeavesTheLogAndTheCsvInStep) {
-    const std::string script = Script("run.avs", kQuick);
-    ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const std::string log = Log("run.log");
-    EXPECT_EQ(Sections(log),
-              (std::vector<std::string>{"[General info]", "[Clip info]", "[Runtime info]",
-                                        "[Script]", "[Performance data]"}));
-    EXPECT_NE(log.find("Command line switches:                 -log -csv -range=0,99"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("[Script]\nBlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n\n"),
-              std::string::npos);
-
-    bool crlf = false;
-    const auto rows = ReadCsv(WithoutCrLf(dir.Read("run.csv"), crlf));
-    EXPECT_TRUE(crlf);
-    ASSERT_GE(rows.size(), 2u);
-    EXPECT_EQ(rows[0].size(), 9u);
-    EXPECT_EQ(rows.size() - 1, TableRows(log)) << "one CSV row per logged sample";
-    for (size_t i = 1; i < rows.size(); ++i) {
-        ASSERT_EQ(rows[i].size(), 9u) << i;
-        EXPECT_EQ(std::stoul(rows[i][0]) % (100 / (rows.size() - 1)), 0u) << "frame " << rows[i][0];
-        EXPECT_GT(std::stod(rows[i][1]), 0.0);
-    }
-}
-
-// -info writes no CSV, and a log only when asked; a declined range writes the log it was
-// asked for and no CSV.
-TEST_F(Reports, ReportOnlyEndingsWriteNoCsv) {
-    const std::string script = Script("clip.avs", kQuick);
-    EXPECT_EQ(Run({"-info", "-csv", script}).exitCode, 0);
-    EXPECT_FALSE(dir.Exists("clip.log"));
-    EXPECT_EQ(Run({"-info", "-log", "-csv", script}).exitCode, 0);
-    EXPECT_EQ(Sections(Log("clip.log")),
-              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
-    EXPECT_FALSE(dir.Exists("clip.csv"));
-
-    std::filesystem::remove(dir.File("clip.log"));
-    EXPECT_EQ(Run({"-log", "-csv", "-range=5,2", script}, "n").exitCode, 0);
-    EXPECT_EQ(Sections(Log("clip.log")),
-              (std::vector<std::string>{"[General info]", "[Clip info]", "[Script]"}));
-    EXPECT_FALSE(dir.Exists("clip.csv"));
-}
-
-TEST_F(Reports, ALogThatCannotBeWrittenStillLeavesTheCsv) {
-    const std::string script = Script("run.avs", kQuick);
-    std::filesystem::create_directory(dir.File("run.log"));
-    ProgramResult r = Run({"-log", "-csv", "-range=0,99", script});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nCannot create \"" + Shown(dir.File("run.log")) + "\"\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_GE(ReadCsv(dir.Read("run.csv")).size(), 2u);
-}
-
-// A fault on a Prefetch worker: the message, exit 255, the files with every sample taken,
-// the terminal restored; during the trial run it ends the run with its message.
-TEST_F(Reports, AFaultOnAFrameServersThreadLeavesTheFiles) {
-    SKIP_PTY_ON_WINE();
-    const std::string trial =
-        Script("trial.avs",
-               "BlankClip(length=400, width=64, height=64)\nMSBusy(2)\nMSFault(50, "
-               "\"divide\")\nPrefetch(2)\n");
-    ProgramResult early = Run({trial});
-    EXPECT_TRUE(early.exited) << "killed by signal " << early.termSignal;
-    EXPECT_EQ(early.exitCode, kErrorStatus);
-    EXPECT_NE(early.err.find("\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"),
-              std::string::npos)
-        << early.err;
-
-    // 10 ms a frame on two workers; the trial run reads the clip without the fault.
-    TrialThenRun part(dir.Path(), "late.avsi", kShortTrial,
-                      "BlankClip(length=2000, width=64, height=64)\nMSBusy(10)\nMSFault(300, "
-                      "\"access\")\nPrefetch(2)\n");
-    const std::string script = Script("late.avs", "Import(\"late.avsi\")\n");
-    testsupport::PtySession pty(exe, {"-csv", script}, Options());
-    ProgramResult r = pty.Wait(60s);
-    EXPECT_TRUE(r.exited) << "killed by signal " << r.termSignal;
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_TRUE(pty.TerminalIsCooked());
-    EXPECT_NE(
-        testsupport::Joined(pty.Screen()).find("Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"),
-        std::string::npos)
-        << testsupport::Joined(pty.Screen());
-    const std::string log = Log("late.log");
-    EXPECT_NE(log.find("\n\n[AviSynth error]\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"),
-              std::string::npos)
-        << log;
-    EXPECT_GT(TableRows(log), 10u);
-    EXPECT_EQ(ReadCsv(dir.Read("late.csv")).size(), TableRows(log) + 1);
-}
-
-// The same with pipes, on the main thread and on a worker: what a Windows build under Wine
-// can be asked, since its console on a pseudo-terminal is too slow to time.
+// A fault on the main thread or a Prefetch worker: the message, exit 255, the files with every
+// sample taken. With pipes, as a Windows build under Wine can be run.
 TEST_F(Reports, AFaultInsideAFilterEndsTheRunWithItsFiles) {
     // The trial run reads the clip without the fault; under Wine it reads the same clip, and
     // stops after 5 s, near frame 1000, before the fault.
@@ -196,17 +101,15 @@ TEST_F(Reports, GpuZFiguresReachTheFilesOnWindows) {
     const std::string script = Script("gpu.avs", kQuick);
     ProgramResult r = Run({"-gpu", "-log", "-csv", script});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.err.find("GPU usage (average):            42%\n\r"
-                         "Video engine load (average):    18%\n"),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Contains(r.err,
+                         "GPU usage (average):            42%\n\r"
+                         "Video engine load (average):    18%\n"));
     const std::string log = Log("gpu.log");
-    EXPECT_NE(log.find("[Graphics card info]\nCard name:               Stub Radeon\n"
-                       "GPU name:                Stub GPU\nMemory size:             4096 MB\n"
-                       "OpenCL version:          2.0\nDriver version:          31.0.1\n"
-                       "Info collected with:     GPU-Z 2.1.0\n"),
-              std::string::npos)
-        << log;
+    EXPECT_TRUE(Contains(log,
+                         "[Graphics card info]\nCard name:               Stub Radeon\n"
+                         "GPU name:                Stub GPU\nMemory size:             4096 MB\n"
+                         "OpenCL version:          2.0\nDriver version:          31.0.1\n"
+                         "Info collected with:     GPU-Z 2.1.0\n"));
     const auto rows = ReadCsv(dir.Read("gpu.csv"));
     ASSERT_GE(rows.size(), 2u);
     EXPECT_EQ(rows[1][6], "42");
@@ -225,41 +128,179 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
     const std::string log = Log("main.log");
     EXPECT_EQ(Sections(log),
               (std::vector<std::string>{"[General info]", "[Script]", "[AviSynth error]"}));
-    EXPECT_NE(log.find("Script file:                           " + script), std::string::npos);
+    EXPECT_EQ(SectionLines(log, "[Script]"), std::vector<std::string>{"Import(\"part.avsi\")"});
+    EXPECT_TRUE(Contains(log, "Script file:                           " + script));
     EXPECT_NE(log.find("Import: couldn't open \"gone.avsi\"", log.find("[AviSynth error]")),
               std::string::npos)
         << log;
 }
 
 // With a GPU source (here a stand-in for NVIDIA's library) the card's figures show in the
-// block and the summary, and the log and the CSV get their GPU columns.
-TEST_F(Reports, GpuFiguresReachTheScreenAndTheFiles) {
+// block and, after an empty line, in the summary.
+TEST_F(Reports, GpuFiguresReachTheScreen) {
     SKIP_PTY_ON_WINE();
     const std::string script = Script("gpu.avs", kQuick);
     testsupport::ProgramOptions options = Options();
     options.setEnv["LD_LIBRARY_PATH"] = LibraryDir() + ":" + FAKE_NVML_DIR;
-    testsupport::PtySession pty(exe, {"-gpu", "-log", "-csv", script}, options);
+    testsupport::PtySession pty(exe, {"-gpu", script}, options);
     EXPECT_TRUE(pty.WaitFor("GPU usage (current | average):  37% | 37%", 30s)) << pty.Output();
     EXPECT_EQ(pty.Wait(30s).exitCode, 0);
     const std::string shown = testsupport::Joined(pty.Screen());
-    EXPECT_NE(shown.find("\n\nGPU usage (average):            37%\n"
+    EXPECT_TRUE(Contains(shown,
+                         "\n\nGPU usage (average):            37%\n"
                          "Video engine load (average):    12%\n"
-                         "GPU memory usage:               1536 MB\n"),
-              std::string::npos)
-        << shown;
-    const std::string log = Log("gpu.log");
-    EXPECT_NE(log.find("[Graphics card info]\nCard name:               Fake GeForce\n"
-                       "GPU name:                Fake GeForce\nMemory size:             8192 MB\n"
-                       "OpenCL version:          n/a\nDriver version:          535.98\n"
-                       "Info collected with:     NVML 12.535.98\n"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("CPU(%)   GPU(%)   VPU(%)   Threads"), std::string::npos);
-    const auto rows = ReadCsv(dir.Read("gpu.csv"));
-    ASSERT_GE(rows.size(), 2u);
-    EXPECT_EQ(rows[1].size(), 11u);
-    EXPECT_EQ(rows[1][6], "37");
-    EXPECT_EQ(rows[1][7], "12");
+                         "GPU memory usage:               1536 MB\n"));
+}
+
+// The CSV body the samples make, in the CSV's own formats and line ends.
+std::string CsvRows(const json& s) {
+    std::string rows;
+    for (size_t i = 0; i < s["frame"].size(); ++i) {
+        rows += CUtils::FormatString(
+            "%u,%.3f,%.3f,%.6f,%.6f,%u,%u,%u,%u\r\n", s["frame"][i].get<unsigned>(),
+            s["fps"][i].get<double>(), s["averageFps"][i].get<double>(),
+            s["timePerFrameMs"][i].get<double>(), s["averageTimePerFrameMs"][i].get<double>(),
+            s["cpuPercent"][i].get<unsigned>(), s["threads"][i].get<unsigned>(),
+            s["physicalMB"][i].get<unsigned>(), s["virtualMB"][i].get<unsigned>());
+    }
+    return rows;
+}
+
+TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
+    const std::string quick = "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n";
+    const std::string threeSeconds = "BlankClip(length=1500, width=64, height=64)\nMSBusy(2.0)\n";
+    // The fault lies in the measured range; the trial run reads the clip without it, or under
+    // Wine renders about 2500 frames of it in its 5 s.
+    const std::string faulty =
+        "BlankClip(length=3000, width=64, height=64)\nMSBusy(2.0)\n"
+        "MSFault(2900, \"error\", \"boom at 2900\")\n";
+    const struct {
+        const char* name;
+        std::string script;
+        std::vector<std::string> args;
+        const char* input;
+        int exitCode;
+    } cases[] = {
+        {"completed", quick, {"-range=0,99"}, "", 0},
+        {"cancelled", threeSeconds, {}, "\x1b", 0},  // read at the first refresh
+        {"time limit", threeSeconds, {"-timelimit=1"}, "", 0},
+        {"declined", quick + "KillAudio()\n", {"-range=5,2"}, "n", 0},
+        {"error", faulty, {"-range=2700,2999"}, "", 255},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string base = std::regex_replace(c.name, std::regex(" "), "-");
+        TrialThenRun part(dir.Path(), base + ".avsi", quick, c.script);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-json", "-chart", "-csv", "-log",
+                                 Script(base + ".avs", "Import(\"" + base + ".avsi\")\n")});
+        EXPECT_EQ(Run(args, c.input).exitCode, c.exitCode);
+
+        const json j = json::parse(dir.Read(base + ".json"));
+        for (const char* key : {"trevalo", "date", "switches", "avisynth", "clip", "range",
+                                "refreshInterval", "error", "summary", "gpu", "distribution"})
+            EXPECT_TRUE(j.contains(key)) << key;
+        EXPECT_EQ(j["format"], "trevalo-result");
+        EXPECT_EQ(j["formatVersion"], 1);
+        EXPECT_EQ(j["script"], Shown(dir.File(base + ".avs")));
+        EXPECT_EQ(j["avisynth"]["interfaceVersion"], 7);
+        EXPECT_TRUE(std::regex_match(j["date"].get<std::string>(),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")));
+        EXPECT_EQ(j["end"], c.name);
+        EXPECT_EQ(j["error"].is_null() ? "" : j["error"].get<std::string>(),
+                  c.exitCode == 0 ? "" : "boom at 2900");
+        EXPECT_TRUE(j["gpu"].is_null());
+
+        // The samples are the CSV's rows; n/a in the log is null in the result.
+        const bool declined = c.name == std::string("declined");
+        const json& samples = j["samples"];
+        EXPECT_EQ(dir.Exists(base + ".csv"), !declined);
+        if (!declined) {
+            const std::string csv = dir.Read(base + ".csv");
+            EXPECT_EQ(CsvRows(samples), csv.substr(csv.find('\n') + 1));
+        }
+        EXPECT_EQ(samples["frame"].empty(), declined);
+        EXPECT_EQ(dir.Exists(base + ".svg"), !declined);
+        EXPECT_EQ(j["distribution"].is_null(), declined);
+        EXPECT_EQ(j["range"].is_null(), declined);
+        const std::vector<std::string> log = SplitLines(dir.Read(base + ".log"));
+        EXPECT_EQ(RowStarting(log, "Audio channels:").find("n/a") != std::string::npos,
+                  j["clip"]["audio"].is_null());
+        EXPECT_EQ(j["summary"].is_null(), declined || c.exitCode != 0);
+        if (j["summary"].is_null()) continue;
+        const json& s = j["summary"];
+        EXPECT_EQ(RowStarting(log, "FPS (min | max | average):"),
+                  "FPS (min | max | average):      " + CUtils::FormatFPS(s["fpsMin"]) + " | " +
+                      CUtils::FormatFPS(s["fpsMax"]) + " | " + CUtils::FormatFPS(s["fpsAverage"]));
+        EXPECT_EQ(
+            RowStarting(log, "Efficiency index:"),
+            "Efficiency index:               " +
+                (s["efficiencyIndex"].is_null() ? "n/a" : CUtils::FormatTPF(s["efficiencyIndex"])));
+        EXPECT_EQ(RowStarting(log, "Frames processed:")
+                      .find(std::to_string(s["framesProcessed"].get<int>())),
+                  32u);
+    }
+    const std::string rendered = testsupport::RenderSvg(dir.File("error.svg"), dir.File("e.png"));
+    EXPECT_TRUE(rendered == "" || rendered == "missing") << rendered;
+}
+
+// Two result files of known figures side by side, with no AviSynth on the loader's path.
+TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
+    testsupport::ProgramOptions options = Options();
+    options.setEnv["LD_LIBRARY_PATH"] = runtimeDir;
+    options.setEnv["WINEPATH"] = Shown(runtimeDir);
+    ASSERT_EQ(testsupport::RunProgram(exe, {"-avsinfo"}, options).exitCode, 255) << "no AviSynth";
+
+    json a = json::parse(R"({
+        "format": "trevalo-result", "formatVersion": 1, "script": "/clips/a.avs",
+        "avisynth": {"version": "AviSynth+ 3.7.5"},
+        "clip": {"frames": 300, "width": 64, "height": 64},
+        "range": {"first": 0, "last": 299}, "distribution": {"p1": 40.0},
+        "summary": {"fpsAverage": 50.0, "fpsMin": 40.0, "fpsMax": 60.0,
+                    "timePerFrameAverageMs": 20.0, "cpuAveragePercent": 25,
+                    "physicalMemoryPeakMB": 100, "virtualMemoryPeakMB": 200, "threads": 4,
+                    "efficiencyIndex": 2.0}})");
+    json b = a;
+    b["script"] = "/clips/b.avs";
+    b["clip"]["frames"] = 1500;
+    b["summary"]["fpsAverage"] = 61.5;
+    b["summary"]["threads"] = 8;
+    b["summary"]["efficiencyIndex"] = nullptr;
+    dir.Write("a.json", a.dump());
+    dir.Write("b.json", b.dump());
+    testsupport::ProgramResult r =
+        testsupport::RunProgram(exe, {"-compare", "a.json", "b.json"}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    for (const char* expected :
+         {"\nWarning: the runs differ in frame count (300 | 1500)\n",
+          "\nFPS (average): 50.00 61.50 1.23\n", "\nThread count: 4 8 2.00\n", " 2.000 n/a n/a\n",
+          "\nb.avs rendered 1.23 times as fast as a.avs\n"})
+        EXPECT_TRUE(Contains(std::regex_replace(Lines(r.out), std::regex(" +"), " "), expected))
+            << expected;
+
+    json declined = a;
+    declined["summary"] = nullptr;
+    declined["end"] = "declined";
+    dir.Write("declined.json", declined.dump());
+    dir.Write("text.json", "Frame,Frames/sec\n1,2\n");
+    dir.Write("other.json", R"({"name": "another program", "fps": 50})");
+    std::filesystem::create_directory(dir.File("folder.json"));
+    ASSERT_EQ(mkfifo(dir.File("fifo.json").c_str(), 0600), 0);  // Wine shows it as a file
+    const std::pair<const char*, const char*> bad[] = {
+        {"text.json", "\"text.json\" is not JSON (syntax error at byte 1)"},
+        {"other.json", "\"other.json\" is not a Trevalo result file"},
+        {"declined.json", "\"declined.json\" holds no summary: its run ended with \"declined\""},
+        {"missing.json", "Cannot read \"missing.json\": "},  // and the system's words
+        {"folder.json", "\"folder.json\" is a directory, not a result file"},
+        {"fifo.json", "\"fifo.json\" is not a regular file (a FIFO, socket or device)"},
+    };
+    for (const auto& [file, message] : bad) {
+        if (OnWine() && file == std::string("fifo.json")) continue;
+        r = testsupport::RunProgram(exe, {"-compare", "a.json", file}, options);
+        EXPECT_EQ(r.exitCode, 255) << file;
+        EXPECT_TRUE(Contains(Lines(r.err), std::string("\n") + message));
+        EXPECT_EQ(r.out, "") << file;
+    }
 }
 
 }  // namespace

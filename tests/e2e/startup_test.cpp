@@ -1,12 +1,16 @@
-// Start-up as the user meets it: the installation check, the INI file, the command line.
+// Start-up as the user meets it: the installation check, the INI file, the command line, and
+// the manual that documents them.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
+#include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/config.h"
 #include "app/version.h"
 #include "e2e/e2e.h"
 
@@ -24,7 +28,7 @@ std::string ReportLine(const std::string& out, const std::string& label) {
     return out.substr(at + label.size(), end - at - label.size());
 }
 
-TEST_F(Trevalo, AvsinfoReportsTheInstallationOnStandardOutput) {
+TEST_F(Trevalo, AvsinfoReportsEachInstallationOnStandardOutput) {
     ProgramResult r = Run({"-avsinfo"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReportLine(r.out, "Avisynth Interface Version:  "), "7");
@@ -38,8 +42,27 @@ TEST_F(Trevalo, AvsinfoReportsTheInstallationOnStandardOutput) {
     EXPECT_EQ(ReportLine(r.out, "File version:                "),
               std::string(TREVALO_VERSION) + ".0")
         << "minisynth is installed as libavisynth.so." << TREVALO_VERSION;
-    EXPECT_NE(r.err.find("Trevalo " + ProgramVersion()), std::string::npos) << "banner on stderr";
-    EXPECT_EQ(r.out.find("Trevalo "), std::string::npos);
+    EXPECT_TRUE(Contains(r.err, "Trevalo " + ProgramVersion())) << "banner on stderr";
+    EXPECT_FALSE(Contains(r.out, "Trevalo "));
+    EXPECT_FALSE(Contains(r.err, "Avisynth version string"));
+
+    // Each variant of the library in its line; those that cannot serve are exit_codes_test's.
+    const struct {
+        const char* variant;
+        const char* label;
+        const char* value;
+    } cases[] = {
+        {"if5", "Avisynth Interface Version:  ", "5"},
+        {"if6", "Avisynth Interface Version:  ", "6"},
+        {"mt-classic", "Muli-threading support:      ", "Yes"},
+        {"no-versionstring", "Avisynth version string:     ", "Unknown Avisynth Version"},
+    };
+    for (const auto& c : cases) {
+        WriteIni({{"AVSDLL", VariantLibrary(c.variant)}});
+        r = Run({"-avsinfo"});
+        EXPECT_EQ(r.exitCode, 0) << c.variant << "\n" << r.err;
+        EXPECT_EQ(ReportLine(r.out, c.label), c.value) << c.variant << "\n" << r.out;
+    }
 }
 
 // On Windows the report adds the linker version of the PE header and the plugin directories
@@ -56,10 +79,9 @@ TEST_F(Trevalo, TheWindowsReportReadsTheLinkerVersionAndTheRegistry) {
     ProgramResult r = Run({"-avsinfo"});
     reg({"delete", key, "/f"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("\nPluginDir+    (HKCU, " + ArchitectureName() + "):   C:\\Plugins\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.out.find("PluginDir2_5"), std::string::npos) << "blanks only: no line";
+    EXPECT_TRUE(
+        Contains(r.out, "\nPluginDir+    (HKCU, " + ArchitectureName() + "):   C:\\Plugins\n"));
+    EXPECT_FALSE(Contains(r.out, "PluginDir2_5")) << "blanks only: no line";
     EXPECT_TRUE(std::regex_search(r.out, std::regex("\nLinker/compiler version: +\\d+\\.\\d+\n")))
         << r.out;
 }
@@ -69,47 +91,14 @@ TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
     const std::string script = Script("clip.avs", "BlankClip()\n");
     ProgramResult r = Run({"-log", script, "-avsinfo", "-range=0,5"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_NE(r.out.find("Avisynth Interface Version:"), std::string::npos);
+    EXPECT_TRUE(Contains(r.out, "Avisynth Interface Version:"));
     EXPECT_FALSE(dir.Exists("clip.log"));
 
     r = Run({"-avsinfo", "-priority=9"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Invalid parameter value: \"-priority=9\"\nValue must be between 1 and 3"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
-}
-
-struct VariantCase {
-    const char* variant;
-    bool succeeds;
-    const char* expected;  // a report line's value on success, the message on failure
-    const char* label;
-};
-
-TEST_F(Trevalo, TheInstallationCheckTellsTheLibraryVariantsApart) {
-    const VariantCase cases[] = {
-        {"if5", true, "5", "Avisynth Interface Version:  "},
-        {"if6", true, "6", "Avisynth Interface Version:  "},
-        {"mt-classic", true, "Yes", "Muli-threading support:      "},
-        {"no-versionstring", true, "Unknown Avisynth Version", "Avisynth version string:     "},
-        {"no-linkage", false, ").\nPlease update to Avisynth 2.6 or Avisynth+.", nullptr},
-        {"env-refused", false,
-         "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)", nullptr},
-        {"no-create-entry", false, "Failed to load CreateScriptEnvironment()", nullptr},
-    };
-    for (const VariantCase& c : cases) {
-        WriteIni({{"AVSDLL", VariantLibrary(c.variant)}});
-        ProgramResult r = Run({"-avsinfo"});
-        if (c.succeeds) {
-            EXPECT_EQ(r.exitCode, 0) << c.variant << "\n" << r.err;
-            EXPECT_EQ(ReportLine(r.out, c.label), c.expected) << c.variant << "\n" << r.out;
-        } else {
-            EXPECT_EQ(r.exitCode, kErrorStatus) << c.variant;
-            EXPECT_NE(r.err.find(c.expected), std::string::npos) << c.variant << "\n" << r.err;
-            EXPECT_EQ(r.out.find("Avisynth Interface Version:"), std::string::npos);
-        }
-    }
+    EXPECT_TRUE(
+        Contains(r.err, "Invalid parameter value: \"-priority=9\"\nValue must be between 1 and 3"));
+    EXPECT_FALSE(Contains(r.out, "Avisynth Interface Version:"));
 }
 
 TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
@@ -117,50 +106,32 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     // An ELF header of class 32 for i386: a library of the other architecture.
     std::filesystem::create_directories(dir.File("x86"));
     dir.Write("x86/libavisynth.so", ForeignWidthLibrary());
-    dir.Write("text.so", "not a library at all\n");
 
     WriteIni({{"AVSDLL", dir.File("x86/libavisynth.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(
-        r.err.find("\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"),
-        std::string::npos)
-        << r.err;
-
-    WriteIni({{"AVSDLL", dir.File("text.so")}});
-    r = Run({"-avsinfo"});
-    EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("\nCannot load avisynth.dll\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(Contains(
+        r.err, "\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"));
 
     WriteIni({{"AVSDLL", dir.File("missing/libavisynth.so")}});
     r = Run({});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" +
-                         dir.File("missing/libavisynth.so") + "\n"),
-              std::string::npos)
-        << r.err;
-    EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << "the broken installation stops first";
+    EXPECT_FALSE(Contains(r.out, "Usage:")) << "the broken installation stops first";
 }
 
-TEST_F(Trevalo, TheIniFileIsCreatedAndAnOutdatedOneKept) {
+// A missing INI file is written with the defaults; replacing outdated ones is config_test's.
+TEST_F(Trevalo, TheIniFileIsCreated) {
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, 0);
     std::string ini = Lines(dir.Read("Trevalo.ini"));
     EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), 21) << ini;  // 20 lines, one of them two
     EXPECT_EQ(ini.rfind("[Main]\nVersion=" + ProgramVersion() + "\nAVSDLL=\n", 0), 0u) << ini;
-
-    const std::string old = "[Main]\nVersion=0.0.1\nAVSDLL=/somewhere/else.so\nCreateLog=1\n";
-    dir.Write("Trevalo.ini", old);
-    r = Run({"-avsinfo"});
-    EXPECT_EQ(r.exitCode, 0) << "the defaults are used, so the old AVSDLL is not\n" << r.err;
-    EXPECT_EQ(dir.Read("Trevalo.ini.bak"), old);
-    EXPECT_EQ(Lines(dir.Read("Trevalo.ini")), ini);
 }
 
 TEST_F(Trevalo, AutoCompletionFindsTheScript) {
     Script("clip.avs", "BlankClip(length=10)\n");
     ProgramResult r = Run({"-info", "clip"});
-    EXPECT_NE(r.err.find("Invalid argument: \"clip\""), std::string::npos) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Invalid argument: \"clip\""));
     WriteIni({{"AutoCompleteExtension", "1"}});
     r = Run({"-info", "clip"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -190,24 +161,20 @@ TEST_F(Trevalo, DevicesAndFifosAreRefusedLikeMissingFiles) {
     for (const char* script : {"fifo.avs", "zero.avs"}) {
         ProgramResult r = Run({script});
         EXPECT_EQ(r.exitCode, kErrorStatus);
-        EXPECT_NE(r.err.find("File not found: \"" + std::string(script) + "\""), std::string::npos)
-            << r.err;
+        EXPECT_TRUE(Contains(r.err, "File not found: \"" + std::string(script) + "\""));
     }
     WriteIni({{"AVSDLL", dir.File("fifo.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" + dir.File("fifo.so")),
-              std::string::npos)
-        << r.err;
+    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + dir.File("fifo.so")));
 
     std::filesystem::remove(dir.File("Trevalo.ini"));
     ASSERT_EQ(mkfifo(dir.File("Trevalo.ini").c_str(), 0600), 0);
     r = Run({"-avsinfo"});
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.out.find("Cannot create \"" + dir.File("Trevalo.ini") + "\""), std::string::npos)
-        << r.out;
-    EXPECT_EQ(r.err.find("Trevalo "), std::string::npos) << "a configuration error comes first";
+    EXPECT_TRUE(Contains(r.out, "Cannot create \"" + dir.File("Trevalo.ini") + "\""));
+    EXPECT_FALSE(Contains(r.err, "Trevalo ")) << "a configuration error comes first";
 }
 
 // Paths far longer than any buffer reach the user whole.
@@ -223,14 +190,13 @@ TEST_F(Trevalo, MessagesCarryPathsOfAnyLength) {
     const std::string log = script.substr(0, script.size() - 4) + ".log";
     std::filesystem::create_directory(log);  // the log cannot be written
     ProgramResult r = Run({"-info", "-log", script});
-    EXPECT_NE(r.err.find("Cannot create \"" + log + "\""), std::string::npos) << r.err.size();
+    EXPECT_TRUE(Contains(r.err, "Cannot create \"" + log + "\"")) << r.err.size();
 
     const std::string library = deep + "/" + std::string(1000, 'l') + "/libavisynth.so";
     WriteIni({{"AVSDLL", library}});
     r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("Specified avisynth.dll does not exist:\n" + library + "\n"),
-              std::string::npos)
+    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + library + "\n"))
         << r.err.size();
 }
 
@@ -248,13 +214,47 @@ TEST_F(Trevalo, AvsdllWithoutASlash) {
     r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReportLine(r.out, "Avisynth DLL location:       "),
-              OnWine() ? Shown(LibraryDir() + "/avisynth.dll")
-                       : std::filesystem::canonical(MINISYNTH_LIB).string());
+              std::filesystem::canonical(MINISYNTH_LIB).string());
 
     WriteIni({{"AVSDLL", "libnowhere.so"}});
     r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_NE(r.err.find("libnowhere.so"), std::string::npos) << r.err;
+    EXPECT_TRUE(Contains(r.err, "libnowhere.so"));
+}
+
+// The manual documents every switch that the usage text names, in the HTML page and the man
+// page, and every key of the INI file, so that neither can go undocumented.
+std::string ReadAll(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
+    const std::string usage = Run({}).out;
+    const std::regex token(R"((?:^|[\s\[])(-[a-z]+))");
+    std::set<std::string> switches;
+    for (std::sregex_iterator it(usage.begin(), usage.end(), token), end; it != end; ++it)
+        switches.insert((*it)[1]);
+    ASSERT_FALSE(switches.empty()) << usage;
+    const std::pair<const char*, std::string> pages[] = {
+        {"Trevalo.html", ReadAll(TREVALO_HTML)},
+        // The man page writes a switch's dash as "\-".
+        {"trevalo.1", std::regex_replace(ReadAll(TREVALO_MAN), std::regex(R"(\\-)"), "-")}};
+    for (const auto& [name, page] : pages) {
+        for (const std::string& s : switches) {
+            EXPECT_TRUE(std::regex_search(page, std::regex("(^|[^a-z])" + s + "(?![a-z])")))
+                << s << " is missing from " << name;
+        }
+    }
+    // A key needs an entry of its own, beyond the listing of the defaults.
+    for (const std::string& line : DefaultIniLines(ProgramVersion())) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string key = "<code>" + line.substr(0, equals) + "</code>";
+        EXPECT_TRUE(Contains(pages[0].second, key)) << key << " in Trevalo.html";
+    }
 }
 
 }  // namespace

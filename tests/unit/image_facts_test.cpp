@@ -273,11 +273,8 @@ TEST(InspectElf, OptionalPartsAndExtendedNumbering) {
 
 TEST(InspectPe, ThirtyTwoAndSixtyFourBitDllsWholeTruncatedDamagedAndInconsistent) {
     // Machine, PE32+, 64-bit.
-    const std::tuple<uint16_t, bool, bool> cases[] = {{0x014C, false, false},
-                                                      {0x8664, true, true},
-                                                      {0x0200, true, true},
-                                                      {0x8664, false, true},
-                                                      {0xAA64, true, true}};
+    const std::tuple<uint16_t, bool, bool> cases[] = {
+        {0x014C, false, false}, {0x8664, false, true}, {0x0200, false, true}, {0xAA64, true, true}};
     for (const auto& [machine, plus, is64] : cases) {
         PeBuilder pe;
         pe.machine = machine, pe.plus = plus;

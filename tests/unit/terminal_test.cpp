@@ -16,17 +16,12 @@
 namespace {
 
 using testpty::FdSwap;
-using testpty::kPatienceMs;
 using testpty::Pty;
 using testpty::ReadUntil;
 using testpty::TempFile;
 using testpty::WriteAll;
 
 using Clock = std::chrono::steady_clock;
-
-Clock::time_point Deadline() {
-    return Clock::now() + std::chrono::milliseconds(kPatienceMs);
-}
 
 TEST(EscapeSequenceComplete, TellsWhenTheKeyHasAllItsBytes) {
     for (const char* tail : {"", "[", "[1", "[1;5", "O", "[["}) {
@@ -144,7 +139,8 @@ int InChild(const Pty& pty, const std::function<void()>& body,
         _exit(0);
     }
     int status = 0;
-    for (const auto deadline = Deadline(); pid > 0 && Clock::now() < deadline; sys::SleepMs(2)) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(testpty::kPatienceMs);
+    for (; pid > 0 && Clock::now() < deadline; sys::SleepMs(2)) {
         const int waited = waitpid(pid, &status, WUNTRACED | WNOHANG);
         if (waited == pid && !WIFSTOPPED(status)) return status;
         if (waited == pid && whileStopped) whileStopped(pid);

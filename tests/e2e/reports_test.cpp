@@ -18,7 +18,6 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using testsupport::ProgramResult;
 
-constexpr int kErrorStatus = 255;
 const char kQuick[] = "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n";
 // A trial run of 0.6 s at 5 ms a frame, before a measured run that differs from it.
 const char kShortTrial[] = "BlankClip(length=120, width=64, height=64)\nMSBusy(5)\n";

@@ -14,7 +14,6 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::ProgramResult;
 
-constexpr int kErrorStatus = 255;  // exit code -1
 const char kPause[] = "Press any key to exit...";
 
 // A clip of 300 frames at 2 ms each: the trial run takes 0.6 s.

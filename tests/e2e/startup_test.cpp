@@ -1,11 +1,9 @@
-// Start-up as the user meets it: the installation check, the INI file, the command line, and
-// the manual that documents them.
+// Start-up: the installation check, the INI file, the command line, and the manual.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,8 +16,6 @@ namespace e2e {
 namespace {
 
 using testsupport::ProgramResult;
-
-constexpr int kErrorStatus = 255;
 
 std::string ReportLine(const std::string& out, const std::string& label) {
     size_t at = out.find(label);
@@ -65,8 +61,7 @@ TEST_F(Trevalo, AvsinfoReportsEachInstallationOnStandardOutput) {
     }
 }
 
-// On Windows the report adds the linker version of the PE header and the plugin directories
-// of the registry, in the view of the build's width.
+// On Windows: the PE header's linker version, and the registry's plugin directories.
 TEST_F(Trevalo, TheWindowsReportReadsTheLinkerVersionAndTheRegistry) {
     if (!OnWine()) GTEST_SKIP() << "the registry is Windows'";
     const std::string key = "HKCU\\Software\\Avisynth";
@@ -103,7 +98,6 @@ TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
 
 TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     if (sizeof(void*) != 8) GTEST_SKIP() << "the foreign library below is a 32-bit one";
-    // An ELF header of class 32 for i386: a library of the other architecture.
     std::filesystem::create_directories(dir.File("x86"));
     dir.Write("x86/libavisynth.so", ForeignWidthLibrary());
 
@@ -137,8 +131,7 @@ TEST_F(Trevalo, AutoCompletionFindsTheScript) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
-// Started with a standard stream closed, the tool still writes nothing into the files it
-// opens itself: the lock file stays empty.
+// With a standard stream closed, nothing is written into the files the tool opens: the lock.
 TEST_F(Trevalo, ClosedStandardStreamsTakeNoFileTheToolOpens) {
     const std::string script = Script("clip.avs", "BlankClip(length=10)\n");
     const std::string lock = runtimeDir + "/__trevalo__single__instance__lock__";
@@ -151,8 +144,7 @@ TEST_F(Trevalo, ClosedStandardStreamsTakeNoFileTheToolOpens) {
     }
 }
 
-// Devices and FIFOs are no files: each is refused at once like a missing file, nothing
-// hangs or reads without end.
+// Devices and FIFOs are refused at once like missing files; nothing hangs or reads forever.
 TEST_F(Trevalo, DevicesAndFifosAreRefusedLikeMissingFiles) {
     SKIP_ON_WINE("FIFOs and /dev/zero have no Windows counterpart");
     ASSERT_EQ(mkfifo(dir.File("fifo.avs").c_str(), 0600), 0);
@@ -200,8 +192,7 @@ TEST_F(Trevalo, MessagesCarryPathsOfAnyLength) {
         << r.err.size();
 }
 
-// A bare library name is looked for where the loader looks, except that a file of that name
-// in the current directory is taken by its full path, so that the check and the load agree.
+// A bare library name: the current directory's file by full path, else the loader's search.
 TEST_F(Trevalo, AvsdllWithoutASlash) {
     SKIP_ON_WINE("the Windows loader's search is the report test's, through WINEPATH");
     std::filesystem::copy_file(MINISYNTH_LIB, dir.File("Lib Here.so"));  // case and blanks kept
@@ -222,15 +213,7 @@ TEST_F(Trevalo, AvsdllWithoutASlash) {
     EXPECT_TRUE(Contains(r.err, "libnowhere.so"));
 }
 
-// The manual documents every switch that the usage text names, in the HTML page and the man
-// page, and every key of the INI file, so that neither can go undocumented.
-std::string ReadAll(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
+// The HTML manual and man page document every switch of the usage text; the HTML every INI key.
 TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
     const std::string usage = Run({}).out;
     const std::regex token(R"((?:^|[\s\[])(-[a-z]+))");
@@ -239,9 +222,9 @@ TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
         switches.insert((*it)[1]);
     ASSERT_FALSE(switches.empty()) << usage;
     const std::pair<const char*, std::string> pages[] = {
-        {"Trevalo.html", ReadAll(TREVALO_HTML)},
+        {"Trevalo.html", ReadFile(TREVALO_HTML)},
         // The man page writes a switch's dash as "\-".
-        {"trevalo.1", std::regex_replace(ReadAll(TREVALO_MAN), std::regex(R"(\\-)"), "-")}};
+        {"trevalo.1", std::regex_replace(ReadFile(TREVALO_MAN), std::regex(R"(\\-)"), "-")}};
     for (const auto& [name, page] : pages) {
         for (const std::string& s : switches) {
             EXPECT_TRUE(std::regex_search(page, std::regex("(^|[^a-z])" + s + "(?![a-z])")))

@@ -27,8 +27,6 @@ std::string Lines(std::string text);
 #define SKIP_ON_WINE(why) \
     if (::e2e::OnWine()) GTEST_SKIP() << "Windows build: " << why
 #define SKIP_PTY_ON_WINE() SKIP_ON_WINE("Wine's console on a pseudo-terminal is too slow to time")
-// A library of the other word width than the program's, for the architecture refusal.
-std::string ForeignWidthLibrary();
 
 class Trevalo : public ::testing::Test {
   protected:

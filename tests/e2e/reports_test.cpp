@@ -166,11 +166,7 @@ TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
         EXPECT_EQ(Run(args, c.input).exitCode, c.exitCode);
 
         const json j = json::parse(dir.Read(base + ".json"));
-        for (const char* key : {"trevalo", "date", "switches", "avisynth", "clip", "range",
-                                "refreshInterval", "error", "summary", "gpu", "distribution"})
-            EXPECT_TRUE(j.contains(key)) << key;
         EXPECT_EQ(j["format"], "trevalo-result");
-        EXPECT_EQ(j["formatVersion"], 1);
         EXPECT_EQ(j["script"], Shown(dir.File(base + ".avs")));
         EXPECT_EQ(j["avisynth"]["interfaceVersion"], 7);
         EXPECT_TRUE(std::regex_match(j["date"].get<std::string>(),
@@ -218,17 +214,14 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
     b["script"] = "/clips/b.avs";
     b["clip"]["frames"] = 1500;
     b["summary"]["fpsAverage"] = 61.5;
-    b["summary"]["threads"] = 8;
-    b["summary"]["efficiencyIndex"] = nullptr;
     dir.Write("a.json", a.dump());
     dir.Write("b.json", b.dump());
     testsupport::ProgramResult r =
         testsupport::RunProgram(exe, {"-compare", "a.json", "b.json"}, options);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    for (const char* expected :
-         {"\nWarning: the runs differ in frame count (300 | 1500)\n",
-          "\nFPS (average): 50.00 61.50 1.23\n", "\nThread count: 4 8 2.00\n", " 2.000 n/a n/a\n",
-          "\nb.avs rendered 1.23 times as fast as a.avs\n"})
+    // The texts are results_test's; here both files read, without AviSynth.
+    for (const char* expected : {"\nWarning: the runs differ in frame count (300 | 1500)\n",
+                                 "\nb.avs rendered 1.23 times as fast as a.avs\n"})
         EXPECT_TRUE(Contains(std::regex_replace(Lines(r.out), std::regex(" +"), " "), expected))
             << expected;
 

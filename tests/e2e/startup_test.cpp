@@ -98,8 +98,17 @@ TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
 
 TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     if (sizeof(void*) != 8) GTEST_SKIP() << "the foreign library below is a 32-bit one";
+    // The header bytes the loaders check: a PE32 i386 DLL, or an ELF32 i386 shared object.
+    const std::vector<std::pair<int, int>> pe32 = {{0, 'M'},   {1, 'Z'},   {0x3c, 64}, {64, 'P'},
+                                                   {65, 'E'},  {68, 0x4c}, {69, 0x01}, {84, 224},
+                                                   {86, 0x02}, {87, 0x21}, {88, 0x0b}, {89, 0x01}};
+    const std::vector<std::pair<int, int>> elf32 = {
+        {0, 0x7f}, {1, 'E'}, {2, 'L'}, {3, 'F'}, {4, 1}, {5, 1}, {6, 1}, {16, 3}, {18, 3}, {20, 1}};
+    std::string header(OnWine() ? 64 + 24 + 224 : 52, '\0');
+    for (const auto& [at, byte] : OnWine() ? pe32 : elf32)
+        header[static_cast<size_t>(at)] = static_cast<char>(byte);
     std::filesystem::create_directories(dir.File("x86"));
-    dir.Write("x86/libavisynth.so", ForeignWidthLibrary());
+    dir.Write("x86/libavisynth.so", header);
 
     WriteIni({{"AVSDLL", dir.File("x86/libavisynth.so")}});
     ProgramResult r = Run({"-avsinfo"});

@@ -32,11 +32,10 @@ class Trevalo : public ::testing::Test {
   protected:
     void SetUp() override;
 
-    // Runs the program with pipes as standard streams.
     testsupport::ProgramResult Run(const std::vector<std::string>& args,
                                    const std::string& stdinText = "");
     testsupport::ProgramOptions Options(const std::string& stdinText = "") const;
-    // Writes the INI file beside the program: the twenty default lines with changes.
+    // The default INI file beside the program, with changes.
     void WriteIni(const std::vector<std::pair<std::string, std::string>>& changes);
     std::string Script(const std::string& name, const std::string& text) const;
 
@@ -50,15 +49,10 @@ std::string ProgramVersion();
 constexpr int kErrorStatus = 255;  // exit code -1
 std::string ReadFile(const std::string& path);
 
-// ---- Reading what the program printed and wrote ----
-
 // Each line's text after its last carriage return, as a status line's overwriting leaves it.
 std::string LastWrites(const std::string& stream);
-// The text's lines without their line ends (LF or CR LF).
 std::vector<std::string> SplitLines(const std::string& text);
-// The fields of each line of a CSV file.
 std::vector<std::vector<std::string>> ReadCsv(const std::string& text);
-// The log's section headings in the order they appear.
 std::vector<std::string> Sections(const std::string& log);
 // The lines of a log section, from the one after its heading up to the first empty one.
 std::vector<std::string> SectionLines(const std::string& log, const std::string& heading);
@@ -72,8 +66,6 @@ std::vector<std::string> FiguresOf(const std::string& row, const std::string& la
 ::testing::AssertionResult Shows(const std::string& printed, double value);
 // "00:01:02.345" as milliseconds; -1 when the text is no such duration.
 int64_t DurationMs(const std::string& text);
-
-// ---- Processes ----
 
 // True while the program has not ended (unlike kill(pid, 0), also before it is reaped).
 bool StillRunning(int pid);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <sstream>
 
 #include "e2e/e2e.h"
@@ -34,6 +35,10 @@ struct ExitCase {
     bool needsLinux = false;       // named pipes and the lock file are Linux's
     const char* leaves = nullptr;  // a file this way out still writes
 };
+
+void PrintTo(const ExitCase& c, std::ostream* os) {  // names, not bytes, in test names
+    *os << c.name;
+}
 
 class ExitCodes : public Trevalo, public ::testing::WithParamInterface<ExitCase> {
   public:

@@ -41,20 +41,21 @@ unsigned CpuAverage(const json& cpu, size_t last) {
     return static_cast<unsigned>(std::floor(sum / static_cast<double>(last - first + 1) + 0.5));
 }
 
-// The console's non-empty summary rows, "Frames processed:" to "Time (elapsed".
-std::vector<std::string> SummaryRows(const std::vector<std::string>& console) {
-    std::vector<std::string> rows;
+// The runs of non-empty rows from one starting with first to one starting with last.
+std::vector<std::vector<std::string>> Blocks(const std::vector<std::string>& rows,
+                                             const std::string& first, const std::string& last) {
+    std::vector<std::vector<std::string>> blocks;
     bool inside = false;
-    for (const std::string& row : console) {
-        if (row.rfind("Frames processed:", 0) == 0) {
-            rows.clear();
+    for (const std::string& row : rows) {
+        if (row.rfind(first, 0) == 0) {
+            blocks.emplace_back();
             inside = true;
         }
-        if (!inside) continue;
-        if (!row.empty()) rows.push_back(row);
-        if (row.rfind("Time (elapsed", 0) == 0) inside = false;
+        if (!inside || row.empty()) continue;
+        blocks.back().push_back(row);
+        if (row.rfind(last, 0) == 0) inside = false;
     }
-    return rows;
+    return blocks;
 }
 
 unsigned long ColumnMax(const std::vector<std::vector<std::string>>& csv,
@@ -100,7 +101,10 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     }
 
     // The console's summary and the log's runtime section are the same lines.
-    const std::vector<std::string> summary = SummaryRows(SplitLines(LastWrites(Lines(r.err))));
+    const auto summaries =
+        Blocks(SplitLines(LastWrites(Lines(r.err))), "Frames processed:", "Time (elapsed");
+    ASSERT_FALSE(summaries.empty()) << r.err;
+    const std::vector<std::string>& summary = summaries.back();
     const std::string log = dir.Read("run.log");
     EXPECT_EQ(summary, SectionLines(log, "[Runtime info]")) << r.err;
     const auto row = [&](const std::string& label) {
@@ -197,25 +201,6 @@ TEST_F(Trevalo, EveryPlaceShowsTheSummaryFiguresOfTheSamples) {
     EXPECT_TRUE(Shows(legend[1], sorted[(n + 99) / 100 - 1]));
 }
 
-// The live blocks in drawing order, rows without colours and cursor moves.
-std::vector<std::vector<std::string>> LiveBlocks(const std::string& output) {
-    const std::string plain = std::regex_replace(output, std::regex("\x1b\\[[0-9;]*[A-Za-z]"), "");
-    std::vector<std::vector<std::string>> blocks;
-    bool inside = false;
-    for (std::string line : SplitLines(plain)) {
-        line.erase(0, line.find_last_of('\r') + 1);
-        line.erase(line.find_last_not_of(' ') + 1);
-        if (line.rfind("Frame (current | last):", 0) == 0) {
-            blocks.emplace_back();
-            inside = true;
-        }
-        if (!inside) continue;
-        blocks.back().push_back(line);
-        if (line.rfind("Press 'Esc'", 0) == 0) inside = false;
-    }
-    return blocks;
-}
-
 TEST_F(Trevalo, TheLiveBlockShowsTheSampleJustTaken) {
     SKIP_PTY_ON_WINE();
     // 5 ms a frame: a sample every 10 frames, 250 frames in 1.25 s, a refresh every 0.25 s.
@@ -228,7 +213,14 @@ TEST_F(Trevalo, TheLiveBlockShowsTheSampleJustTaken) {
     const json j = json::parse(dir.Read("run.json"));
     const json& samples = j["samples"];
     const std::vector<double> fps = samples["fps"].get<std::vector<double>>();
-    const auto blocks = LiveBlocks(pty.Output());
+    // The live blocks in drawing order, without colours, cursor moves and trailing blanks.
+    std::vector<std::string> rows =
+        SplitLines(std::regex_replace(pty.Output(), std::regex("\x1b\\[[0-9;]*[A-Za-z]"), ""));
+    for (std::string& row : rows) {
+        row.erase(0, row.find_last_of('\r') + 1);
+        row.erase(row.find_last_not_of(' ') + 1);
+    }
+    const auto blocks = Blocks(rows, "Frame (current | last):", "Press 'Esc'");
     ASSERT_GE(blocks.size(), 1u) << pty.Output();
     for (const std::vector<std::string>& block : blocks) {
         const auto figures = [&](const std::string& label) {

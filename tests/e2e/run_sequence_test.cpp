@@ -1,6 +1,7 @@
 // The run from start to exit code: the pause before exit, the questions and their erasing.
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 
 #include "app/version.h"
 #include "e2e/e2e.h"
@@ -186,6 +187,10 @@ const Answer kAnswers[] = {
     {"GpuOtherKeysThenCapitalNo", "gpu", "x q1\rNy", false},
     {"GpuEndOfInputDeclines", "gpu", "x", false},
 };
+
+void PrintTo(const Answer& a, std::ostream* os) {  // names, not bytes, in test names
+    *os << a.name;
+}
 
 class Prompts : public Trevalo, public ::testing::WithParamInterface<Answer> {};
 

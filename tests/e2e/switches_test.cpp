@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -55,6 +56,10 @@ struct SwitchCase {
     const char* nvml = nullptr;    // FAKE_NVML's mode, with NVIDIA's stand-in on the path
     const char* input = "";
 };
+
+void PrintTo(const SwitchCase& c, std::ostream* os) {  // names, not bytes, in test names
+    *os << c.name;
+}
 
 std::vector<std::string> Words(const std::string& text) {
     std::istringstream in(text);

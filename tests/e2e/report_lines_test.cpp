@@ -25,33 +25,23 @@ std::string CompilerVersion() {
 #endif
 }
 
-class ReportLines : public Trevalo {
-  protected:
-    // minisynth under its versioned name at a known time, with plugin directories if asked.
-    std::string Library(bool pluginDirectories) {
-        const std::filesystem::path original = std::filesystem::canonical(MINISYNTH_LIB);
-        const std::string library = dir.File("lib/" + original.filename().string());
-        std::filesystem::create_directories(dir.File("lib"));
-        std::filesystem::copy_file(original, library,
-                                   std::filesystem::copy_options::overwrite_existing);
-        const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
-        EXPECT_EQ(utimensat(AT_FDCWD, library.c_str(), times, 0), 0);
-        if (pluginDirectories) {
+TEST_F(Trevalo, TheInstallationReportAndTheLogsGeneralInformation) {
+    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
+    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
+    // minisynth under its versioned name at a known time; plugin directories come second.
+    const std::filesystem::path original = std::filesystem::canonical(MINISYNTH_LIB);
+    const std::string library = dir.File("lib/" + original.filename().string());
+    std::filesystem::create_directories(dir.File("lib"));
+    std::filesystem::copy_file(original, library);
+    const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, library.c_str(), times, 0), 0);
+    WriteIni({{"AVSDLL", library}});
+    for (const bool plugins : {false, true}) {
+        SCOPED_TRACE(plugins ? "with plugin directories" : "without");
+        if (plugins) {
             std::filesystem::create_directories(dir.File("lib/avisynth"));
             std::filesystem::create_directories(dir.File(".local/lib/avisynth"));
         }
-        WriteIni({{"AVSDLL", library}});
-        return library;
-    }
-};
-
-TEST_F(ReportLines, TheInstallationReportAndTheLogsGeneralInformation) {
-    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
-    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
-    std::string library;
-    for (const bool plugins : {false, true}) {
-        SCOPED_TRACE(plugins ? "with plugin directories" : "without");
-        library = Library(plugins);
         const testsupport::ProgramResult r = Run({"-avsinfo"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         std::vector<std::string> expected = {

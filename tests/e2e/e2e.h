@@ -1,5 +1,4 @@
-// Each end-to-end test gets its own copy of the program (its INI file lies beside it), its own
-// lock directory, and minisynth on the loader's path.
+// Each test gets its own program copy (INI beside it), lock directory and minisynth on the path.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,8 +16,7 @@ namespace e2e {
 std::string LibraryDir();
 std::string VariantLibrary(const std::string& variant);
 
-// With TREVALO_E2E_WINDOWS_BUILD set to a MinGW build directory, the suite runs that
-// build's trevalo.exe and avisynth.dll under Wine instead of this build's program.
+// TREVALO_E2E_WINDOWS_BUILD names a MinGW build whose trevalo.exe runs under Wine instead.
 bool OnWine();
 std::string WineLoader();
 std::string WindowsBuildFile(const std::string& name);
@@ -29,18 +27,15 @@ std::string Lines(std::string text);
 #define SKIP_ON_WINE(why) \
     if (::e2e::OnWine()) GTEST_SKIP() << "Windows build: " << why
 #define SKIP_PTY_ON_WINE() SKIP_ON_WINE("Wine's console on a pseudo-terminal is too slow to time")
-// A library of the other word width than the program's, for the architecture refusal.
-std::string ForeignWidthLibrary();
 
 class Trevalo : public ::testing::Test {
   protected:
     void SetUp() override;
 
-    // Runs the program with pipes as standard streams.
     testsupport::ProgramResult Run(const std::vector<std::string>& args,
                                    const std::string& stdinText = "");
     testsupport::ProgramOptions Options(const std::string& stdinText = "") const;
-    // Writes the INI file beside the program: the twenty default lines with changes.
+    // The default INI file beside the program, with changes.
     void WriteIni(const std::vector<std::pair<std::string, std::string>>& changes);
     std::string Script(const std::string& name, const std::string& text) const;
 
@@ -51,17 +46,13 @@ class Trevalo : public ::testing::Test {
 
 // The version line that a fresh INI file carries, and the banner's text.
 std::string ProgramVersion();
+constexpr int kErrorStatus = 255;  // exit code -1
+std::string ReadFile(const std::string& path);
 
-// ---- Reading what the program printed and wrote ----
-
-// What a stream that is no terminal leaves in each line: the text after the line's last
-// carriage return (a status line and what overwrote it are one line).
+// Each line's text after its last carriage return, as a status line's overwriting leaves it.
 std::string LastWrites(const std::string& stream);
-// The text's lines without their line ends (LF or CR LF).
 std::vector<std::string> SplitLines(const std::string& text);
-// The fields of each line of a CSV file.
 std::vector<std::vector<std::string>> ReadCsv(const std::string& text);
-// The log's section headings in the order they appear.
 std::vector<std::string> Sections(const std::string& log);
 // The lines of a log section, from the one after its heading up to the first empty one.
 std::vector<std::string> SectionLines(const std::string& log, const std::string& heading);
@@ -76,14 +67,10 @@ std::vector<std::string> FiguresOf(const std::string& row, const std::string& la
 // "00:01:02.345" as milliseconds; -1 when the text is no such duration.
 int64_t DurationMs(const std::string& text);
 
-// ---- Processes ----
-
 // True while the program has not ended (unlike kill(pid, 0), also before it is reaped).
 bool StillRunning(int pid);
 
-// The script's part file as a named pipe that the trial run reads trialText from; a regular
-// file with runText replaces it once the trial has opened it, so that what differs happens only
-// in the measured run. Under Wine both runs read runText.
+// A part file the trial run reads as trialText and the measured run as runText (Wine: both).
 class TrialThenRun {
   public:
     TrialThenRun(const std::string& dir, const std::string& name, std::string trialText,
@@ -91,15 +78,12 @@ class TrialThenRun {
     ~TrialThenRun();
     TrialThenRun(const TrialThenRun&) = delete;
     TrialThenRun& operator=(const TrialThenRun&) = delete;
-    // Whether the trial run has read its text.
-    bool Served() const { return served_; }
 
   private:
     void Serve();
 
     std::string path_, trialText_, runText_;
     std::atomic<bool> stop_{false};
-    std::atomic<bool> served_{false};
     std::thread thread_;
 };
 

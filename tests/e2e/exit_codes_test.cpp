@@ -1,6 +1,5 @@
-// Every way out with its exit code and the message that tells the user why: 0 after a report
-// or a measurement, however it stopped; 255 (-1) after every error. A file that cannot be
-// written is an error only after a measurement.
+// Every way out's exit code and message: 0 after a report or measurement however stopped, 255
+// after an error; an unwritable file is an error only after a measurement.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -15,8 +14,6 @@
 
 namespace e2e {
 namespace {
-
-constexpr int kError = 255;
 
 // 150 frames of 5 ms: a trial run of 0.75 s, a sample every 10 frames.
 const char kQuick[] = "BlankClip(length=150, width=64, height=64)\nMSBusy(5)\n";
@@ -39,7 +36,7 @@ struct ExitCase {
     const char* leaves = nullptr;  // a file this way out still writes
 };
 
-void PrintTo(const ExitCase& c, std::ostream* os) {
+void PrintTo(const ExitCase& c, std::ostream* os) {  // names, not bytes, in test names
     *os << c.name;
 }
 
@@ -56,20 +53,7 @@ class ExitCodes : public Trevalo, public ::testing::WithParamInterface<ExitCase>
     using Trevalo::dir;
     using Trevalo::runtimeDir;
     using Trevalo::WriteIni;
-
-    void RunReads(const std::string& runText) {
-        part = std::make_unique<TrialThenRun>(dir.Path(), "part.avsi", kShortTrial, runText);
-    }
-    // Another Trevalo holds the lock against a second instance.
-    void HoldInstanceLock() {
-        lock = open((runtimeDir + "/__trevalo__single__instance__lock__").c_str(),
-                    O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
-    }
-
     testsupport::ProgramOptions options;
-
-  private:
     std::unique_ptr<TrialThenRun> part;
     int lock = -1;
 };
@@ -86,7 +70,9 @@ Prepare Avsdll(const std::string& library) {
     };
 }
 Prepare Runs(const std::string& runText) {
-    return [runText](ExitCodes& t) { t.RunReads(runText); };
+    return [runText](ExitCodes& t) {
+        t.part = std::make_unique<TrialThenRun>(t.dir.Path(), "part.avsi", kShortTrial, runText);
+    };
 }
 const Prepare kNoLibraryOnThePath = [](ExitCodes& t) {
     t.options.setEnv["LD_LIBRARY_PATH"] = t.runtimeDir;
@@ -96,7 +82,12 @@ const Prepare kTextAsLibrary = [](ExitCodes& t) {
     t.dir.Write("text.so", "not a library\n");
     Avsdll("{dir}/text.so")(t);
 };
-const Prepare kHoldLock = [](ExitCodes& t) { t.HoldInstanceLock(); };
+// Another Trevalo holds the lock against a second instance.
+const Prepare kHoldLock = [](ExitCodes& t) {
+    t.lock = open((t.runtimeDir + "/__trevalo__single__instance__lock__").c_str(),
+                  O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(flock(t.lock, LOCK_EX | LOCK_NB), 0);
+};
 const char kCannotCreateLog[] = "\nCannot create \"{dir}/run.log\"\n";
 
 const ExitCase kCases[] = {
@@ -123,85 +114,82 @@ const ExitCase kCases[] = {
      "\nCannot create \"{dir}/run.json\"\n"},
 
     // Errors before anything is measured: 255.
-    {"NoArguments", "", nullptr, nullptr, "", kError, "Usage:  Trevalo script.avs [switches]"},
-    {"UnknownSwitch", "-fast SCRIPT", kQuick, nullptr, "", kError,
+    {"NoArguments", "", nullptr, nullptr, "", kErrorStatus,
+     "Usage:  Trevalo script.avs [switches]"},
+    {"UnknownSwitch", "-fast SCRIPT", kQuick, nullptr, "", kErrorStatus,
      "\nInvalid argument: \"-fast\"\n"},
-    {"PriorityOutOfRange", "-priority=0 SCRIPT", kQuick, nullptr, "", kError,
+    {"PriorityOutOfRange", "-priority=0 SCRIPT", kQuick, nullptr, "", kErrorStatus,
      "\nInvalid parameter value: \"-priority=0\"\nValue must be between 1 and 3\n"},
-    {"TimeLimitOutOfRange", "-timelimit=1000000 SCRIPT", kQuick, nullptr, "", kError,
+    {"TimeLimitOutOfRange", "-timelimit=1000000 SCRIPT", kQuick, nullptr, "", kErrorStatus,
      "\nInvalid parameter value: \"-timelimit=1000000\"\nValue must be between 1 and 999999\n"},
-    {"RangeWithoutLast", "-range=5 SCRIPT", kQuick, nullptr, "", kError,
+    {"RangeWithoutLast", "-range=5 SCRIPT", kQuick, nullptr, "", kErrorStatus,
      "\nInvalid parameter format: \"-range=5\"\n"},
-    {"MissingScript", "absent.avs", nullptr, nullptr, "", kError,
+    {"MissingScript", "absent.avs", nullptr, nullptr, "", kErrorStatus,
      "\nFile not found: \"absent.avs\"\n"},
-    {"NoScript", "-log", nullptr, nullptr, "", kError, "\nNo script file specified\n"},
-    {"ConfigurationError", "SCRIPT", kQuick, Blocked("Trevalo.ini"), "", kError,
+    {"NoScript", "-log", nullptr, nullptr, "", kErrorStatus, "\nNo script file specified\n"},
+    {"ConfigurationError", "SCRIPT", kQuick, Blocked("Trevalo.ini"), "", kErrorStatus,
      "\nCannot create \"{dir}/Trevalo.ini\"\n"},
-    {"MissingAvsdll", "SCRIPT", kQuick, Avsdll("{dir}/absent/libavisynth.so"), "", kError,
+    {"MissingAvsdll", "SCRIPT", kQuick, Avsdll("{dir}/absent/libavisynth.so"), "", kErrorStatus,
      "\nSpecified avisynth.dll does not exist:\n{dir}/absent/libavisynth.so\n"},
-    {"NoLibrary", "SCRIPT", kQuick, kNoLibraryOnThePath, "", kError,
+    {"NoLibrary", "SCRIPT", kQuick, kNoLibraryOnThePath, "", kErrorStatus,
      "\nCannot load avisynth.dll\n"},
-    {"NotALibrary", "SCRIPT", kQuick, kTextAsLibrary, "", kError, "\nCannot load avisynth.dll\n"},
-    {"LibraryTooOld", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-linkage")), "", kError,
+    {"NotALibrary", "SCRIPT", kQuick, kTextAsLibrary, "", kErrorStatus,
+     "\nCannot load avisynth.dll\n"},
+    {"LibraryTooOld", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-linkage")), "", kErrorStatus,
      ").\nPlease update to Avisynth 2.6 or Avisynth+.\n"},
-    {"NoEntryPoint", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-create-entry")), "", kError,
+    {"NoEntryPoint", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-create-entry")), "", kErrorStatus,
      "Failed to load CreateScriptEnvironment()"},
-    {"NoEnvironment", "SCRIPT", kQuick, Avsdll(VariantLibrary("env-refused")), "", kError,
+    {"NoEnvironment", "SCRIPT", kQuick, Avsdll(VariantLibrary("env-refused")), "", kErrorStatus,
      "Could not create IScriptenvironment (AVISYNTH_INTERFACE_VERSION = 5)"},
-    {"SecondInstance", "SCRIPT", kQuick, kHoldLock, "", kError,
+    {"SecondInstance", "SCRIPT", kQuick, kHoldLock, "", kErrorStatus,
      "\nOne instance of Trevalo is already running\n", true},
-    {"GpuMonitoringDeclined", "-gpu SCRIPT", kQuick, nullptr, "n", kError,
+    {"GpuMonitoringDeclined", "-gpu SCRIPT", kQuick, nullptr, "n", kErrorStatus,
      "\nIn order to measure GPU usage, "},
-    {"GpuQuestionUnanswered", "-gpu SCRIPT", kQuick, nullptr, "", kError,
+    {"GpuQuestionUnanswered", "-gpu SCRIPT", kQuick, nullptr, "", kErrorStatus,
      "\nIn order to measure GPU usage, "},
-    {"TrialScriptError", "SCRIPT", "BlankClip(\n", nullptr, "", kError,
+    {"TrialScriptError", "SCRIPT", "BlankClip(\n", nullptr, "", kErrorStatus,
      "\nScript error: syntax error"},
-    {"TrialNoClip", "SCRIPT", "42\n", nullptr, "", kError,
+    {"TrialNoClip", "SCRIPT", "42\n", nullptr, "", kErrorStatus,
      "\nScript did not return a video clip:\n({dir}/run.avs)"},
-    {"TrialFault", "SCRIPT", "BlankClip(length=100)\nMSFault(3, \"access\")\n", nullptr, "", kError,
-     "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"},
+    {"TrialFault", "SCRIPT", "BlankClip(length=100)\nMSFault(3, \"access\")\n", nullptr, "",
+     kErrorStatus, "\nException 0xC0000005\nSTATUS_ACCESS_VIOLATION\n"},
     {"TrialFaultOnAWorker", "SCRIPT",
      "BlankClip(length=400, width=64, height=64)\nMSBusy(2)\n"
      "MSFault(50, \"divide\")\nPrefetch(2)\n",
-     nullptr, "", kError, "\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"},
-    {"TrialEmptyClip", "SCRIPT", "BlankClip(length=0, width=64, height=64)\n", nullptr, "", kError,
-     "\n\"{dir}/run.avs\":\nScript returned a clip without frames"},
+     nullptr, "", kErrorStatus, "\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n"},
+    {"TrialEmptyClip", "SCRIPT", "BlankClip(length=0, width=64, height=64)\n", nullptr, "",
+     kErrorStatus, "\n\"{dir}/run.avs\":\nScript returned a clip without frames"},
     {"TrialSilentError", "SCRIPT", "BlankClip(length=100)\nMSFault(3, \"error\", \"\")\n", nullptr,
-     "", kError, "\nFrame 3 could not be rendered; the frame server gave no reason."},
+     "", kErrorStatus, "\nFrame 3 could not be rendered; the frame server gave no reason."},
     // -info loads the script as the run does; its errors force the log too.
-    {"InfoScriptError", "-info SCRIPT", "BlankClip(\n", nullptr, "", kError,
+    {"InfoScriptError", "-info SCRIPT", "BlankClip(\n", nullptr, "", kErrorStatus,
      "\nScript error: syntax error", false, "run.log"},
-    {"InfoNoClip", "-info SCRIPT", "42\n", nullptr, "", kError,
+    {"InfoNoClip", "-info SCRIPT", "42\n", nullptr, "", kErrorStatus,
      "\n\"{dir}/run.avs\":\nScript did not return a clip", false, "run.log"},
-    {"TrialTooFast", "SCRIPT", "BlankClip(length=10)\n", nullptr, "", kError,
+    {"TrialTooFast", "SCRIPT", "BlankClip(length=10)\n", nullptr, "", kErrorStatus,
      "\nScript runtime is too short for accurate measurements\n"},
 
     // Errors during the run's own load and measurement: 255, and the log is forced.
-    {"LoadError", "SCRIPT", kImport, Runs("BlankClip(\n"), "", kError,
+    {"LoadError", "SCRIPT", kImport, Runs("BlankClip(\n"), "", kErrorStatus,
      "\nScript error: syntax error", true, "run.log"},
     {"ErrorDuringTheRun", "SCRIPT", kImport,
-     Runs(std::string(kQuick) + "MSFault(100, \"error\", \"boom\")\n"), "", kError, "\nboom\n",
-     true, "run.log"},
-    {"FaultDuringTheRun",
-     {"SCRIPT"},
-     kImport,
-     [](ExitCodes& t) { t.RunReads(std::string(kQuick) + "MSFault(100, \"divide\")\n"); },
-     "",
-     kError,
-     "\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n",
-     true},
+     Runs(std::string(kQuick) + "MSFault(100, \"error\", \"boom\")\n"), "", kErrorStatus,
+     "\nboom\n", true, "run.log"},
+    {"FaultDuringTheRun", "SCRIPT", kImport,
+     Runs(std::string(kQuick) + "MSFault(100, \"divide\")\n"), "", kErrorStatus,
+     "\nException 0xC0000094\nSTATUS_INTEGER_DIVIDE_BY_ZERO\n", true},
 
     // A file that cannot be written after a measurement: 255.
-    {"UnwritableLog", "-log -csv SCRIPT", kQuick, Blocked("run.log"), "", kError, kCannotCreateLog,
-     false, "run.csv"},
-    {"UnwritableCsv", "-csv SCRIPT", kQuick, Blocked("run.csv"), "", kError,
+    {"UnwritableLog", "-log -csv SCRIPT", kQuick, Blocked("run.log"), "", kErrorStatus,
+     kCannotCreateLog, false, "run.csv"},
+    {"UnwritableCsv", "-csv SCRIPT", kQuick, Blocked("run.csv"), "", kErrorStatus,
      "\nCannot create \"{dir}/run.csv\"\n"},
-    {"UnwritableResultFile", "-json SCRIPT", kQuick, Blocked("run.json"), "", kError,
+    {"UnwritableResultFile", "-json SCRIPT", kQuick, Blocked("run.json"), "", kErrorStatus,
      "\nCannot create \"{dir}/run.json\"\n"},
-    {"UnwritableChart", "-chart SCRIPT", kQuick, Blocked("run.svg"), "", kError,
+    {"UnwritableChart", "-chart SCRIPT", kQuick, Blocked("run.svg"), "", kErrorStatus,
      "\nCannot create \"{dir}/run.svg\"\n"},
-    {"UnwritableLogAfterAnEarlyStop", "-log SCRIPT", kQuick, Blocked("run.log"), "\x1b", kError,
-     kCannotCreateLog},
+    {"UnwritableLogAfterAnEarlyStop", "-log SCRIPT", kQuick, Blocked("run.log"), "\x1b",
+     kErrorStatus, kCannotCreateLog},
 };
 
 TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {

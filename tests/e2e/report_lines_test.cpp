@@ -1,6 +1,4 @@
-// The reports' lines exactly as a user reads them, spacing included: the installation report
-// (-avsinfo), the log's general information, and the clip report of clips whose properties
-// the script sets.
+// The reports' lines exactly, spacing included: -avsinfo, the log's general info, the clip's.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -27,34 +25,23 @@ std::string CompilerVersion() {
 #endif
 }
 
-class ReportLines : public Trevalo {
-  protected:
-    // A copy of minisynth under its versioned name, last changed at a known time, with the
-    // plugin directories beside it and in the home directory when asked for.
-    std::string Library(bool pluginDirectories) {
-        const std::filesystem::path original = std::filesystem::canonical(MINISYNTH_LIB);
-        const std::string library = dir.File("lib/" + original.filename().string());
-        std::filesystem::create_directories(dir.File("lib"));
-        std::filesystem::copy_file(original, library,
-                                   std::filesystem::copy_options::overwrite_existing);
-        const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
-        EXPECT_EQ(utimensat(AT_FDCWD, library.c_str(), times, 0), 0);
-        if (pluginDirectories) {
+TEST_F(Trevalo, TheInstallationReportAndTheLogsGeneralInformation) {
+    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
+    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
+    // minisynth under its versioned name at a known time; plugin directories come second.
+    const std::filesystem::path original = std::filesystem::canonical(MINISYNTH_LIB);
+    const std::string library = dir.File("lib/" + original.filename().string());
+    std::filesystem::create_directories(dir.File("lib"));
+    std::filesystem::copy_file(original, library);
+    const timespec times[2] = {{kStamp, 0}, {kStamp, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, library.c_str(), times, 0), 0);
+    WriteIni({{"AVSDLL", library}});
+    for (const bool plugins : {false, true}) {
+        SCOPED_TRACE(plugins ? "with plugin directories" : "without");
+        if (plugins) {
             std::filesystem::create_directories(dir.File("lib/avisynth"));
             std::filesystem::create_directories(dir.File(".local/lib/avisynth"));
         }
-        WriteIni({{"AVSDLL", library}});
-        return library;
-    }
-};
-
-TEST_F(ReportLines, TheInstallationReportAndTheLogsGeneralInformation) {
-    SKIP_ON_WINE("the Windows report's plugin lines come from the registry");
-    if (CompilerVersion().empty()) GTEST_SKIP() << "minisynth's compiler is not known here";
-    std::string library;
-    for (const bool plugins : {false, true}) {
-        SCOPED_TRACE(plugins ? "with plugin directories" : "without");
-        library = Library(plugins);
         const testsupport::ProgramResult r = Run({"-avsinfo"});
         EXPECT_EQ(r.exitCode, 0) << r.err;
         std::vector<std::string> expected = {
@@ -72,30 +59,19 @@ TEST_F(ReportLines, TheInstallationReportAndTheLogsGeneralInformation) {
         EXPECT_EQ(r.out, testsupport::Joined(expected));
     }
 
-    // The log's general information on the last installation.
+    // The log's general information: the run's own lines, and the same installation (its
+    // texts are report_test's).
     const std::string script = Script("run.avs", "BlankClip(length=10)\n");
     ASSERT_EQ(Run({"-info", "-log", script}).exitCode, 0);
-    EXPECT_EQ(SectionLines(dir.Read("run.log"), "[General info]"),
-              (std::vector<std::string>{
-                  "Log file created with:                 Trevalo " + ProgramVersion() + " (" +
-                      ArchitectureName() + ")",
-                  "Script file:                           " + script,
-                  "Command line switches:                 -info -log",
-                  "Avisynth version string:               minisynth 0.9 (stand-in frame server)",
-                  "Avisynth file version:                 " + std::string(TREVALO_VERSION) + ".0",
-                  "Avisynth Interface Version:            7",
-                  "Avisynth MT support:                   Yes",
-                  "Avisynth.dll linker/compiler version:  " + CompilerVersion(),
-                  "Avisynth.dll location:                 " + library,
-                  "Avisynth.dll time stamp:               2015-06-01, 09:05:00",
-                  "PluginDir+    (user):             " + dir.File(".local/lib/avisynth"),
-                  "PluginDir+    (system):             " + dir.File("lib/avisynth"),
-              }));
+    const std::vector<std::string> general = SectionLines(dir.Read("run.log"), "[General info]");
+    ASSERT_EQ(general.size(), 12u);
+    EXPECT_EQ(general[1], "Script file:                           " + script);
+    EXPECT_EQ(general[2], "Command line switches:                 -info -log");
+    EXPECT_EQ(general[8], "Avisynth.dll location:                 " + library);
+    EXPECT_EQ(general[9], "Avisynth.dll time stamp:               2015-06-01, 09:05:00");
 }
 
-// The clip report of -info on the console and in the log: the frame count, length, size,
-// rate (with the field order of a field-based clip), colour space, and in the log the audio.
-// The texts of other properties are the unit tests'.
+// -info's clip report on the console and in the log (with the audio); rarer lines are unit tests'.
 TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
     const struct {
         const char* name;
@@ -136,12 +112,10 @@ TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
     }
 }
 
-// Each colour space by its name, right-aligned like the figures above it.
+// A colour space by its name, right-aligned; an alias by its own; an unknown one.
 TEST_F(Trevalo, TheClipReportNamesEachColourSpace) {
     const std::pair<const char*, const char*> spaces[] = {
-        {"RGB24", "  RGB24"}, {"RGB32", "  RGB32"},    {"YUY2", "   YUY2"}, {"YV12", "   YV12"},
-        {"I420", "   YV12"},  {"YV16", "   YV16"},     {"YV24", "   YV24"}, {"YV411", "  YV411"},
-        {"Y8", "     Y8"},    {"YUV420P10", "Unknown"}};
+        {"RGB32", "  RGB32"}, {"I420", "   YV12"}, {"Y8", "     Y8"}, {"YUV420P10", "Unknown"}};
     for (const auto& [type, shown] : spaces) {
         const std::string script =
             Script("clip.avs", "BlankClip(length=10, width=64, height=64, pixel_type=\"" +

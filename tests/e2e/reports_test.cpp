@@ -1,5 +1,4 @@
-// The files a run leaves beside the script, read back as a user or another program would,
-// after every way out, and -compare on a machine without AviSynth.
+// The files a run leaves, after every way out, and -compare without AviSynth.
 #include <sys/stat.h>
 
 #include <chrono>
@@ -18,43 +17,24 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using testsupport::ProgramResult;
 
-constexpr int kErrorStatus = 255;
 const char kQuick[] = "BlankClip(length=300, width=64, height=64)\nMSBusy(2.0)\n";
 // A trial run of 0.6 s at 5 ms a frame, before a measured run that differs from it.
 const char kShortTrial[] = "BlankClip(length=120, width=64, height=64)\nMSBusy(5)\n";
 
-// Every line ends with CR LF; the text comes back with plain line feeds.
-std::string WithoutCrLf(const std::string& text, bool& allCrLf) {
-    std::string plain;
-    allCrLf = true;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) allCrLf = false;
-        if (text[i] != '\r') plain += text[i];
-    }
-    return plain;
-}
-
-// The rows of the log's performance table, its heading not counted.
-size_t TableRows(const std::string& log) {
-    const std::vector<std::string> table = SectionLines(log, "[Performance data]");
-    return table.empty() ? 0 : table.size() - 1;
-}
-
 class Reports : public Trevalo {
   protected:
+    // The log with plain line feeds, each of which must follow a CR.
     std::string Log(const std::string& name) {
-        bool crlf = false;
-        const std::string log = WithoutCrLf(dir.Read(name), crlf);
-        EXPECT_TRUE(crlf) << name << " ends its lines with CR LF";
-        return log;
+        const std::string text = dir.Read(name);
+        const std::string plain = std::regex_replace(text, std::regex("\r"), "");
+        EXPECT_EQ(text, std::regex_replace(plain, std::regex("\n"), "\r\n")) << name;
+        return plain;
     }
 };
 
-// A fault on the main thread or a Prefetch worker: the message, exit 255, the files with every
-// sample taken. With pipes, as a Windows build under Wine can be run.
+// A fault on the main thread or a worker: the message, exit 255, the files with every sample.
 TEST_F(Reports, AFaultInsideAFilterEndsTheRunWithItsFiles) {
-    // The trial run reads the clip without the fault; under Wine it reads the same clip, and
-    // stops after 5 s, near frame 1000, before the fault.
+    // Under Wine the trial reads the fault's clip too, stopping after 5 s before the fault.
     const std::string at = OnWine() ? "1200" : "300";
     const struct {
         const char* name;
@@ -77,8 +57,9 @@ TEST_F(Reports, AFaultInsideAFilterEndsTheRunWithItsFiles) {
         const std::string log = Log(std::string(c.name) + ".log");
         EXPECT_NE(log.find(std::string("\n\n[AviSynth error]\n") + c.message), std::string::npos)
             << log;
-        EXPECT_GT(TableRows(log), 10u) << c.name;
-        EXPECT_EQ(ReadCsv(dir.Read(std::string(c.name) + ".csv")).size(), TableRows(log) + 1);
+        const size_t rows = SectionLines(log, "[Performance data]").size();  // and a heading
+        EXPECT_GT(rows, 11u) << c.name;
+        EXPECT_EQ(ReadCsv(dir.Read(std::string(c.name) + ".csv")).size(), rows);
     }
 }
 
@@ -91,33 +72,20 @@ TEST_F(Reports, GpuZFiguresReachTheFilesOnWindows) {
         testsupport::RunProgram(WineLoader(), {WindowsBuildFile("gpuz_stub.exe"), "10", ready},
                                 Options());
     });
-    struct Joined {
-        std::thread& thread;
-        ~Joined() { thread.join(); }
-    } joined{gpuz};
     for (int i = 0; i < 600 && !std::filesystem::exists(ready); ++i)
         std::this_thread::sleep_for(100ms);
+    ProgramResult r = Run({"-gpu", "-log", "-csv", Script("gpu.avs", kQuick)});
+    gpuz.join();  // the stand-in ends after its 10 s
     ASSERT_TRUE(std::filesystem::exists(ready)) << "the GPU-Z stand-in did not start";
-    const std::string script = Script("gpu.avs", kQuick);
-    ProgramResult r = Run({"-gpu", "-log", "-csv", script});
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Contains(r.err,
-                         "GPU usage (average):            42%\n\r"
-                         "Video engine load (average):    18%\n"));
-    const std::string log = Log("gpu.log");
-    EXPECT_TRUE(Contains(log,
-                         "[Graphics card info]\nCard name:               Stub Radeon\n"
-                         "GPU name:                Stub GPU\nMemory size:             4096 MB\n"
-                         "OpenCL version:          2.0\nDriver version:          31.0.1\n"
-                         "Info collected with:     GPU-Z 2.1.0\n"));
+    EXPECT_TRUE(Contains(r.err, "GPU usage (average):            42%"));
+    EXPECT_TRUE(Contains(Log("gpu.log"), "Card name:               Stub Radeon\n"));
     const auto rows = ReadCsv(dir.Read("gpu.csv"));
     ASSERT_GE(rows.size(), 2u);
-    EXPECT_EQ(rows[1][6], "42");
-    EXPECT_EQ(rows[1][7], "18");
+    EXPECT_EQ(rows[1][7], "18") << "the video engine's load";
 }
 
-// The run's own load fails after the trial run succeeded: the forced log still carries the
-// general information, and the error.
+// The run's own load fails after the trial: the forced log still has the general info.
 TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
     SKIP_PTY_ON_WINE();
     TrialThenRun part(dir.Path(), "part.avsi", kShortTrial, "Import(\"gone.avsi\")\n");
@@ -129,14 +97,12 @@ TEST_F(Reports, ALoadThatFailsAfterTheTrialRunIsLoggedWhole) {
     EXPECT_EQ(Sections(log),
               (std::vector<std::string>{"[General info]", "[Script]", "[AviSynth error]"}));
     EXPECT_EQ(SectionLines(log, "[Script]"), std::vector<std::string>{"Import(\"part.avsi\")"});
-    EXPECT_TRUE(Contains(log, "Script file:                           " + script));
     EXPECT_NE(log.find("Import: couldn't open \"gone.avsi\"", log.find("[AviSynth error]")),
               std::string::npos)
         << log;
 }
 
-// With a GPU source (here a stand-in for NVIDIA's library) the card's figures show in the
-// block and, after an empty line, in the summary.
+// NVIDIA's stand-in's figures in the block and, after an empty line, in the summary.
 TEST_F(Reports, GpuFiguresReachTheScreen) {
     SKIP_PTY_ON_WINE();
     const std::string script = Script("gpu.avs", kQuick);
@@ -146,24 +112,7 @@ TEST_F(Reports, GpuFiguresReachTheScreen) {
     EXPECT_TRUE(pty.WaitFor("GPU usage (current | average):  37% | 37%", 30s)) << pty.Output();
     EXPECT_EQ(pty.Wait(30s).exitCode, 0);
     const std::string shown = testsupport::Joined(pty.Screen());
-    EXPECT_TRUE(Contains(shown,
-                         "\n\nGPU usage (average):            37%\n"
-                         "Video engine load (average):    12%\n"
-                         "GPU memory usage:               1536 MB\n"));
-}
-
-// The CSV body the samples make, in the CSV's own formats and line ends.
-std::string CsvRows(const json& s) {
-    std::string rows;
-    for (size_t i = 0; i < s["frame"].size(); ++i) {
-        rows += CUtils::FormatString(
-            "%u,%.3f,%.3f,%.6f,%.6f,%u,%u,%u,%u\r\n", s["frame"][i].get<unsigned>(),
-            s["fps"][i].get<double>(), s["averageFps"][i].get<double>(),
-            s["timePerFrameMs"][i].get<double>(), s["averageTimePerFrameMs"][i].get<double>(),
-            s["cpuPercent"][i].get<unsigned>(), s["threads"][i].get<unsigned>(),
-            s["physicalMB"][i].get<unsigned>(), s["virtualMB"][i].get<unsigned>());
-    }
-    return rows;
+    EXPECT_TRUE(Contains(shown, "\n\nGPU usage (average):            37%\n"));
 }
 
 TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
@@ -197,11 +146,7 @@ TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
         EXPECT_EQ(Run(args, c.input).exitCode, c.exitCode);
 
         const json j = json::parse(dir.Read(base + ".json"));
-        for (const char* key : {"trevalo", "date", "switches", "avisynth", "clip", "range",
-                                "refreshInterval", "error", "summary", "gpu", "distribution"})
-            EXPECT_TRUE(j.contains(key)) << key;
         EXPECT_EQ(j["format"], "trevalo-result");
-        EXPECT_EQ(j["formatVersion"], 1);
         EXPECT_EQ(j["script"], Shown(dir.File(base + ".avs")));
         EXPECT_EQ(j["avisynth"]["interfaceVersion"], 7);
         EXPECT_TRUE(std::regex_match(j["date"].get<std::string>(),
@@ -211,34 +156,30 @@ TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
                   c.exitCode == 0 ? "" : "boom at 2900");
         EXPECT_TRUE(j["gpu"].is_null());
 
-        // The samples are the CSV's rows; n/a in the log is null in the result.
+        // The samples are the CSV's rows.
         const bool declined = c.name == std::string("declined");
         const json& samples = j["samples"];
         EXPECT_EQ(dir.Exists(base + ".csv"), !declined);
         if (!declined) {
             const std::string csv = dir.Read(base + ".csv");
-            EXPECT_EQ(CsvRows(samples), csv.substr(csv.find('\n') + 1));
+            std::string rows;  // in the CSV's own formats and line ends
+            for (size_t i = 0; i < samples["frame"].size(); ++i) {
+                rows += CUtils::FormatString(
+                    "%u,%.3f,%.3f,%.6f,%.6f,%u,%u,%u,%u\r\n", samples["frame"][i].get<unsigned>(),
+                    samples["fps"][i].get<double>(), samples["averageFps"][i].get<double>(),
+                    samples["timePerFrameMs"][i].get<double>(),
+                    samples["averageTimePerFrameMs"][i].get<double>(),
+                    samples["cpuPercent"][i].get<unsigned>(), samples["threads"][i].get<unsigned>(),
+                    samples["physicalMB"][i].get<unsigned>(),
+                    samples["virtualMB"][i].get<unsigned>());
+            }
+            EXPECT_EQ(rows, csv.substr(csv.find('\n') + 1));
         }
         EXPECT_EQ(samples["frame"].empty(), declined);
         EXPECT_EQ(dir.Exists(base + ".svg"), !declined);
         EXPECT_EQ(j["distribution"].is_null(), declined);
         EXPECT_EQ(j["range"].is_null(), declined);
-        const std::vector<std::string> log = SplitLines(dir.Read(base + ".log"));
-        EXPECT_EQ(RowStarting(log, "Audio channels:").find("n/a") != std::string::npos,
-                  j["clip"]["audio"].is_null());
         EXPECT_EQ(j["summary"].is_null(), declined || c.exitCode != 0);
-        if (j["summary"].is_null()) continue;
-        const json& s = j["summary"];
-        EXPECT_EQ(RowStarting(log, "FPS (min | max | average):"),
-                  "FPS (min | max | average):      " + CUtils::FormatFPS(s["fpsMin"]) + " | " +
-                      CUtils::FormatFPS(s["fpsMax"]) + " | " + CUtils::FormatFPS(s["fpsAverage"]));
-        EXPECT_EQ(
-            RowStarting(log, "Efficiency index:"),
-            "Efficiency index:               " +
-                (s["efficiencyIndex"].is_null() ? "n/a" : CUtils::FormatTPF(s["efficiencyIndex"])));
-        EXPECT_EQ(RowStarting(log, "Frames processed:")
-                      .find(std::to_string(s["framesProcessed"].get<int>())),
-                  32u);
     }
     const std::string rendered = testsupport::RenderSvg(dir.File("error.svg"), dir.File("e.png"));
     EXPECT_TRUE(rendered == "" || rendered == "missing") << rendered;
@@ -264,17 +205,14 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
     b["script"] = "/clips/b.avs";
     b["clip"]["frames"] = 1500;
     b["summary"]["fpsAverage"] = 61.5;
-    b["summary"]["threads"] = 8;
-    b["summary"]["efficiencyIndex"] = nullptr;
     dir.Write("a.json", a.dump());
     dir.Write("b.json", b.dump());
     testsupport::ProgramResult r =
         testsupport::RunProgram(exe, {"-compare", "a.json", "b.json"}, options);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    for (const char* expected :
-         {"\nWarning: the runs differ in frame count (300 | 1500)\n",
-          "\nFPS (average): 50.00 61.50 1.23\n", "\nThread count: 4 8 2.00\n", " 2.000 n/a n/a\n",
-          "\nb.avs rendered 1.23 times as fast as a.avs\n"})
+    // The texts are results_test's; here both files read, without AviSynth.
+    for (const char* expected : {"\nWarning: the runs differ in frame count (300 | 1500)\n",
+                                 "\nb.avs rendered 1.23 times as fast as a.avs\n"})
         EXPECT_TRUE(Contains(std::regex_replace(Lines(r.out), std::regex(" +"), " "), expected))
             << expected;
 

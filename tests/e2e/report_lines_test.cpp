@@ -112,21 +112,5 @@ TEST_F(Trevalo, TheClipReportShowsTheClipsProperties) {
     }
 }
 
-// A colour space by its name, right-aligned; an alias by its own; an unknown one.
-TEST_F(Trevalo, TheClipReportNamesEachColourSpace) {
-    const std::pair<const char*, const char*> spaces[] = {
-        {"RGB32", "  RGB32"}, {"I420", "   YV12"}, {"Y8", "     Y8"}, {"YUV420P10", "Unknown"}};
-    for (const auto& [type, shown] : spaces) {
-        const std::string script =
-            Script("clip.avs", "BlankClip(length=10, width=64, height=64, pixel_type=\"" +
-                                   std::string(type) + "\")\n");
-        const testsupport::ProgramResult r = Run({"-info", script});
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(RowStarting(SplitLines(LastWrites(r.err)), "Colorspace:"),
-                  "Colorspace:                    " + std::string(shown))
-            << type;
-    }
-}
-
 }  // namespace
 }  // namespace e2e

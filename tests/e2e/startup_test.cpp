@@ -81,15 +81,10 @@ TEST_F(Trevalo, TheWindowsReportReadsTheLinkerVersionAndTheRegistry) {
         << r.out;
 }
 
-// -avsinfo wins over a script and other switches, but an invalid switch is still reported.
+// -avsinfo wins over a script (the pause table runs one), but an invalid switch is still
+// reported.
 TEST_F(Trevalo, AvsinfoWinsOverEverythingButAnInvalidSwitch) {
-    const std::string script = Script("clip.avs", "BlankClip()\n");
-    ProgramResult r = Run({"-log", script, "-avsinfo", "-range=0,5"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(Contains(r.out, "Avisynth Interface Version:"));
-    EXPECT_FALSE(dir.Exists("clip.log"));
-
-    r = Run({"-avsinfo", "-priority=9"});
+    const ProgramResult r = Run({"-avsinfo", "-priority=9"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
     EXPECT_TRUE(
         Contains(r.err, "Invalid parameter value: \"-priority=9\"\nValue must be between 1 and 3"));
@@ -120,24 +115,6 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     r = Run({});
     EXPECT_EQ(r.exitCode, kErrorStatus);
     EXPECT_FALSE(Contains(r.out, "Usage:")) << "the broken installation stops first";
-}
-
-// A missing INI file is written with the defaults; replacing outdated ones is config_test's.
-TEST_F(Trevalo, TheIniFileIsCreated) {
-    ProgramResult r = Run({"-avsinfo"});
-    EXPECT_EQ(r.exitCode, 0);
-    std::string ini = Lines(dir.Read("Trevalo.ini"));
-    EXPECT_EQ(std::count(ini.begin(), ini.end(), '\n'), 21) << ini;  // 20 lines, one of them two
-    EXPECT_EQ(ini.rfind("[Main]\nVersion=" + ProgramVersion() + "\nAVSDLL=\n", 0), 0u) << ini;
-}
-
-TEST_F(Trevalo, AutoCompletionFindsTheScript) {
-    Script("clip.avs", "BlankClip(length=10)\n");
-    ProgramResult r = Run({"-info", "clip"});
-    EXPECT_TRUE(Contains(r.err, "Invalid argument: \"clip\""));
-    WriteIni({{"AutoCompleteExtension", "1"}});
-    r = Run({"-info", "clip"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 
 // With a standard stream closed, nothing is written into the files the tool opens: the lock.

@@ -1,9 +1,7 @@
 #include "sys/process.h"
 
-#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,31 +25,6 @@ int InChild(const std::function<int()>& f) {
     if (wait == testsupport::ChildWait::kStillRunning) testsupport::KillChild(pid, status);
     if (wait != testsupport::ChildWait::kEnded || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
-}
-
-int CurrentNice() {
-    errno = 0;
-    const int value = getpriority(PRIO_PROCESS, 0);
-    return errno == 0 ? value : 1000;
-}
-
-TEST(SetProcessPriority, LevelsMapToNiceValues) {
-    const int start = CurrentNice();
-    ASSERT_NE(start, 1000);
-    // Lowering the nice value needs the right to do so; without it the priority stays.
-    const bool privileged = geteuid() == 0;
-    const int normal = privileged || start == 0 ? 0 : start;
-    const std::pair<int, int> cases[] = {
-        {1, 19}, {3, privileged ? -10 : start}, {2, normal}, {0, normal}, {7, normal}};
-    for (const auto& [level, nice] : cases) {
-        // Offset by 20 so that negative nice values survive the exit code.
-        EXPECT_EQ(InChild([level = level] {
-                      sys::SetProcessPriority(level);
-                      return CurrentNice() + 20;
-                  }) - 20,
-                  nice)
-            << level;
-    }
 }
 
 // The lock as another process sees it, with this runtime directory (nullptr: none).

@@ -170,7 +170,8 @@ TEST(CsvFile, HeaderAndRowsWithAndWithoutTheGpu) {
 
 constexpr int kYV12 = static_cast<int>(0xA0000008u);
 
-// The clip report's rarer lines; its usual ones are the end-to-end tests'.
+// The clip report's rarer lines and its colour-space names; its usual lines are the
+// end-to-end tests'.
 TEST(ClipReport, FieldOrderOnlyWhenFieldBasedUnknownsAndTheMtMode) {
     const auto clip = [](unsigned fpsNumerator, int pixelType, int imageType) {
         avs::VideoInfo vi;
@@ -187,6 +188,10 @@ TEST(ClipReport, FieldOrderOnlyWhenFieldBasedUnknownsAndTheMtMode) {
         {clip(50, kYV12, fieldBased), "(50/1)\n"},
         {clip(50, kYV12, tff), "(50/1)\n"},
         {clip(0, kYV12, 0), "Length (hh:mm:ss.ms):              n/a"},
+        // Names right-aligned; I420 by its alias; a type without a name.
+        {clip(25, 0x50000002, 0), "Colorspace:                      RGB32"},
+        {clip(25, static_cast<int>(0xA0000010u), 0), "Colorspace:                       YV12"},
+        {clip(25, static_cast<int>(0xE0000000u), 0), "Colorspace:                         Y8"},
         {clip(25, 0x7, 0), "Colorspace:                    Unknown"},
     };
     for (const auto& [vi, line] : cases) {

@@ -48,16 +48,6 @@ TEST(PadToConsoleWidth, FillsToOneColumnShortOfTheWidthUpTo999Blanks) {
     }
 }
 
-// Messages carry whole paths and frame server texts, however long.
-TEST(FormatString, KeepsTheWholeTextOfAnyLength) {
-    EXPECT_EQ(CUtils::FormatString("%d-%s-%.2f", 7, "x", 1.5), "7-x-1.50");
-    EXPECT_EQ(CUtils::FormatString("%s", ""), "");
-    for (const size_t length : {511u, 512u, 4095u, 4096u, 100000u}) {
-        const std::string text(length, 'a');
-        EXPECT_EQ(CUtils::FormatString("<%s>", text.c_str()), "<" + text + ">") << length;
-    }
-}
-
 // Colours, cursor moves and the width on a terminal; plain text into files, UseColor=0,
 // NO_COLOR and a dumb terminal are the end-to-end tests'.
 TEST(Console, ControlsOnATerminalNoneIntoAFile) {

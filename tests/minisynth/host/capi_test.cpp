@@ -33,11 +33,6 @@ TEST(CApi, Invoke) {
         {"VersionNumber", {}, {}, "float 2.6"},
         {"NoSuchFunction", {}, {}, "error Function Not Found"},
         {"Trim", {host::Int(1)}, {}, badArgs + "\"Trim\""},
-        {"BlankClip", {host::Int(1)}, {"nonsense"}, badArgs + "\"BlankClip\""},
-        {"Assert",
-         {host::Val(avs::kTypeBool), host::Str("boom")},
-         {nullptr, "message"},
-         "error boom"},
     };
     for (auto& c : cases) {
         c.names.resize(c.args.size());

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -53,23 +52,6 @@ PClip ClipOf(const std::string& script, const PClip& src = nullptr) {
     return v.AsClip();
 }
 
-// The script's value in short (1, 0.5f, "text", clip 5, void, true) or the text of its error.
-std::string Result(const std::string& script) {
-    try {
-        const ms::Value v = Eval(script);
-        std::ostringstream out;
-        if (v.IsVoid()) out << "void";
-        if (v.IsBool()) out << (v.AsBool() ? "true" : "false");
-        if (v.IsInt()) out << v.AsInt();
-        if (v.GetType() == ms::Value::Type::Float) out << v.AsFloat() << "f";
-        if (v.IsString()) out << '"' << v.AsString() << '"';
-        if (v.IsClip()) out << "clip " << v.AsClip()->GetVideoInfo().num_frames;
-        return out.str();
-    } catch (const ms::Error& e) {
-        return e.what();
-    }
-}
-
 // The source frame each of frames first to last shows, or [the error] of one that fails.
 std::string Frames(const PClip& clip, int first, int last) {
     std::string sources;
@@ -82,67 +64,6 @@ std::string Frames(const PClip& clip, int first, int last) {
         }
     }
     return sources;
-}
-
-std::string Located(const std::string& message, int line = 1) {
-    return message + "\n(t.avs, line " + std::to_string(line) + ")";
-}
-
-TEST(Script, ValuesAndErrors) {
-    const struct {
-        std::string script;
-        std::string expected;
-    } cases[] = {
-        {"1 + 2 * 3 - 4 / 2.0", "5f"},
-        {"\"ab\" + \"\"\"q\n\"r\"\"\"", "\"abq\n\"r\""},
-        {"# a comment\n/* a block\n */\n 1 + \\\n 2 \r\n", "3"},
-        // The script's value, the implicit last, the method form, names in any case.
-        {"BlankClip(length=5)\n7\nz = 1", "clip 5"},
-        {"BlankClip(length=5)\nLoop(2)\nKillAudio\nTrim(1, 0)", "clip 9"},
-        {"BLANKCLIP(LENGTH=5).loop(times=3).Trim(1, 0)", "clip 14"},
-        // Errors, located at the line of the failing call, and syntax errors with a column.
-        {"1 / 0", Located("Evaluate: division by zero")},
-        {"a = 1\n\nFoo(1)", Located("Script error: There is no function named \"Foo\".", 3)},
-        {"\n\nTrim(0, 1)", Located("Script error: Invalid arguments to function \"Trim\"", 3)},
-        {"\nAssert(1 > 2, \"too small\")", Located("too small", 2)},
-        {"BlankClip.Prefetch(-1)", Located("Prefetch: threads cannot be negative")},
-        {"a = 1\nb = (2 +\n", "Script error: syntax error\n(t.avs, line 2, column 8)"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Result(c.script), c.expected) << c.script;
-}
-
-// Size, pixel type, frames, rate, image type | audio rate x channels, sample type, samples.
-std::string Describe(const std::string& script) {
-    const ms::VideoInfo vi = ClipOf(script)->GetVideoInfo();
-    std::ostringstream out;
-    out << vi.width << "x" << vi.height << " " << std::hex << std::uppercase << vi.pixel_type
-        << std::dec << " " << vi.num_frames << " " << vi.fps_numerator << "/" << vi.fps_denominator
-        << " it" << vi.image_type << " | " << vi.audio_samples_per_second << "x" << vi.nchannels
-        << " t" << vi.sample_type << " " << vi.num_audio_samples;
-    return out.str();
-}
-
-TEST(Filters, DescribeTheirClips) {
-    const std::string blank = "640x480 50000002 240 ";
-    const struct {
-        const char* script;
-        std::string expected;
-    } cases[] = {
-        {"BlankClip", blank + "24/1 it0 | 44100x1 t2 441000"},
-        {"BlankClip(length=2000, width=1920, height=1080, pixel_type=\"YV12\", fps=25)",
-         "1920x1080 A0000008 2000 25/1 it0 | 44100x1 t2 3528000"},
-        {"BlankClip(fps=29.97)", blank + "2997/100 it0 | 44100x1 t2 353153"},
-        {"BlankClip(fps=24000.0 / 1001, audio_rate=0)", blank + "24000/1001 it0 | 0x1 t2 0"},
-        {"ColorBars", "640x480 50000002 107892 30000/1001 it0 | 48000x2 t2 172799827"},
-        {"num.Trim(10, 19)", "32x16 E0000000 10 25/1 it0 | 48000x2 t2 19200"},
-        {"BlankClip.AssumeFieldBased.AssumeTFF", blank + "24/1 it6 | 44100x1 t2 441000"},
-        {"BlankClip.AssumeFieldBased.AssumeTFF.AssumeBFF", blank + "24/1 it5 | 44100x1 t2 441000"},
-        {"BlankClip(length=100).KillVideo", "0x0 0 0 24/1 it0 | 44100x1 t2 183750"},
-        {"BlankClip(length=100).KillAudio", "640x480 50000002 100 24/1 it0 | 0x0 t2 0"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Describe(c.script), c.expected) << c.script;
 }
 
 TEST(Filters, EveryPixelTypeHasItsCode) {
@@ -208,15 +129,6 @@ TEST(Prefetch, RendersAheadOnWorkerThreadsAndEachFrameOnce) {
     for (int n = 0; n < 40; ++n)
         ahead->GetFrame(n);
     EXPECT_EQ(src->renders, 40);
-}
-
-TEST(Prefetch, DestructionWhileWorkIsInFlightStopsEveryWorker) {
-    const auto src = std::make_shared<Source>(1000);
-    ClipOf("src.MSBusy(5).Prefetch(4)", src)->GetFrame(0);
-    // The prefetcher is gone: its workers were joined and start nothing more.
-    const int renders = src->renders;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(src->renders, renders);
 }
 
 }  // namespace

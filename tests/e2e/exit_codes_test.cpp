@@ -66,7 +66,8 @@ Prepare Blocked(const std::string& name) {
 Prepare Avsdll(const std::string& library) {
     return [library](ExitCodes& t) {
         const bool inDir = library.rfind("{dir}/", 0) == 0;
-        t.WriteIni({{"AVSDLL", inDir ? t.dir.File(library.substr(6)) : library}});
+        // As the program would name it, since it shows the INI's text as it stands.
+        t.WriteIni({{"AVSDLL", inDir ? Shown(t.dir.Path() + "/") + library.substr(6) : library}});
     };
 }
 Prepare Runs(const std::string& runText) {

@@ -29,7 +29,8 @@ struct FakeHost {
     ProcessFigures Probe() {
         const uint16_t cpu = cpuReadings[std::min(probes, cpuReadings.size() - 1)];
         ++probes;
-        return {cpu, 7, static_cast<uint32_t>(probes), 5, probes > unmeasuredProbes};
+        const auto n = static_cast<uint32_t>(probes);  // threads and memory grow by one a reading
+        return {cpu, static_cast<uint16_t>(6 + n), n, 5, probes > unmeasuredProbes};
     }
     bool Gpu(GpuFigures& gpu) {
         gpu.gpuLoad = 40;
@@ -86,6 +87,8 @@ TEST(MeasureLoop, StoresAtMultiplesOfTheIntervalAndTheLastFrameUpdatesOnlyTheAve
         EXPECT_NEAR(run.totals.averageFps, 100.0, 1e-6);
         EXPECT_EQ(run.totals.lastFrame, 124u);
         EXPECT_EQ(run.totals.physicalMB, 4u);  // the latest of the four readings
+        EXPECT_EQ(run.totals.threadCount, 10u);
+        EXPECT_EQ(run.records[1].threadCount, 9u);
     }
     // Samplings before the probe has timed a period carry no reading: they are not 0 %.
     FakeHost early;

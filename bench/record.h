@@ -51,7 +51,7 @@ struct RunRecord {
     std::optional<FrameRange> range;
     uint32_t refreshInterval = 0;  // 0: not chosen (-info)
     RunEnd end = RunEnd::kError;
-    std::string errorText;                  // what ended the run, with kError
+    std::string errorText;            // what ended the run, with kError
     std::optional<RunTotals> totals;  // once the summary was shown
     std::optional<GpuRecord> gpu;     // when the GPU was monitored
     Samples samples;                  // the stored samples

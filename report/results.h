@@ -24,9 +24,9 @@ std::string WriteResultFile(const bench::RunRecord& record);
 
 // Reads what a comparison needs of a result file's text into a record: the script, the
 // AviSynth version, the clip's size and frames, the range, the summary's figures as the file
-// states them and the rates' distribution (not the samples). false with the reason ("is not JSON ...", "is not a Trevalo
-// result file", ...) when the text is not a Trevalo result of a known format version with a
-// summary.
+// states them and the rates' distribution (not the samples). false with the reason ("is not JSON
+// ...", "is not a Trevalo result file", ...) when the text is not a Trevalo result of a known
+// format version with a summary.
 bool ReadResultFile(const std::string& text, bench::RunRecord& record, std::string& reason);
 
 }  // namespace report

@@ -21,7 +21,8 @@ std::string CannotOpen(const std::string& path) {
 }
 
 std::string CannotCreate(const std::string& path) {
-    return "\nCannot create \"" + path + "\"\n";
+    const std::string why = CUtils::GetLastErrorText();
+    return "\nCannot create \"" + path + "\"" + (why.empty() ? "" : ": " + why) + "\n";
 }
 
 // A real INI file is a few hundred bytes; whatever lies beyond this is not read, so no file

@@ -313,7 +313,7 @@ std::string ChartSvg(const bench::RunRecord& r) {
 
 std::string WriteChartFile(const bench::RunRecord& record) {
     const std::string path = SiblingPath(record.setup.scriptPath, ".svg");
-    if (!sys::WriteFile(path, ChartSvg(record))) return "\nCannot create \"" + path + "\"\n";
+    if (!sys::WriteFile(path, ChartSvg(record))) return CannotCreate(path);
     return "";
 }
 

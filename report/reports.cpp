@@ -21,10 +21,6 @@ std::string WithCrLf(const std::string& text) {
     return out;
 }
 
-std::string CannotCreate(const std::string& path) {
-    return "\nCannot create \"" + path + "\"\n";
-}
-
 std::string Absent() {
     return "                n/a";
 }
@@ -80,6 +76,11 @@ std::string ScriptCopy(const std::string& text) {
 }
 
 }  // namespace
+
+std::string CannotCreate(const std::string& path) {
+    const std::string why = CUtils::GetLastErrorText();
+    return "\nCannot create \"" + path + "\"" + (why.empty() ? "" : ": " + why) + "\n";
+}
 
 std::string SiblingPath(const std::string& scriptPath, const char* extension) {
     if (scriptPath.size() <= 4) return scriptPath + extension;

@@ -15,6 +15,9 @@ namespace report {
 // ".csv"); a path of at most four characters gets the extension appended.
 std::string SiblingPath(const std::string& scriptPath, const char* extension);
 
+// The message for a result file that could not be written, with the system's reason.
+std::string CannotCreate(const std::string& path);
+
 // "[General info]": the program, the script, the switches and the installation.
 std::string GeneralInfo(const bench::RunSetup& setup);
 

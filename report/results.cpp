@@ -225,7 +225,7 @@ std::string ResultJson(const bench::RunRecord& r) {
 
 std::string WriteResultFile(const bench::RunRecord& record) {
     const std::string path = SiblingPath(record.setup.scriptPath, ".json");
-    if (!sys::WriteFile(path, ResultJson(record))) return "\nCannot create \"" + path + "\"\n";
+    if (!sys::WriteFile(path, ResultJson(record))) return CannotCreate(path);
     return "";
 }
 

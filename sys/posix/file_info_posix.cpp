@@ -1,13 +1,17 @@
 #include <fcntl.h>
 #include <glob.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <set>
+#include <utility>
 
 #include "sys/file_info.h"
 #include "sys/utils.h"
@@ -108,15 +112,86 @@ bool WriteAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-bool StatIs(const std::string& path, mode_t type) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == type;
-}
-
 std::string DirectoryOf(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name nobody can prepare for; should the system's source fail, the clock and process
+// still make a clash unlikely, and exclusive creation makes one harmless.
+unsigned long long UnguessableNumber() {
+    unsigned long long value = 0;
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) == sizeof value) return value;
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (static_cast<unsigned long long>(now.tv_nsec) << 20) ^
+           static_cast<unsigned long long>(now.tv_sec) ^ static_cast<unsigned long long>(getpid());
+}
+
+// A file written under a temporary name beside its final one and renamed over it only when
+// whole: a link planted at the name is replaced rather than followed, and a failed write
+// leaves the earlier file as it was. Abandoned, the temporary file is removed.
+class ReplacementFile {
+  public:
+    explicit ReplacementFile(std::string path) : path_(std::move(path)) {}
+    ~ReplacementFile() {
+        if (fd_ >= 0) close(fd_);
+        if (!temporary_.empty()) unlink(temporary_.c_str());
+    }
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // false with errno set.
+    bool Open() {
+        struct stat existing {};
+        const bool exists = lstat(path_.c_str(), &existing) == 0;
+        if (exists && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
+            // Directories, FIFOs and devices are not result files to be replaced.
+            errno = S_ISDIR(existing.st_mode) ? EISDIR : EINVAL;
+            return false;
+        }
+        if (!exists && errno != ENOENT) return false;
+        const std::string directory = DirectoryOf(path_);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char name[40];
+            snprintf(name, sizeof name, "/.trevalo-%016llx.tmp", UnguessableNumber());
+            const std::string candidate = directory + name;
+            // O_EXCL with O_CREAT refuses any existing name, a link included.
+            fd_ =
+                open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd_ >= 0) {
+                temporary_ = candidate;
+                // The user's own file keeps its permissions (a private log stays private).
+                if (exists && S_ISREG(existing.st_mode) && existing.st_uid == geteuid())
+                    fchmod(fd_, existing.st_mode & 0777);
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+        return false;
+    }
+    int Descriptor() const { return fd_; }
+    // Flushes to disk and renames over the final name; false with errno set.
+    bool Commit() {
+        if (fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) return false;
+        const int fd = fd_;
+        fd_ = -1;
+        if (close(fd) != 0 && errno != EINTR) return false;
+        if (rename(temporary_.c_str(), path_.c_str()) != 0) return false;
+        temporary_.clear();
+        return true;
+    }
+
+  private:
+    std::string path_;
+    std::string temporary_;
+    int fd_ = -1;
+};
+
+bool StatIs(const std::string& path, mode_t type) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && (status.st_mode & S_IFMT) == type;
 }
 
 // The directories named by a loader configuration file and the files it includes.
@@ -155,8 +230,8 @@ bool ReadFileHead(const std::string& path, std::string& text, size_t maxBytes) {
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
-    FileDescriptor file(OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC));
-    if (file.Get() < 0 || !WriteAll(file.Get(), text.data(), text.size())) {
+    ReplacementFile file(path);
+    if (!file.Open() || !WriteAll(file.Descriptor(), text.data(), text.size()) || !file.Commit()) {
         SetLastErrorFromErrno(errno);
         return false;
     }
@@ -169,12 +244,8 @@ const char* NativeLineEnd() {
 
 bool CopyFile(const std::string& from, const std::string& to) {
     FileDescriptor source(OpenRegular(from, O_RDONLY));
-    if (source.Get() < 0) {
-        SetLastErrorFromErrno(errno);
-        return false;
-    }
-    FileDescriptor target(OpenRegular(to, O_WRONLY | O_CREAT | O_TRUNC));
-    if (target.Get() < 0) {
+    ReplacementFile target(to);
+    if (source.Get() < 0 || !target.Open()) {
         SetLastErrorFromErrno(errno);
         return false;
     }
@@ -182,12 +253,17 @@ bool CopyFile(const std::string& from, const std::string& to) {
     while (true) {
         const ssize_t got = read(source.Get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
-        if (got == 0) return true;
-        if (got < 0 || !WriteAll(target.Get(), chunk, static_cast<size_t>(got))) {
+        if (got == 0) break;
+        if (got < 0 || !WriteAll(target.Descriptor(), chunk, static_cast<size_t>(got))) {
             SetLastErrorFromErrno(errno);
             return false;
         }
     }
+    if (!target.Commit()) {
+        SetLastErrorFromErrno(errno);
+        return false;
+    }
+    return true;
 }
 
 FileKind KindOfFile(const std::string& path) {

@@ -6,6 +6,7 @@
 #undef CopyFile  // the tool's own, not the Windows macro
 
 #include <cstring>
+#include <utility>
 
 #include "sys/file_info.h"
 #include "sys/paths.h"
@@ -93,16 +94,68 @@ bool WriteAll(HANDLE handle, const char* data, size_t size) {
     return true;
 }
 
-// Opens for writing from the start, truncated only once it is known to be a file on disk.
-HANDLE OpenForWriting(const std::string& path) {
-    const HANDLE handle = OpenRegular(path, GENERIC_WRITE, OPEN_ALWAYS);
-    if (handle != INVALID_HANDLE_VALUE && !SetEndOfFile(handle)) {
-        win32::TakeLastError();
-        CloseHandle(handle);
-        return INVALID_HANDLE_VALUE;
+// A file written under a temporary name beside its final one and moved over it only when
+// whole: a link at the name is replaced rather than followed, and a failed write leaves the
+// earlier file as it was. Abandoned, the temporary file is deleted.
+class ReplacementFile {
+  public:
+    explicit ReplacementFile(std::string path) : path_(std::move(path)) {}
+    ~ReplacementFile() {
+        if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+        if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
     }
-    return handle;
-}
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+    // false with the last error set.
+    bool Open() {
+        const DWORD attributes = GetFileAttributesA(path_.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            SetLastErrorText(win32::ErrorText(ERROR_DIRECTORY));
+            return false;
+        }
+        const size_t end = path_.find_last_of("/\\:");
+        const std::string directory = end == std::string::npos ? "" : path_.substr(0, end + 1);
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            // Exclusive creation makes a clash harmless; the counter and clock make it rare.
+            LARGE_INTEGER now{};
+            QueryPerformanceCounter(&now);
+            const std::string candidate =
+                directory + CUtils::FormatString(".trevalo-%08lx%08lx.tmp", GetCurrentProcessId(),
+                                                 static_cast<unsigned long>(now.LowPart) + attempt);
+            handle_ = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (handle_ != INVALID_HANDLE_VALUE) {
+                temporary_ = candidate;
+                return true;
+            }
+            if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+                break;
+        }
+        win32::TakeLastError();
+        return false;
+    }
+    HANDLE Get() const { return handle_; }
+    // Flushes to disk and moves over the final name; false with the last error set.
+    bool Commit() {
+        const bool flushed = FlushFileBuffers(handle_) != 0;
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        if (!flushed || !MoveFileExA(temporary_.c_str(), path_.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            win32::TakeLastError();
+            return false;
+        }
+        temporary_.clear();
+        return true;
+    }
+
+  private:
+    std::string path_;
+    std::string temporary_;
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
 
 // The devices behind the drive letters, for the names of mapped files.
 std::vector<DriveDevice> DriveDevices() {
@@ -137,8 +190,8 @@ bool ReadFileHead(const std::string& path, std::string& text, size_t maxBytes) {
 }
 
 bool WriteFile(const std::string& path, const std::string& text) {
-    FileHandle file(OpenForWriting(path));
-    return file.Valid() && WriteAll(file.Get(), text.data(), text.size());
+    ReplacementFile file(path);
+    return file.Open() && WriteAll(file.Get(), text.data(), text.size()) && file.Commit();
 }
 
 const char* NativeLineEnd() {
@@ -148,8 +201,8 @@ const char* NativeLineEnd() {
 bool CopyFile(const std::string& from, const std::string& to) {
     FileHandle source(OpenRegular(from, GENERIC_READ, OPEN_EXISTING));
     if (!source.Valid()) return false;
-    FileHandle target(OpenForWriting(to));
-    if (!target.Valid()) return false;
+    ReplacementFile target(to);
+    if (!target.Open()) return false;
     char chunk[65536];
     for (;;) {
         DWORD got = 0;
@@ -157,7 +210,7 @@ bool CopyFile(const std::string& from, const std::string& to) {
             win32::TakeLastError();
             return false;
         }
-        if (got == 0) return true;
+        if (got == 0) return target.Commit();
         if (!WriteAll(target.Get(), chunk, got)) return false;
     }
 }

@@ -89,7 +89,8 @@ const Prepare kHoldLock = [](ExitCodes& t) {
                   O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_EQ(flock(t.lock, LOCK_EX | LOCK_NB), 0);
 };
-const char kCannotCreateLog[] = "\nCannot create \"{dir}/run.log\"\n";
+// The system's reason follows the name.
+const char kCannotCreateLog[] = "\nCannot create \"{dir}/run.log\": ";
 
 const ExitCase kCases[] = {
     // Reports and measurements: 0.
@@ -112,7 +113,7 @@ const ExitCase kCases[] = {
     {"DeclinedRangeWithAnUnwritableLog", "-log -range=5,2 SCRIPT", kQuick, Blocked("run.log"), "n",
      0, kCannotCreateLog},
     {"InfoWithAnUnwritableResultFile", "-info -json SCRIPT", kQuick, Blocked("run.json"), "", 0,
-     "\nCannot create \"{dir}/run.json\"\n"},
+     "\nCannot create \"{dir}/run.json\": "},
 
     // Errors before anything is measured: 255.
     {"NoArguments", "", nullptr, nullptr, "", kErrorStatus,
@@ -129,7 +130,7 @@ const ExitCase kCases[] = {
      "\nFile not found: \"absent.avs\"\n"},
     {"NoScript", "-log", nullptr, nullptr, "", kErrorStatus, "\nNo script file specified\n"},
     {"ConfigurationError", "SCRIPT", kQuick, Blocked("Trevalo.ini"), "", kErrorStatus,
-     "\nCannot create \"{dir}/Trevalo.ini\"\n"},
+     "\nCannot create \"{dir}/Trevalo.ini\": "},
     {"MissingAvsdll", "SCRIPT", kQuick, Avsdll("{dir}/absent/libavisynth.so"), "", kErrorStatus,
      "\nSpecified avisynth.dll does not exist:\n{dir}/absent/libavisynth.so\n"},
     {"NoLibrary", "SCRIPT", kQuick, kNoLibraryOnThePath, "", kErrorStatus,
@@ -184,11 +185,11 @@ const ExitCase kCases[] = {
     {"UnwritableLog", "-log -csv SCRIPT", kQuick, Blocked("run.log"), "", kErrorStatus,
      kCannotCreateLog, false, "run.csv"},
     {"UnwritableCsv", "-csv SCRIPT", kQuick, Blocked("run.csv"), "", kErrorStatus,
-     "\nCannot create \"{dir}/run.csv\"\n"},
+     "\nCannot create \"{dir}/run.csv\": "},
     {"UnwritableResultFile", "-json SCRIPT", kQuick, Blocked("run.json"), "", kErrorStatus,
-     "\nCannot create \"{dir}/run.json\"\n"},
+     "\nCannot create \"{dir}/run.json\": "},
     {"UnwritableChart", "-chart SCRIPT", kQuick, Blocked("run.svg"), "", kErrorStatus,
-     "\nCannot create \"{dir}/run.svg\"\n"},
+     "\nCannot create \"{dir}/run.svg\": "},
     {"UnwritableLogAfterAnEarlyStop", "-log SCRIPT", kQuick, Blocked("run.log"), "\x1b",
      kErrorStatus, kCannotCreateLog},
 };

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
@@ -61,6 +62,40 @@ TEST_F(Reports, AFaultInsideAFilterEndsTheRunWithItsFiles) {
         EXPECT_GT(rows, 11u) << c.name;
         EXPECT_EQ(ReadCsv(dir.Read(std::string(c.name) + ".csv")).size(), rows);
     }
+}
+
+// Links planted at the result files' names are replaced, never followed; a disk that fills
+// while they are written keeps each earlier file whole and says which and why.
+TEST_F(Reports, ResultFilesReplaceLinksAndSurviveAFullDisk) {
+    SKIP_ON_WINE("links and file-size limits are POSIX ones");
+    const std::string script = Script("run.avs", kQuick);
+    const char* const names[] = {"run.log", "run.csv", "run.json", "run.svg"};
+    for (const char* name : names) {
+        dir.Write(std::string("victim.") + name, "not yours");
+        std::filesystem::create_symlink(dir.File(std::string("victim.") + name), dir.File(name));
+    }
+    const std::vector<std::string> all = {"-log", "-csv", "-json", "-chart", script};
+    ProgramResult r = Run(all);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::map<std::string, std::string> earlier;
+    for (const char* name : names) {
+        EXPECT_FALSE(std::filesystem::is_symlink(dir.File(name))) << name;
+        EXPECT_EQ(dir.Read(std::string("victim.") + name), "not yours") << name;
+        earlier[name] = dir.Read(name);
+        EXPECT_GT(earlier[name].size(), 1000u) << name;
+    }
+
+    testsupport::ProgramOptions options = Options();
+    options.fileSizeLimit = 1000;
+    r = testsupport::RunProgram(exe, all, options);
+    EXPECT_EQ(r.exitCode, kErrorStatus) << r.err;
+    for (const char* name : names) {
+        EXPECT_TRUE(
+            Contains(r.err, "\nCannot create \"" + dir.File(name) + "\": File too large\n"));
+        EXPECT_EQ(dir.Read(name), earlier[name]) << name;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        EXPECT_NE(entry.path().filename().string().rfind(".trevalo-", 0), 0u) << entry.path();
 }
 
 // GPU-Z's window and shared memory, published by a stand-in, reach the files.

@@ -56,6 +56,11 @@ std::vector<char*> ArgVector(const std::string& program, const std::vector<std::
     for (const auto& [name, value] : options.setEnv)
         setenv(name.c_str(), value.c_str(), 1);
     signal(SIGPIPE, SIG_DFL);
+    if (options.fileSizeLimit != 0) {
+        signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of ending
+        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
     for (const int fd : options.closedFds)
         close(fd);
     execvp(program.c_str(), argv.data());  // a bare name is looked up on PATH

@@ -1,9 +1,12 @@
 #include "sys/file_info.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #include "avs/image_facts.h"
@@ -44,7 +47,8 @@ TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
     ASSERT_TRUE(sys::CopyFile(file, dir.File("copy.bin")));
     EXPECT_EQ(dir.Read("copy.bin"), contents);
 
-    // Nothing blocks on a FIFO or streams from a device: each fails at once.
+    // Nothing blocks on a FIFO or streams from a device: each fails at once. Writing replaces
+    // only a file or a link, never a FIFO or a directory.
     ASSERT_EQ(mkfifo(dir.File("fifo").c_str(), 0600), 0);
     fs::create_symlink("/dev/zero", dir.File("zero"));
     for (const std::string& odd :
@@ -54,10 +58,67 @@ TEST(FileIo, ReadsWritesAndCopiesRegularFilesOnly) {
         EXPECT_FALSE(sys::ReadFileBytes(odd, bytes, 100)) << odd;
         EXPECT_FALSE(sys::ReadFileHead(odd, head, 100)) << odd;
         EXPECT_NE(CUtils::GetLastErrorText(), "") << odd;
-        if (odd != dir.File("missing")) {
+        if (odd == dir.File("fifo") || odd == dir.Path()) {
             EXPECT_FALSE(sys::WriteFile(odd, "x")) << odd;
+            EXPECT_FALSE(sys::CopyFile(file, odd)) << odd;
         }
-        EXPECT_FALSE(sys::CopyFile(file, odd == dir.File("missing") ? dir.Path() : odd)) << odd;
+    }
+    EXPECT_FALSE(sys::CopyFile(dir.File("missing"), dir.File("copy.bin")));
+    EXPECT_EQ(dir.Read("copy.bin"), contents);
+}
+
+// What lies in the directory besides the names the test made: a temporary file left over.
+std::vector<std::string> Names(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(FileIo, WritesReplaceLinksAndLeaveEarlierFilesWholeOnFailure) {
+    TempDir dir;
+    const std::string victim = dir.Write("victim", "not yours"), log = dir.File("c.log");
+    for (const bool copy : {false, true}) {
+        SCOPED_TRACE(copy ? "CopyFile" : "WriteFile");
+        const auto write = [&](const std::string& text) {
+            return copy ? sys::CopyFile(dir.Write("source", text), log) : sys::WriteFile(log, text);
+        };
+        // A link planted at the name, to a file or to nowhere, is replaced, never followed.
+        for (const std::string& target : {victim, dir.File("planted")}) {
+            fs::remove(log);
+            fs::create_symlink(target, log);
+            ASSERT_TRUE(write("the log")) << target;
+            EXPECT_FALSE(fs::is_symlink(log));
+            EXPECT_EQ(dir.Read("c.log"), "the log");
+            EXPECT_EQ(dir.Read("victim"), "not yours");
+            EXPECT_FALSE(dir.Exists("planted"));
+        }
+        // The user's own file keeps its permissions.
+        ASSERT_EQ(chmod(log.c_str(), 0600), 0);
+        ASSERT_TRUE(write("the earlier log, whole"));
+        struct stat status {};
+        ASSERT_EQ(stat(log.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+        // A write that fails half-way (here a file-size limit, as a full disk would) leaves
+        // the earlier file whole, no temporary file behind, and says why.
+        const std::vector<std::string> before = Names(dir.Path());
+        const std::string big(1 << 16, 'x');
+        if (copy) dir.Write("source", big);
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit small{4096, saved.rlim_max};
+        const testsupport::SignalStateKept signals;
+        signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written =
+            copy ? sys::CopyFile(dir.File("source"), log) : sys::WriteFile(log, big);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_FALSE(written);
+        EXPECT_EQ(CUtils::GetLastErrorText(), "File too large");
+        EXPECT_EQ(dir.Read("c.log"), "the earlier log, whole");
+        EXPECT_EQ(Names(dir.Path()), before);
     }
 }
 

@@ -17,7 +17,9 @@ enum class InstanceLock { kAcquired, kAlreadyRunning, kUnavailable };
 
 // Takes the named single-instance lock for the rest of the process's life. kAlreadyRunning
 // when it is held already (by another process, or by an earlier call); kUnavailable when
-// the lock cannot be taken at all, which lets the run go on.
+// the lock cannot be taken at all, which lets the run go on. The lock is the user's own: on
+// POSIX a file in $XDG_RUNTIME_DIR, or else in $TMPDIR/trevalo-<uid> (default /tmp), used only
+// while nobody else can write in the directory, and never opened through a link.
 InstanceLock AcquireSingleInstanceLock(const std::string& name);
 
 }  // namespace sys

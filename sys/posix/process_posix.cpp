@@ -3,7 +3,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "sys/paths.h"
 #include "sys/process.h"
@@ -26,10 +29,30 @@ class FileDescriptor {
     }
     int Get() const { return fd_; }
     void Release() { fd_ = -1; }
+    void Reset(int fd) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = fd;
+    }
 
   private:
     int fd_;
 };
+
+// The directory when only this user can write in it, so that nobody else can plant a file or
+// a link there or hold its lock; -1 otherwise. With create, a missing one is made (0700).
+int OpenPrivateDirectory(const std::string& path, bool create) {
+    if (path.empty()) return -1;
+    if (create) mkdir(path.c_str(), 0700);  // an existing one is checked like any other
+    FileDescriptor directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (directory.Get() < 0 || fstat(directory.Get(), &status) != 0 || status.st_uid != geteuid() ||
+        (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return -1;
+    }
+    const int fd = directory.Get();
+    directory.Release();
+    return fd;
+}
 
 }  // namespace
 
@@ -48,11 +71,21 @@ void SetProcessPriority(int level) {
 }
 
 InstanceLock AcquireSingleInstanceLock(const std::string& name) {
-    std::string dir = GetEnvironment("XDG_RUNTIME_DIR");
-    if (dir.empty()) dir = "/tmp";
-    const std::string path = JoinPath(dir, name);
-    FileDescriptor file(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (file.Get() < 0) return InstanceLock::kUnavailable;
+    FileDescriptor directory(OpenPrivateDirectory(GetEnvironment("XDG_RUNTIME_DIR"), false));
+    if (directory.Get() < 0) {
+        std::string temporary = GetEnvironment("TMPDIR");
+        if (temporary.empty()) temporary = "/tmp";
+        directory.Reset(OpenPrivateDirectory(
+            JoinPath(temporary, "trevalo-" + std::to_string(geteuid())), true));
+    }
+    if (directory.Get() < 0) return InstanceLock::kUnavailable;
+    // Never through a link, and never a FIFO or device that could block the open.
+    FileDescriptor file(openat(directory.Get(), name.c_str(),
+                               O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat status {};
+    if (file.Get() < 0 || fstat(file.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return InstanceLock::kUnavailable;
+    }
     int result;
     do {
         result = flock(file.Get(), LOCK_EX | LOCK_NB);

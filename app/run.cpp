@@ -222,6 +222,19 @@ void ExitPause() {
     ClearLine("");
 }
 
+// Output that went nowhere (a full device, a closed stream) fails the run, said on standard
+// error while that still works.
+int CheckedOutput(int exitCode) {
+    const std::string outFailure = g_utils.OutputFailure(true);
+    const std::string errFailure = g_utils.OutputFailure(false);
+    if (outFailure.empty() && errFailure.empty()) return exitCode;
+    if (errFailure.empty()) {
+        g_utils.Print(false, kNoColor, "\nCannot write to standard output: %s\n",
+                      outFailure.c_str());
+    }
+    return kExitError;
+}
+
 }  // namespace
 
 int Run(int argc, char** argv) {
@@ -233,7 +246,7 @@ int Run(int argc, char** argv) {
     const int exitCode = RunPhases(args);
     // The one way out: every ending pauses here, once.
     ExitPause();
-    return exitCode;
+    return CheckedOutput(exitCode);
 }
 
 }  // namespace app

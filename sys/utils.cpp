@@ -2,6 +2,7 @@
 #include "sys/utils.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,21 @@ void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...
     } else {
         std::fflush(stream);
     }
+    NoteOutputState(toStdout);
+}
+
+void CUtils::NoteOutputState(bool toStdout) {
+    int& error = outputError_[toStdout ? 0 : 1];
+    if (error == 0 && std::ferror(toStdout ? stdout : stderr)) error = errno != 0 ? errno : EIO;
+}
+
+std::string CUtils::OutputFailure(bool toStdout) {
+    for (const bool out : {true, false}) {
+        std::fflush(out ? stdout : stderr);
+        NoteOutputState(out);
+    }
+    const int error = outputError_[toStdout ? 0 : 1];
+    return error == 0 || error == EPIPE ? "" : std::strerror(error);
 }
 
 void CUtils::PrintPadded(unsigned short colour, const std::string& text, const char* tail) {

@@ -39,6 +39,10 @@ class CUtils {
     void PrintPadded(unsigned short colour, const std::string& text, const char* tail);
     // Moves the cursor n lines up to column 0 on the console stream (terminal only).
     void CursorUp(int n);
+    // Flushes both streams; then the system's text of the first failed write to standard
+    // output (toStdout) or standard error, "" while none failed. A reader that went away (a
+    // broken pipe) is no failure: nobody is left to miss the text.
+    std::string OutputFailure(bool toStdout);
     // The text followed by blanks up to one column less than the console width.
     std::string PadToConsoleWidth(const std::string& text) const;
 
@@ -57,8 +61,12 @@ class CUtils {
     static std::string GetLastErrorText();
 
   private:
+    // Records a stream's first write error, with errno as the failed call left it.
+    void NoteOutputState(bool toStdout);
+
     bool toStdout_ = false;
     bool useColor_ = true;
+    int outputError_[2] = {0, 0};  // errno of the first failed write: [0] stdout, [1] stderr
     int consoleWidth_ = 0;
 };
 

@@ -16,6 +16,7 @@ void CUtils::CursorUp(int n) {
         std::fputs("\r", stream);
     }
     std::fflush(stream);
+    NoteOutputState(toStdout_);
 }
 
 std::string CUtils::ToOem(const std::string& text) {

@@ -222,5 +222,27 @@ INSTANTIATE_TEST_SUITE_P(Trevalo, ExitCodes, ::testing::ValuesIn(kCases),
                              return std::string(row.param.name);
                          });
 
+// Output that cannot be written fails the run, whatever else went well; standard error says why.
+TEST_F(Trevalo, OutputThatGoesNowhereEndsWith255) {
+    SKIP_ON_WINE("/dev/full");
+    const std::string script = Script("run.avs", kQuick);
+    ASSERT_EQ(Run({"-json", script}).exitCode, 0);
+    testsupport::ProgramOptions options = Options();
+    options.stdoutFile = "/dev/full";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-avsinfo"},
+          {"-compare", dir.File("run.json"), dir.File("run.json")},
+          {"-info", script}}) {
+        // The run's lines go to standard error unless the console is standard output.
+        if (args[0] == "-info") WriteIni({{"ConUseSTDOUT", "1"}});
+        const testsupport::ProgramResult r = testsupport::RunProgram(exe, args, options);
+        EXPECT_EQ(r.exitCode, kErrorStatus) << args[0];
+        EXPECT_TRUE(
+            Contains(r.err, "\nCannot write to standard output: No space left on device\n"));
+    }
+    options.stdoutFile = "/dev/null";
+    EXPECT_EQ(testsupport::RunProgram(exe, {"-avsinfo"}, options).exitCode, 0);
+}
+
 }  // namespace
 }  // namespace e2e

@@ -61,6 +61,11 @@ std::vector<char*> ArgVector(const std::string& program, const std::vector<std::
         const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
         setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (!options.stdoutFile.empty()) {
+        const int fd = open(options.stdoutFile.c_str(), O_WRONLY);
+        if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+        close(fd);
+    }
     for (const int fd : options.closedFds)
         close(fd);
     execvp(program.c_str(), argv.data());  // a bare name is looked up on PATH

@@ -18,6 +18,7 @@ struct ProgramOptions {
     std::vector<std::string> unsetEnv;
     std::string stdinText;       // written to the program's standard input, then closed
     std::vector<int> closedFds;  // standard descriptors the program starts without
+    std::string stdoutFile;      // standard output goes there (e.g. /dev/full) instead of a pipe
     // Bytes a file may grow to (0: no limit); beyond it writes fail as on a full disk.
     unsigned long fileSizeLimit = 0;
     std::chrono::milliseconds timeout{60000};

@@ -14,6 +14,7 @@ namespace {
 // The drawing in SVG user units; the viewBox makes it scale to any size.
 constexpr double kWidth = 1200, kHeight = 640;
 constexpr double kLeft = 80, kRight = 1120, kTop = 100, kBottom = 570;
+constexpr double kFontSize = 13;
 // 800 buckets over 1040 units: each at most two points, about one and a half units apart.
 constexpr size_t kBuckets = 800;
 
@@ -25,6 +26,15 @@ const char kGpuColour[] = "#9467bd";
 
 std::string Number(double value) {
     return CUtils::FormatString("%.1f", value);
+}
+
+// Digits, the widest of a label's characters, take about 0.6 em.
+double LabelWidth(const std::string& text) {
+    return 0.6 * kFontSize * static_cast<double>(text.size());
+}
+
+int Decimals(double step) {
+    return step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
 }
 
 struct Frame {
@@ -143,25 +153,37 @@ std::vector<ChartPoint> MinMaxBuckets(const std::vector<ChartPoint>& points, siz
     return kept;
 }
 
-AxisScale NiceScale(double low, double high, int ticks) {
+AxisScale NiceScale(double low, double high, int ticks, double minStep) {
     if (!std::isfinite(low) || !std::isfinite(high)) low = high = 0;
     if (high < low) std::swap(low, high);
     if (high - low < 1e-9) high = low + 1;
     const double raw = (high - low) / std::max(ticks, 1);
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
     const double fraction = raw / magnitude;
-    const double step = (fraction <= 1   ? 1
-                         : fraction <= 2 ? 2
-                         : fraction <= 5 ? 5
-                                         : 10) *
-                        magnitude;
+    const double step = std::max((fraction <= 1   ? 1
+                                  : fraction <= 2 ? 2
+                                  : fraction <= 5 ? 5
+                                                  : 10) *
+                                     magnitude,
+                                 minStep);
     return {std::floor(low / step + 1e-9) * step, std::ceil(high / step - 1e-9) * step, step};
 }
 
-std::string TickLabel(double value, double step) {
-    const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+std::string TickLabel(double value, double step, bool compact) {
     if (std::fabs(value) < step / 2) value = 0;  // no "-0"
-    std::string text = CUtils::FormatString("%.*f", decimals, value);
+    // Ticks summed step by step fall a hair short of round values such as a million.
+    const double nearly = 1 - 1e-9;
+    if (compact && std::fabs(value) >= 1e4 * nearly) {
+        static const char* const kPrefixes[] = {"k", "M", "G", "T", "P", "E", "Z", "Y"};
+        int thousands = 1;
+        double unit = 1e3;
+        for (; std::fabs(value) >= unit * 1e3 * nearly; unit *= 1e3)
+            ++thousands;
+        const std::string suffix =
+            thousands <= 8 ? kPrefixes[thousands - 1] : "e" + std::to_string(3 * thousands);
+        return CUtils::FormatString("%.*f", Decimals(step / unit), value / unit) + suffix;
+    }
+    std::string text = CUtils::FormatString("%.*f", Decimals(step), value);
     const size_t digitsEnd = text.find('.') == std::string::npos ? text.size() : text.find('.');
     const size_t digitsBegin = text[0] == '-' ? 1 : 0;
     if (digitsEnd - digitsBegin < 5) return text;  // 1000 to 9999 read well as they are
@@ -220,7 +242,7 @@ std::string ChartSvg(const bench::RunRecord& r) {
     const bench::FrameSample& lastSample = r.samples.back();
     const double average = r.totals ? r.totals->averageFps : lastSample.averageFps;
     Frame frame;
-    frame.x = NiceScale(r.samples[0].frame + 1.0, lastSample.frame + 1.0, 8);
+    frame.x = NiceScale(r.samples[0].frame + 1.0, lastSample.frame + 1.0, 8, 1);
     frame.fps = NiceScale(0, std::max({rates->max, average}) * 1.05, 6);
     const bool gpu = r.gpu.has_value();
 
@@ -228,8 +250,8 @@ std::string ChartSvg(const bench::RunRecord& r) {
     svg += CUtils::FormatString(
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
         "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
-        "font-size=\"13\">\n",
-        kWidth, kHeight, kWidth, kHeight);
+        "font-size=\"%.0f\">\n",
+        kWidth, kHeight, kWidth, kHeight, kFontSize);
     svg += "<title>" + XmlEscaped("Trevalo: " + FileName(r.setup.scriptPath)) + "</title>\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"",
@@ -242,10 +264,12 @@ std::string ChartSvg(const bench::RunRecord& r) {
         svg += Line(frame.X(v), kTop, frame.X(v), kBottom, grid);
         svg += Text(frame.X(v), kBottom + 20, "text-anchor=\"middle\"", TickLabel(v, frame.x.step));
     }
+    double widestLabel = 0;
     for (double v = frame.fps.low; v <= frame.fps.high + frame.fps.step / 2; v += frame.fps.step) {
+        const std::string label = TickLabel(v, frame.fps.step, true);
+        widestLabel = std::max(widestLabel, LabelWidth(label));
         svg += Line(kLeft, frame.Fps(v), kRight, frame.Fps(v), grid);
-        svg +=
-            Text(kLeft - 8, frame.Fps(v) + 4, "text-anchor=\"end\"", TickLabel(v, frame.fps.step));
+        svg += Text(kLeft - 8, frame.Fps(v) + 4, "text-anchor=\"end\"", label);
     }
     for (int percent = 0; percent <= 100; percent += 20) {
         svg += Text(kRight + 8, Frame::Percent(percent) + 4, "text-anchor=\"start\"",
@@ -257,8 +281,13 @@ std::string ChartSvg(const bench::RunRecord& r) {
         kLeft, kTop, kRight - kLeft, kBottom - kTop);
     svg += Text(kWidth / 2, kBottom + 48, "text-anchor=\"middle\"", "Frame");
     const double middle = (kTop + kBottom) / 2;
-    svg += Text(24, middle,
-                "text-anchor=\"middle\" transform=\"rotate(-90 24 " + Number(middle) + ")\"",
+    // The rotated title's baseline: its descenders and a gap clear of the widest label, its
+    // capitals inside the drawing.
+    const double titleX =
+        std::max(0.8 * kFontSize, std::min(24.0, kLeft - 8 - widestLabel - 0.3 * kFontSize - 4));
+    svg += Text(titleX, middle,
+                "text-anchor=\"middle\" transform=\"rotate(-90 " + Number(titleX) + " " +
+                    Number(middle) + ")\"",
                 "Frames per second");
     svg += Text(kWidth - 24, middle,
                 "text-anchor=\"middle\" transform=\"rotate(90 " + Number(kWidth - 24) + " " +

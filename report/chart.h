@@ -20,14 +20,17 @@ struct ChartPoint {
 std::vector<ChartPoint> MinMaxBuckets(const std::vector<ChartPoint>& points, size_t buckets);
 
 // An axis from low to high with ticks every step: 1, 2 or 5 times a power of ten, about
-// `ticks` of them, both ends on a tick.
+// `ticks` of them, both ends on a tick. The step is at least `minStep` if that is given
+// (1 keeps whole numbers such as frames on whole ticks).
 struct AxisScale {
     double low = 0, high = 1, step = 1;
 };
-AxisScale NiceScale(double low, double high, int ticks);
+AxisScale NiceScale(double low, double high, int ticks, double minStep = 0);
 
-// A tick's label: as many decimals as the step needs, thousands grouped with commas.
-std::string TickLabel(double value, double step);
+// A tick's label: as many decimals as the step needs, thousands grouped with commas. Compact
+// labels from 10,000 up count thousands, millions, ... instead ("250k", "1.5M", "12G"), past
+// the prefixes a power of ten ("1.2e30"), so that they stay short.
+std::string TickLabel(double value, double step, bool compact = false);
 
 // The text safe inside XML: markup characters escaped, control characters and invalid UTF-8
 // replaced by U+FFFD.

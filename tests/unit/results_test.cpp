@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <regex>
+#include <set>
 
 #include "report/chart.h"
 #include "report/compare.h"
@@ -173,6 +175,51 @@ TEST(Chart, AxesHaveRoundTicks) {
     EXPECT_EQ(TickLabel(1500, 500), "1500");
     EXPECT_EQ(TickLabel(0.6000000001, 0.2), "0.6");
     EXPECT_EQ(TickLabel(-1e-12, 0.2), "0.0");
+    EXPECT_EQ(TickLabel(1e6 - 1e-7, 2e5, true), "1.0M");
+}
+
+// The SVG's tick labels so anchored: "end" the rates', "middle" the frames'.
+std::vector<std::string> Labels(const std::string& svg, const std::string& anchor) {
+    const std::regex label("text-anchor=\"" + anchor + "\">([0-9][^<]*)<");
+    std::vector<std::string> texts;
+    for (std::sregex_iterator m(svg.begin(), svg.end(), label), end; m != end; ++m)
+        texts.push_back((*m)[1]);
+    return texts;
+}
+
+// Frame ticks are whole; each rate label, at 0.6 em a character, ends right of the rotated
+// title's descenders (0.3 em past its baseline), whose capitals (0.8 em) stay in the drawing.
+TEST(Chart, TickLabelsAreWholeFramesAndRatesFitBesideTheTitle) {
+    const struct {
+        uint32_t samples;
+        double fps;
+        const char *topRate, *frames;
+    } cases[] = {{1, 0.001, "0.0012", "1 2 "}, {2, 0.5, "0.6", "1 2 "},
+                 {3, 30, "40", "1 2 3 "},      {2, 1e7, "12M", "1 2 "},
+                 {2, 1e9, "1.2G", "1 2 "},     {2, 1e12, "1.2T", "1 2 "},
+                 {2, 1e30, "1.2e30", "1 2 "},  {5000, 4e6, "5M", "0 1000 2000 3000 4000 5000 "}};
+    for (const auto& c : cases) {
+        bench::RunRecord r;
+        r.samples = Rates(std::vector<double>(c.samples, c.fps));
+        for (uint32_t i = 0; i < c.samples; ++i)
+            r.samples[i].frame = i;
+        r.rates = bench::DistributionOf(r.samples);
+        const std::string svg = ChartSvg(r);
+        std::string frames;
+        for (const std::string& label : Labels(svg, "middle"))
+            frames += label + " ";
+        EXPECT_EQ(frames, c.frames) << c.samples;
+        const std::vector<std::string> rates = Labels(svg, "end");
+        EXPECT_EQ(rates.empty() ? "" : rates.back(), c.topRate);
+        EXPECT_EQ(std::set<std::string>(rates.begin(), rates.end()).size(), rates.size()) << c.fps;
+        std::smatch title;
+        ASSERT_TRUE(std::regex_search(svg, title, std::regex("rotate\\(-90 ([0-9.]+) ")));
+        const double titleX = std::stod(title[1]);
+        EXPECT_GE(titleX, 0.8 * 13);
+        for (const std::string& label : rates)
+            EXPECT_GE(72 - 7.8 * static_cast<double>(label.size()), titleX + 0.3 * 13)
+                << c.fps << " " << label;
+    }
 }
 
 // A large run with GPU monitoring and a name full of markup; the end-to-end tests render one.

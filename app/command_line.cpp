@@ -50,6 +50,11 @@ bool ParseBounded(const std::string& raw, const std::string& value, const char* 
     return true;
 }
 
+// Why a script cannot be opened: a path beyond the system's limit is no missing file.
+const char* NotFoundText(const std::string& absolute) {
+    return sys::IsPathTooLong(absolute) ? "\nPath too long: " : "\nFile not found: ";
+}
+
 // Script names: "x.avs" (any letter case), or "x" completed with ".avs" when allowed.
 bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSettings& settings,
                      CommandLineRequest& request, std::string& message) {
@@ -59,7 +64,7 @@ bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSett
         if (!absolute.empty()) {
             request.scriptPath = absolute;
             if (CUtils::FileExists(absolute)) return true;
-            message = Quoted("\nFile not found: ", raw);
+            message = Quoted(NotFoundText(absolute), raw);
             return false;
         }
     } else if (settings.AutoCompleteExtension && request.scriptPath.empty() && n > 0) {
@@ -68,7 +73,7 @@ bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSett
         if (!absolute.empty()) {
             request.scriptPath = absolute;
             if (CUtils::FileExists(absolute)) return true;
-            message = Quoted("\nFile not found: ", candidate);
+            message = Quoted(NotFoundText(absolute), candidate);
             return false;
         }
     }

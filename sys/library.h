@@ -14,8 +14,9 @@ class Library {
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
-    // Loads path (closing any library held before). False on failure, with the loader's
-    // text as the last error.
+    // Loads path (closing any library held before). A bare name is searched for as the
+    // system's loader does, and only a regular file is taken (on POSIX). False on failure,
+    // with the loader's text as the last error.
     bool Open(const std::string& path);
 
     // Address of an exported symbol; null when it is missing (the last error then says

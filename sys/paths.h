@@ -28,6 +28,9 @@ std::string JoinPath(const std::string& dir, const std::string& name);
 
 bool IsDirectory(const std::string& path);
 
+// True when the system refuses the path for its length (longer than its path limit).
+bool IsPathTooLong(const std::string& path);
+
 // True when files can be created in the existing directory dir.
 bool IsDirectoryWritable(const std::string& dir);
 

@@ -3,6 +3,7 @@
 
 #include <utility>
 
+#include "sys/file_info.h"
 #include "sys/library.h"
 #include "sys/utils.h"
 
@@ -33,8 +34,15 @@ Library& Library::operator=(Library&& other) noexcept {
 
 bool Library::Open(const std::string& path) {
     Close();
+    // A bare name is searched for as the loader would, but only a regular file is taken: the
+    // loader itself would open a FIFO of that name and wait on it for ever.
+    const std::string file = path.find('/') == std::string::npos ? FindLibraryFile(path) : path;
+    if (file.empty()) {
+        SetLastErrorText(path + ": no library file of this name on the loader's search path");
+        return false;
+    }
     dlerror();
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
         TakeLoaderError("The library could not be loaded");
         return false;

@@ -54,6 +54,11 @@ bool IsDirectory(const std::string& path) {
     return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsPathTooLong(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) != 0 && errno == ENAMETOOLONG;
+}
+
 bool IsDirectoryWritable(const std::string& dir) {
     return IsDirectory(dir) && access(dir.c_str(), W_OK | X_OK) == 0;
 }

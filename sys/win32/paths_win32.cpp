@@ -35,6 +35,13 @@ std::string MakeAbsolute(const std::string& path) {
     return length > 0 && length <= size ? std::string(buffer.data(), length) : "";
 }
 
+bool IsPathTooLong(const std::string& path) {
+    // The ANSI file calls stop at MAX_PATH characters.
+    return path.size() >= MAX_PATH ||
+           (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetLastError() == ERROR_FILENAME_EXCED_RANGE);
+}
+
 bool IsDirectory(const std::string& path) {
     if (path.empty()) return false;
     const DWORD attributes = GetFileAttributesA(path.c_str());

@@ -140,6 +140,17 @@ TEST_F(Trevalo, DevicesAndFifosAreRefusedLikeMissingFiles) {
         EXPECT_EQ(r.exitCode, kErrorStatus);
         EXPECT_TRUE(Contains(r.err, "File not found: \"" + std::string(script) + "\""));
     }
+    // A FIFO that the loader's search meets is passed over as no library file.
+    std::filesystem::create_directory(dir.File("fifos"));
+    ASSERT_EQ(mkfifo(dir.File("fifos/libavisynth.so").c_str(), 0600), 0);
+    testsupport::ProgramOptions options = Options();
+    options.timeout = std::chrono::seconds(20);
+    for (const std::string& path : {dir.File("fifos"), dir.File("fifos") + ":" + LibraryDir()}) {
+        options.setEnv["LD_LIBRARY_PATH"] = path;
+        ProgramResult r = testsupport::RunProgram(exe, {"-avsinfo"}, options);
+        EXPECT_FALSE(r.timedOut) << path;
+        EXPECT_EQ(r.exitCode, path == dir.File("fifos") ? kErrorStatus : 0) << path << r.err;
+    }
     WriteIni({{"AVSDLL", dir.File("fifo.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
@@ -175,6 +186,26 @@ TEST_F(Trevalo, MessagesCarryPathsOfAnyLength) {
     EXPECT_EQ(r.exitCode, kErrorStatus);
     EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + library + "\n"))
         << r.err.size();
+}
+
+// A script reached from a current directory deeper than the system's path limit exists, but
+// its full path cannot be used: the message says so rather than that it is missing.
+TEST_F(Trevalo, AScriptBeyondThePathLimitIsNamedTooLong) {
+    SKIP_ON_WINE("a POSIX path limit");
+    const std::string part(200, 'd');
+    // Perl (always on Debian) steps down relative to the current directory, as a shell's cd
+    // with its full logical path cannot.
+    const ProgramResult r = testsupport::RunProgram(
+        "perl",
+        {"-e",
+         "for (1..22) { mkdir $ARGV[0] or die; chdir $ARGV[0] or die }"
+         " open(F, '>s.avs') or die; print F \"BlankClip()\\n\"; close F; exec $ARGV[1], 's.avs'",
+         part, exe},
+        Options());
+    EXPECT_EQ(r.exitCode, kErrorStatus);
+    EXPECT_TRUE(Contains(r.err, "\nPath too long: \"s.avs\"\n"));
+    // Removed by a tool that walks deep trees one level at a time.
+    testsupport::RunProgram("rm", {"-rf", dir.File(part)});
 }
 
 // A bare library name: the current directory's file by full path, else the loader's search.

@@ -12,8 +12,9 @@
 namespace app {
 namespace {
 
-// Far above the largest result (500,000 samples); a bigger file is no result of Trevalo's.
-constexpr size_t kMostResultBytes = size_t{512} << 20;
+// Far above the largest result (500,000 samples, about 90 MB); a bigger file is no result of
+// Trevalo's.
+constexpr size_t kMostResultBytes = size_t{256} << 20;
 
 bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& message) {
     const std::string quoted = "\"" + path + "\"";

@@ -33,7 +33,8 @@ bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& 
                 message = "\nCannot read " + quoted + ": " + CUtils::GetLastErrorText() + "\n";
                 return false;
             }
-            if (report::ReadResultFile(std::string(bytes.begin(), bytes.end()), record, reason)) {
+            const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            if (report::ReadResultFile(text, record, reason)) {
                 return true;
             }
         }

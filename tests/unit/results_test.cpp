@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
 
@@ -44,8 +47,8 @@ TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {
     EXPECT_TRUE(j["samples"]["fps"].empty());
 }
 
-// Each summary figure under its own name; read back, the record compares as the run did.
-TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
+// A run of known figures that ended by its time limit, with three samples.
+bench::RunRecord KnownRun() {
     bench::RunRecord r;
     r.setup.scriptPath = "/c/a.avs";
     r.setup.avisynth.versionString = "AviSynth+ 3.7.5";
@@ -73,6 +76,12 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     r.figures = bench::SummaryFiguresOf(t);
     r.samples = Rates({45, 40, 62.5});
     r.rates = bench::DistributionOf(r.samples);
+    return r;
+}
+
+// Each summary figure under its own name; read back, the record compares as the run did.
+TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
+    const bench::RunRecord r = KnownRun();
     const std::string text = ResultJson(r);
     const nlohmann::json j = nlohmann::json::parse(text);
     EXPECT_EQ(j["end"], "time limit");
@@ -128,6 +137,69 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     }
     ASSERT_TRUE(ReadResultFile(edited("/summary/fpsMin", nullptr), back, reason)) << reason;
     EXPECT_FALSE(back.figures->fpsMin);
+}
+
+// How far the process's peak resident memory rose while fn ran, in MB; -1 where the peak
+// cannot be reset.
+double PeakRiseMB(const std::function<void()>& fn) {
+    const auto status = [](const char* field) {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::strlen(field)));
+        return -1.0;
+    };
+    std::ofstream clear("/proc/self/clear_refs");
+    if (!(clear << "5" << std::flush)) return -1;  // the peak is now the current size
+    const double before = status("VmRSS:");
+    fn();
+    return (status("VmHWM:") - before) / 1024;
+}
+
+// Beside its fields, a result with 5 million numbers, a nesting a million deep, a long text and
+// kept keys where they are not read: read in the memory of its fields, not of a document.
+TEST(ResultFile, WhatIsNotReadIsNotStored) {
+    nlohmann::json j = nlohmann::json::parse(ResultJson(KnownRun()));
+    j["summary"]["more"] = {{"fpsAverage", "x"}, {"summary", nullptr}};
+    j["error"] = std::string(2 << 20, 'e');
+    j["extra"] = {{{"format", "other"}, {"summary", nullptr}, {"clip", {{"frames", "x"}}}}};
+    std::string text = j.dump();
+    text.pop_back();
+    text += ", \"numbers\": [";
+    for (int i = 0; i < 5000000; ++i)
+        text += "0,";
+    text += "0], \"deep\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}";
+    bench::RunRecord back;
+    std::string reason;
+    bool read = false;
+    const double rise = PeakRiseMB([&] { read = ReadResultFile(text, back, reason); });
+    ASSERT_TRUE(read) << reason;
+    EXPECT_EQ(ComparisonText(back, back, "a.json", "b.json"),
+              ComparisonText(KnownRun(), KnownRun(), "a.json", "b.json"));
+    if (rise < 0) GTEST_SKIP() << "the peak memory cannot be reset here";
+    EXPECT_LT(rise, 32) << "MB more at the peak, for " << text.size() / 1000000 << " MB of text";
+}
+
+// A kept text of at most 1 MiB; a longer one is no result's, and is refused, not stored.
+TEST(ResultFile, AKeptTextIsAtMostOneMebibyte) {
+    nlohmann::json j = nlohmann::json::parse(ResultJson(KnownRun()));
+    bench::RunRecord back;
+    std::string reason;
+    const std::pair<const char*, const char*> texts[] = {
+        {"/script", "is not a Trevalo result file (script is longer than 1 MiB)"},
+        {"/avisynth/version",
+         "is not a Trevalo result file (avisynth.version is longer than 1 MiB)"},
+        {"/end", "is not a Trevalo result file (end is longer than 1 MiB)"}};
+    for (const auto& [pointer, why] : texts) {
+        nlohmann::json copy = j;
+        copy[nlohmann::json::json_pointer(pointer)] = std::string(1 << 20, 'a');
+        EXPECT_TRUE(ReadResultFile(copy.dump(), back, reason)) << pointer << " " << reason;
+        copy[nlohmann::json::json_pointer(pointer)] = std::string((1 << 20) + 1, 'a');
+        EXPECT_FALSE(ReadResultFile(copy.dump(), back, reason)) << pointer;
+        EXPECT_EQ(reason, why);
+    }
+    j["avisynth"]["version"] = std::string(1 << 20, 'v');
+    ASSERT_TRUE(ReadResultFile(j.dump(), back, reason)) << reason;
+    EXPECT_EQ(back.setup.avisynth.versionString.size(), size_t{1} << 20);
 }
 
 // 500,000 samples, a dip of one sample among them: each bucket keeps its lowest and highest.

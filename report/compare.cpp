@@ -1,5 +1,6 @@
 #include "report/compare.h"
 
+#include <cmath>
 #include <vector>
 
 #include "sys/utils.h"
@@ -60,8 +61,22 @@ std::string Whole(double v) {
     return CUtils::FormatString("%.0f", v);
 }
 
+// The console's formats stop at 4294967295; a figure beyond is shown whole, as it is.
+std::string Fps(double v) {
+    return v < 4294967295.0 ? CUtils::FormatFPS(v) : Whole(v);
+}
+
+std::string Tpf(double v) {
+    return v < 4294967295.0 ? CUtils::FormatTPF(v) : Whole(v);
+}
+
+// Right-aligned to width, and apart from the column before however long it is.
+std::string Column(const std::string& text, size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : " " + text;
+}
+
 std::string Ratio(const Figure& a, const Figure& b) {
-    if (!a || !b || *a == 0.0) return "n/a";
+    if (!a || !b || *a == 0.0 || !std::isfinite(*b / *a)) return "n/a";
     return CUtils::FormatString("%.2f", *b / *a);
 }
 
@@ -109,22 +124,21 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
         const Figure& b;
         std::string (*format)(double);
     } rows[] = {
-        {"FPS (average):", a.fpsAverage, b.fpsAverage, CUtils::FormatFPS},
-        {"FPS (min):", a.fpsMin, b.fpsMin, CUtils::FormatFPS},
-        {"FPS (max):", a.fpsMax, b.fpsMax, CUtils::FormatFPS},
-        {"Time/frame (average, ms):", a.tpfAverage, b.tpfAverage, CUtils::FormatTPF},
-        {"1 % low (FPS):", a.onePercentLow, b.onePercentLow, CUtils::FormatFPS},
+        {"FPS (average):", a.fpsAverage, b.fpsAverage, Fps},
+        {"FPS (min):", a.fpsMin, b.fpsMin, Fps},
+        {"FPS (max):", a.fpsMax, b.fpsMax, Fps},
+        {"Time/frame (average, ms):", a.tpfAverage, b.tpfAverage, Tpf},
+        {"1 % low (FPS):", a.onePercentLow, b.onePercentLow, Fps},
         {"CPU usage (average, %):", a.cpu, b.cpu, Whole},
         {"Memory usage (phys, MB):", a.physicalMB, b.physicalMB, Whole},
         {"Memory usage (virt, MB):", a.virtualMB, b.virtualMB, Whole},
         {"Thread count:", a.threads, b.threads, Whole},
-        {"Efficiency index:", a.efficiency, b.efficiency, CUtils::FormatTPF},
+        {"Efficiency index:", a.efficiency, b.efficiency, Tpf},
     };
     text += CUtils::FormatString("\n%-32s%14s%14s%10s\n", "", "A", "B", "B/A");
     for (const auto& row : rows) {
-        text +=
-            CUtils::FormatString("%-32s%14s%14s%10s\n", row.label, Shown(row.a, row.format).c_str(),
-                                 Shown(row.b, row.format).c_str(), Ratio(row.a, row.b).c_str());
+        text += CUtils::FormatString("%-32s", row.label) + Column(Shown(row.a, row.format), 14) +
+                Column(Shown(row.b, row.format), 14) + Column(Ratio(row.a, row.b), 10) + "\n";
     }
 
     // Named by their scripts; two runs of one script by their result files as well.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "bench/loop.h"
 #include "report/reports.h"
 #include "sys/file_info.h"
 #include "sys/utils.h"
@@ -335,9 +336,41 @@ std::string Where(Section section) {
     return section == kRoot ? "" : std::string(kSectionKeys[section]) + ".";
 }
 
+// The figures a run can write into a field: from lowest (included or not) to highest, whole
+// numbers only or any.
+struct Span {
+    double lowest;
+    bool lowestIncluded;
+    double highest;
+    bool whole;
+};
+
+// A rate is frames over at least bench::kShortestDelta seconds, of at most 2^32 - 1 frames.
+constexpr double kMostFps = std::numeric_limits<uint32_t>::max() / bench::kShortestDelta;
+constexpr Span kRate{0, false, kMostFps, false};
+constexpr Span kMilliseconds{0, false, std::numeric_limits<double>::max(), false};
+constexpr Span kPercent{0, true, 100, true};  // of the whole machine, at most 100 a reading
+constexpr Span kEfficiency{0, true, kMostFps, false};  // the rate over a CPU percent, if any
+template <class T>
+constexpr Span kWhole{0, true, static_cast<double>(std::numeric_limits<T>::max()), true};
+
+std::string NoFigure(Section section, const char* key) {
+    return "is not a Trevalo result file (" + Where(section) + key +
+           " is not a figure a run can produce)";
+}
+
+// A number within span, -0 read as 0.
+bool Produced(double& value, const Span& span) {
+    const bool low = span.lowestIncluded ? value >= span.lowest : value > span.lowest;
+    if (!(low && value <= span.highest) || (span.whole && value != std::floor(value))) return false;
+    value += 0.0;
+    return true;
+}
+
 // One number of a section: null gives an empty figure; a missing key or another type is a
-// foreign file.
-bool Read(const Kept& kept, Section section, const char* key, Figure& figure, std::string& reason) {
+// foreign file, and so is a number that no run writes there.
+bool Read(const Kept& kept, Section section, const char* key, const Span& span, Figure& figure,
+          std::string& reason) {
     const Field& field = kept.Get(section, key);
     if (field.type != Field::Type::kNumber && field.type != Field::Type::kNull) {
         reason = "is not a Trevalo result file (" + Where(section) + key +
@@ -345,28 +378,28 @@ bool Read(const Kept& kept, Section section, const char* key, Figure& figure, st
         return false;
     }
     figure = field.type == Field::Type::kNull ? Figure() : Figure(field.number);
+    if (figure && !Produced(*figure, span)) {
+        reason = NoFigure(section, key);
+        return false;
+    }
     return true;
 }
 
-// A number where one may stand; 0 otherwise.
-double Lenient(const Kept& kept, Section section, const char* key) {
+// A number where one may stand, 0 otherwise; a number that no run writes there is refused.
+bool ReadLenient(const Kept& kept, Section section, const char* key, const Span& span,
+                 double& value, std::string& reason) {
     const Field& field = kept.Get(section, key);
-    return field.type == Field::Type::kNumber ? field.number : 0.0;
+    value = field.type == Field::Type::kNumber ? field.number : 0.0;
+    if (field.type == Field::Type::kNumber && !Produced(value, span)) {
+        reason = NoFigure(section, key);
+        return false;
+    }
+    return true;
 }
 
 std::string Text(const Kept& kept, Section section, const char* key) {
     const Field& field = kept.Get(section, key);
     return field.type == Field::Type::kText ? field.text : "";
-}
-
-// A file's number in a field of the record: clamped to the field's type.
-template <class T>
-T Clamped(double value) {
-    const double lowest = static_cast<double>(std::numeric_limits<T>::lowest());
-    const double highest = static_cast<double>(std::numeric_limits<T>::max());
-    if (!(value > lowest)) return std::numeric_limits<T>::lowest();
-    if (!(value < highest)) return std::numeric_limits<T>::max();
-    return static_cast<T>(value);
 }
 
 }  // namespace
@@ -462,55 +495,66 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
     r.setup.avisynth.versionString = Text(kept, kAvisynth, "version");
     if (kept.IsObject(kClip)) {
         Figure frames, width, height;
-        if (!Read(kept, kClip, "frames", frames, reason) ||
-            !Read(kept, kClip, "width", width, reason) ||
-            !Read(kept, kClip, "height", height, reason)) {
+        if (!Read(kept, kClip, "frames", kWhole<int>, frames, reason) ||
+            !Read(kept, kClip, "width", kWhole<int>, width, reason) ||
+            !Read(kept, kClip, "height", kWhole<int>, height, reason)) {
             return false;
         }
         // A clip without video has none of the three.
         if (frames && width && height) {
             avs::VideoInfo vi;
-            vi.raw.num_frames = Clamped<int>(*frames);
-            vi.raw.width = Clamped<int>(*width);
-            vi.raw.height = Clamped<int>(*height);
+            vi.raw.num_frames = static_cast<int>(*frames);
+            vi.raw.width = static_cast<int>(*width);
+            vi.raw.height = static_cast<int>(*height);
             r.clip = vi;
         }
     }
     if (kept.IsObject(kRange)) {
         Figure first, last;
-        if (!Read(kept, kRange, "first", first, reason) ||
-            !Read(kept, kRange, "last", last, reason)) {
+        if (!Read(kept, kRange, "first", kWhole<uint32_t>, first, reason) ||
+            !Read(kept, kRange, "last", kWhole<uint32_t>, last, reason)) {
             return false;
         }
-        if (first && last)
-            r.range = bench::FrameRange{Clamped<uint32_t>(*first), Clamped<uint32_t>(*last)};
+        if (first && last && *first > *last) {
+            reason = "is not a Trevalo result file (range.first is after range.last)";
+            return false;
+        }
+        if (first && last) {
+            r.range =
+                bench::FrameRange{static_cast<uint32_t>(*first), static_cast<uint32_t>(*last)};
+        }
     }
     if (kept.IsObject(kDistribution)) {
         Figure p1;
-        if (!Read(kept, kDistribution, "p1", p1, reason)) return false;
+        if (!Read(kept, kDistribution, "p1", kRate, p1, reason)) return false;
+        bench::RateDistribution d;
+        const std::pair<const char*, double&> others[] = {{"min", d.min}, {"p5", d.p5},
+                                                          {"p50", d.p50}, {"p95", d.p95},
+                                                          {"p99", d.p99}, {"max", d.max}};
+        for (const auto& [key, value] : others) {
+            if (!ReadLenient(kept, kDistribution, key, kRate, value, reason)) return false;
+        }
         if (p1) {
-            const auto rate = [&kept](const char* key) {
-                return Lenient(kept, kDistribution, key);
-            };
-            r.rates = bench::RateDistribution{rate("min"), *p1,         rate("p5"), rate("p50"),
-                                              rate("p95"), rate("p99"), rate("max")};
+            d.p1 = *p1;
+            r.rates = d;
         }
     }
     Figure fpsAverage, fpsMin, fpsMax, tpfAverage, cpu, physical, virt, threads, efficiency;
     const struct {
         const char* key;
+        const Span& span;
         Figure& figure;
-    } fields[] = {{"fpsAverage", fpsAverage},
-                  {"fpsMin", fpsMin},
-                  {"fpsMax", fpsMax},
-                  {"timePerFrameAverageMs", tpfAverage},
-                  {"cpuAveragePercent", cpu},
-                  {"physicalMemoryPeakMB", physical},
-                  {"virtualMemoryPeakMB", virt},
-                  {"threads", threads},
-                  {"efficiencyIndex", efficiency}};
+    } fields[] = {{"fpsAverage", kRate, fpsAverage},
+                  {"fpsMin", kRate, fpsMin},
+                  {"fpsMax", kRate, fpsMax},
+                  {"timePerFrameAverageMs", kMilliseconds, tpfAverage},
+                  {"cpuAveragePercent", kPercent, cpu},
+                  {"physicalMemoryPeakMB", kWhole<uint32_t>, physical},
+                  {"virtualMemoryPeakMB", kWhole<uint32_t>, virt},
+                  {"threads", kWhole<uint16_t>, threads},
+                  {"efficiencyIndex", kEfficiency, efficiency}};
     for (const auto& field : fields) {
-        if (!Read(kept, kSummary, field.key, field.figure, reason)) return false;
+        if (!Read(kept, kSummary, field.key, field.span, field.figure, reason)) return false;
     }
     bench::SummaryFigures& f = r.figures.emplace();
     f.fpsAverage = fpsAverage;

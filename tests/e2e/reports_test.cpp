@@ -220,6 +220,9 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
     declined["summary"] = nullptr;
     declined["end"] = "declined";
     dir.Write("declined.json", declined.dump());
+    json negative = a;
+    negative["summary"]["fpsAverage"] = -0.15;
+    dir.Write("negative.json", negative.dump());
     dir.Write("text.json", "Frame,Frames/sec\n1,2\n");
     dir.Write("other.json", R"({"name": "another program", "fps": 50})");
     std::filesystem::create_directory(dir.File("folder.json"));
@@ -228,6 +231,9 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
         {"text.json", "\"text.json\" is not JSON (syntax error at byte 1)"},
         {"other.json", "\"other.json\" is not a Trevalo result file"},
         {"declined.json", "\"declined.json\" holds no summary: its run ended with \"declined\""},
+        {"negative.json",
+         "\"negative.json\" is not a Trevalo result file (summary.fpsAverage is not a figure a run "
+         "can produce)"},
         {"missing.json", "Cannot read \"missing.json\": "},  // and the system's words
         {"folder.json", "\"folder.json\" is a directory, not a result file"},
         {"fifo.json", "\"fifo.json\" is not a regular file (a FIFO, socket or device)"},

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "bench/loop.h"
 #include "report/chart.h"
 #include "report/compare.h"
 #include "report/results.h"
@@ -137,6 +139,109 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     }
     ASSERT_TRUE(ReadResultFile(edited("/summary/fpsMin", nullptr), back, reason)) << reason;
     EXPECT_FALSE(back.figures->fpsMin);
+}
+
+// A figure no run writes where it stands is refused, whatever its type can hold.
+TEST(ResultFile, RefusesFiguresNoRunCanProduce) {
+    const nlohmann::json j = nlohmann::json::parse(ResultJson(KnownRun()));
+    const struct {
+        const char* pointer;
+        nlohmann::json value;
+    } edits[] = {
+        {"/summary/fpsAverage", -0.15},
+        {"/summary/fpsAverage", 0},
+        {"/summary/fpsMin", 5e15},  // above 2^32 - 1 frames in a microsecond
+        {"/summary/fpsMax", -1},
+        {"/summary/timePerFrameAverageMs", 0},
+        {"/summary/timePerFrameAverageMs", -20},
+        {"/summary/cpuAveragePercent", 101},
+        {"/summary/cpuAveragePercent", 25.5},
+        {"/summary/cpuAveragePercent", -1},
+        {"/summary/physicalMemoryPeakMB", 4294967296},
+        {"/summary/physicalMemoryPeakMB", 1.5},
+        {"/summary/virtualMemoryPeakMB", 1e300},
+        {"/summary/threads", 65536},
+        {"/summary/threads", -3},
+        {"/summary/efficiencyIndex", -0.5},
+        {"/clip/frames", 2147483648},
+        {"/clip/frames", -1},
+        {"/clip/width", 4294967296},
+        {"/clip/height", 47.5},
+        {"/range/first", 4294967296},
+        {"/range/last", -1},
+        {"/distribution/p1", 0},
+        {"/distribution/p50", -45},
+        {"/distribution/max", 1e16},
+    };
+    bench::RunRecord back;
+    std::string reason;
+    for (const auto& [pointer, value] : edits) {
+        nlohmann::json copy = j;
+        copy[nlohmann::json::json_pointer(pointer)] = value;
+        std::string field = std::string(pointer + 1);
+        std::replace(field.begin(), field.end(), '/', '.');
+        EXPECT_FALSE(ReadResultFile(copy.dump(), back, reason)) << pointer << " " << value;
+        EXPECT_EQ(reason,
+                  "is not a Trevalo result file (" + field + " is not a figure a run can produce)")
+            << value;
+    }
+    nlohmann::json copy = j;
+    copy["range"]["first"] = 510;
+    EXPECT_FALSE(ReadResultFile(copy.dump(), back, reason));
+    EXPECT_EQ(reason, "is not a Trevalo result file (range.first is after range.last)");
+    copy["range"]["first"] = 509;
+    EXPECT_TRUE(ReadResultFile(copy.dump(), back, reason)) << reason;
+}
+
+// The largest and smallest figures a run writes are read back and shown as they are.
+TEST(ResultFile, ReadsBackEveryFigureARunCanWrite) {
+    const double most = std::numeric_limits<uint32_t>::max() / bench::kShortestDelta;
+    bench::RunRecord r = KnownRun();
+    r.clip->raw.num_frames = r.clip->raw.width = std::numeric_limits<int>::max();
+    r.clip->raw.height = 0;
+    r.range = bench::FrameRange{0, std::numeric_limits<uint32_t>::max()};
+    bench::RunTotals& t = *r.totals;
+    t.averageFps = 5e9;
+    t.maxFps = most;
+    t.minFps = 1e-9;
+    t.cpuAverage = 100;
+    t.peakPhysicalMB = std::numeric_limits<uint32_t>::max();
+    t.peakVirtualMB = 0;
+    t.threadCount = std::numeric_limits<uint16_t>::max();
+    r.figures = bench::SummaryFiguresOf(t);
+    r.samples = Rates({most, 1e-9});
+    r.rates = bench::DistributionOf(r.samples);
+    bench::RunRecord back;
+    std::string reason;
+    ASSERT_TRUE(ReadResultFile(ResultJson(r), back, reason)) << reason;
+    const std::string compared = ComparisonText(back, back, "a.json", "b.json");
+    EXPECT_EQ(compared, ComparisonText(r, r, "a.json", "b.json"));
+    // Beyond 2^32 as they are, apart however wide.
+    for (const char* row :
+         {"FPS (average):                      5000000000    5000000000      1.00\n",
+          "FPS (max):                       4294967295000000 4294967295000000      1.00\n",
+          "Memory usage (phys, MB):            4294967295    4294967295      1.00\n",
+          "Thread count:                            65535         65535      1.00\n",
+          "Efficiency index:                     50000000      50000000      1.00\n"})
+        EXPECT_NE(compared.find(row), std::string::npos) << row << "\n" << compared;
+
+    // No rate, a CPU reading: an efficiency of 0.
+    t.averageFps = 0;
+    t.cpuAverage = 50;
+    r.figures = bench::SummaryFiguresOf(t);
+    ASSERT_TRUE(ReadResultFile(ResultJson(r), back, reason)) << reason;
+    EXPECT_EQ(back.figures->efficiency, 0.0);
+    EXPECT_FALSE(back.figures->fpsAverage);
+}
+
+// A ratio too large for a double is no ratio.
+TEST(ComparisonText, AnOverflowingRatioIsNotShown) {
+    bench::RunRecord a = KnownRun(), b = KnownRun();
+    a.figures->fpsAverage = 1e-300;
+    b.figures->fpsAverage = 1e300;
+    const std::string compared = ComparisonText(a, b, "a.json", "b.json");
+    EXPECT_EQ(compared.find("inf"), std::string::npos) << compared;
+    EXPECT_NE(compared.find("\nThe average frame rates cannot be compared.\n"), std::string::npos);
 }
 
 // How far the process's peak resident memory rose while fn ran, in MB; -1 where the peak

@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kMostResultBytes = size_t{256} << 20;
 
 bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& message) {
-    const std::string quoted = "\"" + path + "\"";
+    const std::string quoted = "\"" + report::TerminalText(path) + "\"";
     std::string reason;
     switch (sys::KindOfFile(path)) {
         case sys::FileKind::kDirectory:
@@ -39,7 +39,8 @@ bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& 
             }
         }
     }
-    message = "\n" + quoted + " " + reason + "\n";
+    // A reason may quote the file ("its run ended with ...").
+    message = "\n" + quoted + " " + report::TerminalText(reason) + "\n";
     return false;
 }
 
@@ -54,6 +55,7 @@ int RunCompare(const std::vector<std::string>& args) {
             ReadResult(files[i], records[i], message);
     }
     if (!message.empty()) return Stop(message);
+    // Every text from the files is escaped: no NUL in it ends the output.
     g_utils.Print(true, kNoColor, "%s\n",
                   report::ComparisonText(records[0], records[1], files[0], files[1]).c_str());
     return 0;

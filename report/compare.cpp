@@ -48,6 +48,35 @@ Figures FiguresOf(const bench::RunRecord& r) {
     return f;
 }
 
+// The length of the well-formed UTF-8 sequence at text[at] of two to four bytes (no overlong
+// form, no surrogate, at most U+10FFFF); 0 where there is none.
+size_t Utf8Length(const std::string& text, size_t at) {
+    const auto byte = [&text](size_t i) {
+        return static_cast<unsigned char>(i < text.size() ? text[i] : 0);
+    };
+    const unsigned char lead = byte(at), second = byte(at + 1);
+    // The second byte's range after each lead; the others are 0x80..0xBF.
+    unsigned char low = 0x80, high = 0xBF;
+    size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (second < low || second > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
 std::string FileName(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -94,12 +123,41 @@ std::string Range(const Figures& f) {
 
 }  // namespace
 
+std::string TerminalText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    const auto escape = [&shown](unsigned char c) { shown += CUtils::FormatString("\\x%02X", c); };
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++i;
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // a C1 control
+            escape(c);
+            escape(next);
+            i += 2;
+        } else if (c < 0x80) {
+            shown += static_cast<char>(c);
+            ++i;
+        } else if (const size_t length = Utf8Length(text, i)) {
+            shown.append(text, i, length);
+            i += length;
+        } else {
+            escape(c);
+            ++i;
+        }
+    }
+    return shown;
+}
+
 std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunRecord& recordB,
-                           const std::string& fileA, const std::string& fileB) {
+                           const std::string& rawFileA, const std::string& rawFileB) {
     const Figures a = FiguresOf(recordA);
     const Figures b = FiguresOf(recordB);
-    std::string text =
-        "\nA: " + a.script + " (" + fileA + ")\nB: " + b.script + " (" + fileB + ")\n";
+    const std::string fileA = TerminalText(rawFileA), fileB = TerminalText(rawFileB);
+    std::string text = "\nA: " + TerminalText(a.script) + " (" + fileA +
+                       ")\nB: " + TerminalText(b.script) + " (" + fileB + ")\n";
 
     std::vector<std::string> differences;
     if (a.frames != b.frames) {
@@ -109,7 +167,8 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     if (Size(a) != Size(b)) differences.push_back("size " + Pair(Size(a), Size(b)));
     if (Range(a) != Range(b)) differences.push_back("range " + Pair(Range(a), Range(b)));
     if (a.avisynthVersion != b.avisynthVersion) {
-        differences.push_back("AviSynth version " + Pair(a.avisynthVersion, b.avisynthVersion));
+        differences.push_back("AviSynth version " + Pair(TerminalText(a.avisynthVersion),
+                                                         TerminalText(b.avisynthVersion)));
     }
     if (!differences.empty()) {
         text += "Warning: the runs differ in ";
@@ -142,8 +201,9 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     }
 
     // Named by their scripts; two runs of one script by their result files as well.
-    std::string nameA = FileName(a.script), nameB = FileName(b.script);
-    if (nameA == nameB) {
+    const bool sameName = FileName(a.script) == FileName(b.script);
+    std::string nameA = TerminalText(FileName(a.script)), nameB = TerminalText(FileName(b.script));
+    if (sameName) {
         nameA += " (" + fileA + ")";
         nameB += " (" + fileB + ")";
     }

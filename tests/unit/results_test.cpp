@@ -1,4 +1,5 @@
-// The result file's statistics and nulls, and the chart's thinning, scales and drawing.
+// The result file: its statistics and nulls, how it is read back and compared, what it cannot
+// make the terminal do; the chart's thinning, scales and drawing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -242,6 +243,81 @@ TEST(ComparisonText, AnOverflowingRatioIsNotShown) {
     const std::string compared = ComparisonText(a, b, "a.json", "b.json");
     EXPECT_EQ(compared.find("inf"), std::string::npos) << compared;
     EXPECT_NE(compared.find("\nThe average frame rates cannot be compared.\n"), std::string::npos);
+}
+
+// Controls and bytes that are not UTF-8 shown as \xNN, by each of their bytes; text as it is.
+TEST(TerminalText, EscapesWhatATerminalWouldObey) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/clips/a b.avs", "/clips/a b.avs"},
+        {"C:\\clips\\a.avs", "C:\\clips\\a.avs"},
+        {"\x1B]0;title\x07", "\\x1B]0;title\\x07"},  // sets the window's title
+        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H"},        // clears the screen
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\t\n\r\x01\x1F", "\\x09\\x0A\\x0D\\x01\\x1F"},
+        {" ~\x7F", " ~\\x7F"},
+        {"\xC2\x85\xC2\x9B"
+         "1m",
+         "\\xC2\\x85\\xC2\\x9B"
+         "1m"},                                                        // C1: NEL, CSI
+        {"\xC2\x80\xC2\x9F\xC2\xA0", "\\xC2\\x80\\xC2\\x9F\xC2\xA0"},  // U+00A0 is text
+        {"\xC3\x9C"
+         "berpr\xC3\xBC"
+         "fung",
+         "\xC3\x9C"
+         "berpr\xC3\xBC"
+         "fung"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        {"\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF", "\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"},
+        {"\xFF\xFE\x80\xBF", "\\xFF\\xFE\\x80\\xBF"},
+        {"\x9B"
+         "2J",
+         "\\x9B"
+         "2J"},                                        // a lone C1 byte
+        {"\xC0\xAF\xC1\xBF", "\\xC0\\xAF\\xC1\\xBF"},  // overlong
+        {"\xE0\x80\x80\xF0\x80\x80\x80", "\\xE0\\x80\\x80\\xF0\\x80\\x80\\x80"},
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+        {"\xE6\x97"
+         "a",
+         "\\xE6\\x97"
+         "a"},  // cut short
+        {"\xE6\x97", "\\xE6\\x97"},
+        {"\xC2", "\\xC2"},
+        {"", ""},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(TerminalText(text), shown) << text;
+}
+
+// The scripts, versions and file names of a comparison reach the terminal escaped; a NUL in
+// them ends nothing.
+TEST(ComparisonText, ShowsTheFilesTextsWithoutControls) {
+    bench::RunRecord a = KnownRun(), b = KnownRun();
+    const char script[] = "/c/\x1B]0;owned\x07\x1B[2J\0x.avs";
+    a.setup.scriptPath = std::string(script, sizeof script - 1);
+    a.setup.avisynth.versionString =
+        "AviSynth+ \xC2\x9B"
+        "31m";
+    b.setup.scriptPath =
+        "/c/\xC3\x9C"
+        "berpr\xC3\xBC"
+        "fung.avs";
+    const std::string compared = ComparisonText(a, b, "a\x1B.json", "b.json");
+    EXPECT_EQ(std::count_if(compared.begin(), compared.end(),
+                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; }),
+              0)
+        << compared;
+    for (const char* part : {"\nA: /c/\\x1B]0;owned\\x07\\x1B[2J\\x00x.avs (a\\x1B.json)\n",
+                             "\nB: /c/\xC3\x9C"
+                             "berpr\xC3\xBC"
+                             "fung.avs (b.json)\n",
+                             "AviSynth version (AviSynth+ \\xC2\\x9B"
+                             "31m | AviSynth+ 3.7.5)",
+                             "\n\xC3\x9C"
+                             "berpr\xC3\xBC"
+                             "fung.avs rendered 1.00 times as fast as "
+                             "\\x1B]0;owned\\x07\\x1B[2J\\x00x.avs\n"})
+        EXPECT_NE(compared.find(part), std::string::npos) << part << "\n" << compared;
 }
 
 // How far the process's peak resident memory rose while fn ran, in MB; -1 where the peak

@@ -12,11 +12,12 @@
 namespace app {
 namespace {
 
-// Far above the largest result (500,000 samples); a bigger file is no result of Trevalo's.
-constexpr size_t kMostResultBytes = size_t{512} << 20;
+// Far above the largest result (500,000 samples, about 90 MB); a bigger file is no result of
+// Trevalo's.
+constexpr size_t kMostResultBytes = size_t{256} << 20;
 
 bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& message) {
-    const std::string quoted = "\"" + path + "\"";
+    const std::string quoted = "\"" + report::TerminalText(path) + "\"";
     std::string reason;
     switch (sys::KindOfFile(path)) {
         case sys::FileKind::kDirectory:
@@ -32,12 +33,14 @@ bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& 
                 message = "\nCannot read " + quoted + ": " + CUtils::GetLastErrorText() + "\n";
                 return false;
             }
-            if (report::ReadResultFile(std::string(bytes.begin(), bytes.end()), record, reason)) {
+            const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            if (report::ReadResultFile(text, record, reason)) {
                 return true;
             }
         }
     }
-    message = "\n" + quoted + " " + reason + "\n";
+    // A reason may quote the file ("its run ended with ...").
+    message = "\n" + quoted + " " + report::TerminalText(reason) + "\n";
     return false;
 }
 
@@ -52,6 +55,7 @@ int RunCompare(const std::vector<std::string>& args) {
             ReadResult(files[i], records[i], message);
     }
     if (!message.empty()) return Stop(message);
+    // Every text from the files is escaped: no NUL in it ends the output.
     g_utils.Print(true, kNoColor, "%s\n",
                   report::ComparisonText(records[0], records[1], files[0], files[1]).c_str());
     return 0;

@@ -1,5 +1,6 @@
 #include "report/compare.h"
 
+#include <cmath>
 #include <vector>
 
 #include "sys/utils.h"
@@ -47,6 +48,35 @@ Figures FiguresOf(const bench::RunRecord& r) {
     return f;
 }
 
+// The length of the well-formed UTF-8 sequence at text[at] of two to four bytes (no overlong
+// form, no surrogate, at most U+10FFFF); 0 where there is none.
+size_t Utf8Length(const std::string& text, size_t at) {
+    const auto byte = [&text](size_t i) {
+        return static_cast<unsigned char>(i < text.size() ? text[i] : 0);
+    };
+    const unsigned char lead = byte(at), second = byte(at + 1);
+    // The second byte's range after each lead; the others are 0x80..0xBF.
+    unsigned char low = 0x80, high = 0xBF;
+    size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (second < low || second > high) return 0;
+    for (size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
 std::string FileName(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -60,8 +90,22 @@ std::string Whole(double v) {
     return CUtils::FormatString("%.0f", v);
 }
 
+// The console's formats stop at 4294967295; a figure beyond is shown whole, as it is.
+std::string Fps(double v) {
+    return v < 4294967295.0 ? CUtils::FormatFPS(v) : Whole(v);
+}
+
+std::string Tpf(double v) {
+    return v < 4294967295.0 ? CUtils::FormatTPF(v) : Whole(v);
+}
+
+// Right-aligned to width, and apart from the column before however long it is.
+std::string Column(const std::string& text, size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : " " + text;
+}
+
 std::string Ratio(const Figure& a, const Figure& b) {
-    if (!a || !b || *a == 0.0) return "n/a";
+    if (!a || !b || *a == 0.0 || !std::isfinite(*b / *a)) return "n/a";
     return CUtils::FormatString("%.2f", *b / *a);
 }
 
@@ -79,12 +123,41 @@ std::string Range(const Figures& f) {
 
 }  // namespace
 
+std::string TerminalText(const std::string& text) {
+    std::string shown;
+    shown.reserve(text.size());
+    const auto escape = [&shown](unsigned char c) { shown += CUtils::FormatString("\\x%02X", c); };
+    for (size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = static_cast<unsigned char>(i + 1 < text.size() ? text[i + 1] : 0);
+        if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++i;
+        } else if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {  // a C1 control
+            escape(c);
+            escape(next);
+            i += 2;
+        } else if (c < 0x80) {
+            shown += static_cast<char>(c);
+            ++i;
+        } else if (const size_t length = Utf8Length(text, i)) {
+            shown.append(text, i, length);
+            i += length;
+        } else {
+            escape(c);
+            ++i;
+        }
+    }
+    return shown;
+}
+
 std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunRecord& recordB,
-                           const std::string& fileA, const std::string& fileB) {
+                           const std::string& rawFileA, const std::string& rawFileB) {
     const Figures a = FiguresOf(recordA);
     const Figures b = FiguresOf(recordB);
-    std::string text =
-        "\nA: " + a.script + " (" + fileA + ")\nB: " + b.script + " (" + fileB + ")\n";
+    const std::string fileA = TerminalText(rawFileA), fileB = TerminalText(rawFileB);
+    std::string text = "\nA: " + TerminalText(a.script) + " (" + fileA +
+                       ")\nB: " + TerminalText(b.script) + " (" + fileB + ")\n";
 
     std::vector<std::string> differences;
     if (a.frames != b.frames) {
@@ -94,7 +167,8 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     if (Size(a) != Size(b)) differences.push_back("size " + Pair(Size(a), Size(b)));
     if (Range(a) != Range(b)) differences.push_back("range " + Pair(Range(a), Range(b)));
     if (a.avisynthVersion != b.avisynthVersion) {
-        differences.push_back("AviSynth version " + Pair(a.avisynthVersion, b.avisynthVersion));
+        differences.push_back("AviSynth version " + Pair(TerminalText(a.avisynthVersion),
+                                                         TerminalText(b.avisynthVersion)));
     }
     if (!differences.empty()) {
         text += "Warning: the runs differ in ";
@@ -109,27 +183,27 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
         const Figure& b;
         std::string (*format)(double);
     } rows[] = {
-        {"FPS (average):", a.fpsAverage, b.fpsAverage, CUtils::FormatFPS},
-        {"FPS (min):", a.fpsMin, b.fpsMin, CUtils::FormatFPS},
-        {"FPS (max):", a.fpsMax, b.fpsMax, CUtils::FormatFPS},
-        {"Time/frame (average, ms):", a.tpfAverage, b.tpfAverage, CUtils::FormatTPF},
-        {"1 % low (FPS):", a.onePercentLow, b.onePercentLow, CUtils::FormatFPS},
+        {"FPS (average):", a.fpsAverage, b.fpsAverage, Fps},
+        {"FPS (min):", a.fpsMin, b.fpsMin, Fps},
+        {"FPS (max):", a.fpsMax, b.fpsMax, Fps},
+        {"Time/frame (average, ms):", a.tpfAverage, b.tpfAverage, Tpf},
+        {"1 % low (FPS):", a.onePercentLow, b.onePercentLow, Fps},
         {"CPU usage (average, %):", a.cpu, b.cpu, Whole},
         {"Memory usage (phys, MB):", a.physicalMB, b.physicalMB, Whole},
         {"Memory usage (virt, MB):", a.virtualMB, b.virtualMB, Whole},
         {"Thread count:", a.threads, b.threads, Whole},
-        {"Efficiency index:", a.efficiency, b.efficiency, CUtils::FormatTPF},
+        {"Efficiency index:", a.efficiency, b.efficiency, Tpf},
     };
     text += CUtils::FormatString("\n%-32s%14s%14s%10s\n", "", "A", "B", "B/A");
     for (const auto& row : rows) {
-        text +=
-            CUtils::FormatString("%-32s%14s%14s%10s\n", row.label, Shown(row.a, row.format).c_str(),
-                                 Shown(row.b, row.format).c_str(), Ratio(row.a, row.b).c_str());
+        text += CUtils::FormatString("%-32s", row.label) + Column(Shown(row.a, row.format), 14) +
+                Column(Shown(row.b, row.format), 14) + Column(Ratio(row.a, row.b), 10) + "\n";
     }
 
     // Named by their scripts; two runs of one script by their result files as well.
-    std::string nameA = FileName(a.script), nameB = FileName(b.script);
-    if (nameA == nameB) {
+    const bool sameName = FileName(a.script) == FileName(b.script);
+    std::string nameA = TerminalText(FileName(a.script)), nameB = TerminalText(FileName(b.script));
+    if (sameName) {
         nameA += " (" + fileA + ")";
         nameB += " (" + fileB + ")";
     }

@@ -7,8 +7,15 @@
 
 namespace report {
 
+// A text from a file or the command line as a terminal can show it without obeying it: each C0
+// control, DEL, C1 control (U+0080..U+009F, by both its bytes) and byte that is not part of
+// well-formed UTF-8 written as \xNN (ESC as \x1B, a NUL as \x00); any other text, such as
+// "Überprüfung" or CJK, as it is.
+std::string TerminalText(const std::string& text);
+
 // The comparison: A and B named, a warning line when the clips or ranges differ, each figure
-// with the ratio of B to A, and the closing sentence by average frames per second.
+// with the ratio of B to A, and the closing sentence by average frames per second. The scripts,
+// AviSynth versions and file names are shown as TerminalText.
 std::string ComparisonText(const bench::RunRecord& a, const bench::RunRecord& b,
                            const std::string& fileA, const std::string& fileB);
 

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "bench/loop.h"
 #include "report/reports.h"
 #include "sys/file_info.h"
 #include "sys/utils.h"
@@ -129,47 +131,275 @@ Json SamplesJson(const bench::RunRecord& r) {
     return samples;
 }
 
-// The reader's view: any JSON, with numbers as doubles.
+// ---- Reading: the fields a comparison needs are kept, nothing else is stored ----
+
 using AnyJson = nlohmann::json;
 using Figure = std::optional<double>;
 
-// One number of an object: null gives an empty figure; a missing key or another type is a
-// foreign file.
-bool Read(const AnyJson& object, const char* key, Figure& figure, const std::string& where,
-          std::string& reason) {
-    const auto it = object.find(key);
-    if (it == object.end() || !(it->is_number() || it->is_null())) {
-        reason = "is not a Trevalo result file (" + where + key + " is missing or not a number)";
+// A kept text longer than this is refused: the longest path a run writes is some tens of KB
+// (32,767 UTF-16 units on Windows), even with each byte that is not UTF-8 written as U+FFFD.
+constexpr size_t kMostTextBytes = size_t{1} << 20;
+constexpr const char* kMostTextShown = "1 MiB";
+
+// The objects whose fields are kept; kRoot is the document itself.
+enum Section { kRoot, kAvisynth, kClip, kRange, kDistribution, kSummary, kSections };
+constexpr const char* kSectionKeys[kSections] = {"",      "avisynth",     "clip",
+                                                 "range", "distribution", "summary"};
+
+// The kept fields, each by its object and key.
+constexpr struct {
+    Section section;
+    const char* key;
+} kKept[] = {
+    {kRoot, "format"},
+    {kRoot, "formatVersion"},
+    {kRoot, "script"},
+    {kRoot, "end"},
+    {kAvisynth, "version"},
+    {kClip, "frames"},
+    {kClip, "width"},
+    {kClip, "height"},
+    {kRange, "first"},
+    {kRange, "last"},
+    {kDistribution, "min"},
+    {kDistribution, "p1"},
+    {kDistribution, "p5"},
+    {kDistribution, "p50"},
+    {kDistribution, "p95"},
+    {kDistribution, "p99"},
+    {kDistribution, "max"},
+    {kSummary, "fpsAverage"},
+    {kSummary, "fpsMin"},
+    {kSummary, "fpsMax"},
+    {kSummary, "timePerFrameAverageMs"},
+    {kSummary, "cpuAveragePercent"},
+    {kSummary, "physicalMemoryPeakMB"},
+    {kSummary, "virtualMemoryPeakMB"},
+    {kSummary, "threads"},
+    {kSummary, "efficiencyIndex"},
+};
+constexpr size_t kKeptCount = sizeof kKept / sizeof kKept[0];
+
+// A kept field's value as the file states it.
+struct Field {
+    enum class Type { kMissing, kNull, kNumber, kText, kOther };
+    Type type = Type::kMissing;
+    double number = 0;
+    bool integer = false;  // a number written as a whole number, without fraction or exponent
+    std::string text;      // a text of at most kMostTextBytes
+    bool tooLong = false;  // a longer text, not kept
+};
+
+// What the reader keeps of a file: whether the document and each section are objects, and
+// the kept fields. As in a parsed document, a key's last occurrence wins.
+struct Kept {
+    bool rootIsObject = false;
+    bool isObject[kSections] = {};
+    Field fields[kKeptCount];
+
+    const Field& Get(Section section, const char* key) const {
+        for (size_t i = 0; i < kKeptCount; ++i) {
+            if (kKept[i].section == section && std::strcmp(kKept[i].key, key) == 0)
+                return fields[i];
+        }
+        static const Field missing;
+        return missing;
+    }
+    bool IsObject(Section section) const { return isObject[section]; }
+};
+
+// The parser's events, kept where they are wanted. A value that is not kept, scalar or
+// container of any depth and size, is passed over: nothing of it is stored.
+class Keeper final : public nlohmann::json_sax<AnyJson> {
+  public:
+    Keeper(Kept& kept, std::string& reason) : kept_(kept), reason_(reason) {}
+
+    bool null() override {
+        return Scalar([](Field& f) { f.type = Field::Type::kNull; });
+    }
+    bool boolean(bool) override {
+        return Scalar([](Field& f) { f.type = Field::Type::kOther; });
+    }
+    bool number_integer(number_integer_t value) override { return Number(value, true); }
+    bool number_unsigned(number_unsigned_t value) override { return Number(value, true); }
+    bool number_float(number_float_t value, const string_t&) override {
+        return Number(value, false);
+    }
+    bool string(string_t& value) override {
+        return Scalar([&value](Field& f) {
+            f.type = Field::Type::kText;
+            f.tooLong = value.size() > kMostTextBytes;
+            if (!f.tooLong) f.text = value;
+        });
+    }
+    bool binary(binary_t&) override {
+        return Scalar([](Field& f) { f.type = Field::Type::kOther; });
+    }
+    bool start_object(std::size_t) override {
+        if (skipped_ == 0 && depth_ == 0) {
+            kept_.rootIsObject = true;
+            depth_ = 1;
+        } else if (skipped_ == 0 && depth_ == 1 && section_ != kRoot) {
+            Begin();
+            kept_.isObject[section_] = true;
+            depth_ = 2;  // section_ stays: its keys follow
+        } else {
+            StartSkipping();
+        }
+        return true;
+    }
+    bool end_object() override {
+        if (skipped_ > 0) {
+            --skipped_;
+        } else {
+            --depth_;
+            section_ = kRoot;
+        }
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        StartSkipping();
+        return true;
+    }
+    bool end_array() override {
+        --skipped_;
+        return true;
+    }
+    bool key(string_t& name) override {
+        if (skipped_ > 0) return true;
+        field_ = nullptr;
+        const Section in = depth_ == 1 ? kRoot : section_;
+        if (depth_ == 1) section_ = kRoot;
+        for (size_t i = 0; i < kKeptCount; ++i) {
+            if (kKept[i].section == in && name == kKept[i].key) field_ = &kept_.fields[i];
+        }
+        for (int s = kRoot + 1; depth_ == 1 && s < kSections; ++s) {
+            if (name == kSectionKeys[s]) section_ = static_cast<Section>(s);
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const AnyJson::exception& error) override {
+        const auto* syntax = dynamic_cast<const AnyJson::parse_error*>(&error);
+        reason_ = syntax != nullptr
+                      ? CUtils::FormatString("is not JSON (syntax error at byte %zu)", syntax->byte)
+                      : "is not JSON that Trevalo can read (a number out of range)";
         return false;
     }
-    figure = it->is_null() ? Figure() : Figure(it->get<double>());
+
+  private:
+    // A value begins where the last key leads: a kept field or section is set afresh.
+    void Begin() {
+        if (depth_ == 1 && section_ != kRoot) {
+            for (size_t i = 0; i < kKeptCount; ++i) {
+                if (kKept[i].section == section_) kept_.fields[i] = Field();
+            }
+            kept_.isObject[section_] = false;
+        }
+        if (field_ != nullptr) *field_ = Field();
+    }
+    template <class Set>
+    bool Scalar(Set set) {
+        if (skipped_ > 0) return true;
+        Begin();
+        if (field_ != nullptr) set(*field_);
+        Done();
+        return true;
+    }
+    template <class Value>
+    bool Number(Value value, bool integer) {
+        return Scalar([value, integer](Field& f) {
+            f.type = Field::Type::kNumber;
+            f.number = static_cast<double>(value);
+            f.integer = integer;
+        });
+    }
+    void StartSkipping() {
+        if (skipped_++ > 0) return;
+        Begin();
+        if (field_ != nullptr) field_->type = Field::Type::kOther;
+        Done();
+    }
+    void Done() {
+        field_ = nullptr;
+        if (depth_ == 1) section_ = kRoot;
+    }
+
+    Kept& kept_;
+    std::string& reason_;
+    size_t skipped_ = 0;       // depth inside a value that is passed over; 0 outside one
+    int depth_ = 0;            // 1 inside the document's object, 2 inside a section's
+    Section section_ = kRoot;  // depth 1: the section the key names; depth 2: the one entered
+    Field* field_ = nullptr;   // the kept field the next value goes to
+};
+
+std::string Where(Section section) {
+    return section == kRoot ? "" : std::string(kSectionKeys[section]) + ".";
+}
+
+// The figures a run can write into a field: from lowest (included or not) to highest, whole
+// numbers only or any.
+struct Span {
+    double lowest;
+    bool lowestIncluded;
+    double highest;
+    bool whole;
+};
+
+// A rate is frames over at least bench::kShortestDelta seconds, of at most 2^32 - 1 frames.
+constexpr double kMostFps = std::numeric_limits<uint32_t>::max() / bench::kShortestDelta;
+constexpr Span kRate{0, false, kMostFps, false};
+constexpr Span kMilliseconds{0, false, std::numeric_limits<double>::max(), false};
+constexpr Span kPercent{0, true, 100, true};  // of the whole machine, at most 100 a reading
+constexpr Span kEfficiency{0, true, kMostFps, false};  // the rate over a CPU percent, if any
+template <class T>
+constexpr Span kWhole{0, true, static_cast<double>(std::numeric_limits<T>::max()), true};
+
+std::string NoFigure(Section section, const char* key) {
+    return "is not a Trevalo result file (" + Where(section) + key +
+           " is not a figure a run can produce)";
+}
+
+// A number within span, -0 read as 0.
+bool Produced(double& value, const Span& span) {
+    const bool low = span.lowestIncluded ? value >= span.lowest : value > span.lowest;
+    if (!(low && value <= span.highest) || (span.whole && value != std::floor(value))) return false;
+    value += 0.0;
     return true;
 }
 
-// A number where one may stand; 0 otherwise.
-double Lenient(const AnyJson& object, const char* key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_number() ? it->get<double>() : 0.0;
+// One number of a section: null gives an empty figure; a missing key or another type is a
+// foreign file, and so is a number that no run writes there.
+bool Read(const Kept& kept, Section section, const char* key, const Span& span, Figure& figure,
+          std::string& reason) {
+    const Field& field = kept.Get(section, key);
+    if (field.type != Field::Type::kNumber && field.type != Field::Type::kNull) {
+        reason = "is not a Trevalo result file (" + Where(section) + key +
+                 " is missing or not a number)";
+        return false;
+    }
+    figure = field.type == Field::Type::kNull ? Figure() : Figure(field.number);
+    if (figure && !Produced(*figure, span)) {
+        reason = NoFigure(section, key);
+        return false;
+    }
+    return true;
 }
 
-const AnyJson* Object(const AnyJson& parent, const char* key) {
-    const auto it = parent.find(key);
-    return it != parent.end() && it->is_object() ? &*it : nullptr;
+// A number where one may stand, 0 otherwise; a number that no run writes there is refused.
+bool ReadLenient(const Kept& kept, Section section, const char* key, const Span& span,
+                 double& value, std::string& reason) {
+    const Field& field = kept.Get(section, key);
+    value = field.type == Field::Type::kNumber ? field.number : 0.0;
+    if (field.type == Field::Type::kNumber && !Produced(value, span)) {
+        reason = NoFigure(section, key);
+        return false;
+    }
+    return true;
 }
 
-std::string Text(const AnyJson& parent, const char* key) {
-    const auto it = parent.find(key);
-    return it != parent.end() && it->is_string() ? it->get<std::string>() : "";
-}
-
-// A file's number in a field of the record: clamped to the field's type.
-template <class T>
-T Clamped(double value) {
-    const double lowest = static_cast<double>(std::numeric_limits<T>::lowest());
-    const double highest = static_cast<double>(std::numeric_limits<T>::max());
-    if (!(value > lowest)) return std::numeric_limits<T>::lowest();
-    if (!(value < highest)) return std::numeric_limits<T>::max();
-    return static_cast<T>(value);
+std::string Text(const Kept& kept, Section section, const char* key) {
+    const Field& field = kept.Get(section, key);
+    return field.type == Field::Type::kText ? field.text : "";
 }
 
 }  // namespace
@@ -229,93 +459,102 @@ std::string WriteResultFile(const bench::RunRecord& record) {
     return "";
 }
 
-bool ReadResultFile(const std::string& text, bench::RunRecord& record, std::string& reason) {
-    // The samples are not needed here: left out while parsing, they cost no memory.
-    const AnyJson::parser_callback_t withoutSamples = [](int depth, AnyJson::parse_event_t event,
-                                                         AnyJson& parsed) {
-        return !(depth == 1 && event == AnyJson::parse_event_t::key && parsed == "samples");
-    };
-    AnyJson doc;
-    try {
-        doc = AnyJson::parse(text, withoutSamples);
-    } catch (const AnyJson::parse_error& e) {
-        reason = CUtils::FormatString("is not JSON (syntax error at byte %zu)", e.byte);
-        return false;
-    } catch (const AnyJson::exception&) {
-        reason = "is not JSON that Trevalo can read (a number out of range)";
+bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string& reason) {
+    Kept kept;
+    Keeper keeper(kept, reason);
+    reason.clear();
+    if (!AnyJson::sax_parse(text.data(), text.data() + text.size(), &keeper)) {
+        if (reason.empty()) reason = "is not JSON";
         return false;
     }
-    if (!doc.is_object() || Text(doc, "format") != kResultFormat) {
+    if (!kept.rootIsObject || Text(kept, kRoot, "format") != kResultFormat) {
         reason = "is not a Trevalo result file";
         return false;
     }
-    const auto version = doc.find("formatVersion");
-    if (version == doc.end() || !version->is_number_integer() ||
-        version->get<int64_t>() != kResultFormatVersion) {
+    const Field& version = kept.Get(kRoot, "formatVersion");
+    if (version.type != Field::Type::kNumber || !version.integer ||
+        version.number != kResultFormatVersion) {
         reason = "has a result format version this Trevalo does not know";
         return false;
     }
-    const AnyJson* summary = Object(doc, "summary");
-    if (summary == nullptr) {
-        reason = "holds no summary: its run ended with \"" + Text(doc, "end") + "\"";
+    for (const auto& [section, key] :
+         {std::pair{kRoot, "script"}, std::pair{kAvisynth, "version"}, std::pair{kRoot, "end"}}) {
+        if (kept.Get(section, key).tooLong) {
+            reason = "is not a Trevalo result file (" + Where(section) + key + " is longer than " +
+                     kMostTextShown + ")";
+            return false;
+        }
+    }
+    if (!kept.IsObject(kSummary)) {
+        reason = "holds no summary: its run ended with \"" + Text(kept, kRoot, "end") + "\"";
         return false;
     }
 
     bench::RunRecord r;
-    r.setup.scriptPath = Text(doc, "script");
-    if (const AnyJson* avs = Object(doc, "avisynth")) {
-        r.setup.avisynth.versionString = Text(*avs, "version");
-    }
-    if (const AnyJson* clip = Object(doc, "clip")) {
+    r.setup.scriptPath = Text(kept, kRoot, "script");
+    r.setup.avisynth.versionString = Text(kept, kAvisynth, "version");
+    if (kept.IsObject(kClip)) {
         Figure frames, width, height;
-        if (!Read(*clip, "frames", frames, "clip.", reason) ||
-            !Read(*clip, "width", width, "clip.", reason) ||
-            !Read(*clip, "height", height, "clip.", reason)) {
+        if (!Read(kept, kClip, "frames", kWhole<int>, frames, reason) ||
+            !Read(kept, kClip, "width", kWhole<int>, width, reason) ||
+            !Read(kept, kClip, "height", kWhole<int>, height, reason)) {
             return false;
         }
         // A clip without video has none of the three.
         if (frames && width && height) {
             avs::VideoInfo vi;
-            vi.raw.num_frames = Clamped<int>(*frames);
-            vi.raw.width = Clamped<int>(*width);
-            vi.raw.height = Clamped<int>(*height);
+            vi.raw.num_frames = static_cast<int>(*frames);
+            vi.raw.width = static_cast<int>(*width);
+            vi.raw.height = static_cast<int>(*height);
             r.clip = vi;
         }
     }
-    if (const AnyJson* range = Object(doc, "range")) {
+    if (kept.IsObject(kRange)) {
         Figure first, last;
-        if (!Read(*range, "first", first, "range.", reason) ||
-            !Read(*range, "last", last, "range.", reason)) {
+        if (!Read(kept, kRange, "first", kWhole<uint32_t>, first, reason) ||
+            !Read(kept, kRange, "last", kWhole<uint32_t>, last, reason)) {
             return false;
         }
-        if (first && last)
-            r.range = bench::FrameRange{Clamped<uint32_t>(*first), Clamped<uint32_t>(*last)};
+        if (first && last && *first > *last) {
+            reason = "is not a Trevalo result file (range.first is after range.last)";
+            return false;
+        }
+        if (first && last) {
+            r.range =
+                bench::FrameRange{static_cast<uint32_t>(*first), static_cast<uint32_t>(*last)};
+        }
     }
-    if (const AnyJson* rates = Object(doc, "distribution")) {
+    if (kept.IsObject(kDistribution)) {
         Figure p1;
-        if (!Read(*rates, "p1", p1, "distribution.", reason)) return false;
+        if (!Read(kept, kDistribution, "p1", kRate, p1, reason)) return false;
+        bench::RateDistribution d;
+        const std::pair<const char*, double&> others[] = {{"min", d.min}, {"p5", d.p5},
+                                                          {"p50", d.p50}, {"p95", d.p95},
+                                                          {"p99", d.p99}, {"max", d.max}};
+        for (const auto& [key, value] : others) {
+            if (!ReadLenient(kept, kDistribution, key, kRate, value, reason)) return false;
+        }
         if (p1) {
-            r.rates = bench::RateDistribution{Lenient(*rates, "min"), *p1,
-                                              Lenient(*rates, "p5"),  Lenient(*rates, "p50"),
-                                              Lenient(*rates, "p95"), Lenient(*rates, "p99"),
-                                              Lenient(*rates, "max")};
+            d.p1 = *p1;
+            r.rates = d;
         }
     }
     Figure fpsAverage, fpsMin, fpsMax, tpfAverage, cpu, physical, virt, threads, efficiency;
     const struct {
         const char* key;
+        const Span& span;
         Figure& figure;
-    } fields[] = {{"fpsAverage", fpsAverage},
-                  {"fpsMin", fpsMin},
-                  {"fpsMax", fpsMax},
-                  {"timePerFrameAverageMs", tpfAverage},
-                  {"cpuAveragePercent", cpu},
-                  {"physicalMemoryPeakMB", physical},
-                  {"virtualMemoryPeakMB", virt},
-                  {"threads", threads},
-                  {"efficiencyIndex", efficiency}};
+    } fields[] = {{"fpsAverage", kRate, fpsAverage},
+                  {"fpsMin", kRate, fpsMin},
+                  {"fpsMax", kRate, fpsMax},
+                  {"timePerFrameAverageMs", kMilliseconds, tpfAverage},
+                  {"cpuAveragePercent", kPercent, cpu},
+                  {"physicalMemoryPeakMB", kWhole<uint32_t>, physical},
+                  {"virtualMemoryPeakMB", kWhole<uint32_t>, virt},
+                  {"threads", kWhole<uint16_t>, threads},
+                  {"efficiencyIndex", kEfficiency, efficiency}};
     for (const auto& field : fields) {
-        if (!Read(*summary, field.key, field.figure, "summary.", reason)) return false;
+        if (!Read(kept, kSummary, field.key, field.span, field.figure, reason)) return false;
     }
     bench::SummaryFigures& f = r.figures.emplace();
     f.fpsAverage = fpsAverage;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "bench/record.h"
 
@@ -26,7 +27,12 @@ std::string WriteResultFile(const bench::RunRecord& record);
 // AviSynth version, the clip's size and frames, the range, the summary's figures as the file
 // states them and the rates' distribution (not the samples). false with the reason ("is not JSON
 // ...", "is not a Trevalo result file", ...) when the text is not a Trevalo result of a known
-// format version with a summary.
-bool ReadResultFile(const std::string& text, bench::RunRecord& record, std::string& reason);
+// format version with a summary, or a figure of it is one that no run writes there (a rate not
+// above 0, a percentage above 100, a count that is not whole or beyond its type, a range whose
+// first frame is after its last: "is not a Trevalo result file (summary.fpsAverage is not a
+// figure a run can produce)"). Only those fields are kept while the text is parsed, each text
+// of them at most 1 MiB: whatever else the text holds, at any depth and of any size, costs no
+// memory.
+bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string& reason);
 
 }  // namespace report

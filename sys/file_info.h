@@ -13,7 +13,7 @@ namespace sys {
 // fails at once, as a missing file does, and never blocks or streams without end.
 
 // The whole file. false (bytes empty, last error set) when it cannot be read or is larger
-// than maxBytes.
+// than maxBytes: refused by its size before it is read, or once it has grown past maxBytes.
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes);
 
 // At most the first maxBytes of the file; false (last error set) when it cannot be read.

@@ -54,8 +54,9 @@ class GlobResult {
     bool ok_ = false;
 };
 
-// Opens a regular file (links followed) without blocking on a FIFO; -1 with errno set.
-int OpenRegular(const std::string& path, int flags) {
+// Opens a regular file (links followed) without blocking on a FIFO; -1 with errno set. size,
+// when given, receives the file's size as it is now (0 for files such as /proc's).
+int OpenRegular(const std::string& path, int flags, off_t* size = nullptr) {
     const int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     struct stat status {};
@@ -65,6 +66,7 @@ int OpenRegular(const std::string& path, int flags) {
         errno = error;
         return -1;
     }
+    if (size != nullptr) *size = status.st_size;
     return fd;
 }
 
@@ -72,8 +74,14 @@ int OpenRegular(const std::string& path, int flags) {
 int ReadUpTo(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBytes,
              bool wholeOnly) {
     bytes.clear();
-    FileDescriptor file(OpenRegular(path, O_RDONLY));
+    off_t size = 0;
+    FileDescriptor file(OpenRegular(path, O_RDONLY, &size));
     if (file.Get() < 0) return errno;
+    // A file too large is refused by its size, before a byte is held; the loop still stops at
+    // maxBytes, as a file may grow while it is read.
+    const bool larger = static_cast<uintmax_t>(size) > maxBytes;
+    if (wholeOnly && larger) return EFBIG;
+    bytes.reserve(larger ? maxBytes : static_cast<size_t>(size));
     uint8_t chunk[65536];
     while (true) {
         const ssize_t got = read(file.Get(), chunk, sizeof chunk);

@@ -57,6 +57,16 @@ bool ReadUpTo(const std::string& path, std::vector<uint8_t>& bytes, size_t maxBy
     bytes.clear();
     FileHandle file(OpenRegular(path, GENERIC_READ, OPEN_EXISTING));
     if (!file.Valid()) return false;
+    // A file too large is refused by its size, before a byte is held; the loop still stops at
+    // maxBytes, as a file may grow while it is read.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.Get(), &size)) size.QuadPart = 0;
+    const bool larger = static_cast<uint64_t>(size.QuadPart) > maxBytes;
+    if (wholeOnly && larger) {
+        SetLastErrorText(win32::ErrorText(ERROR_FILE_TOO_LARGE));
+        return false;
+    }
+    bytes.reserve(larger ? maxBytes : static_cast<size_t>(size.QuadPart));
     uint8_t chunk[65536];
     for (;;) {
         DWORD got = 0;

@@ -255,6 +255,9 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
     declined["summary"] = nullptr;
     declined["end"] = "declined";
     dir.Write("declined.json", declined.dump());
+    json negative = a;
+    negative["summary"]["fpsAverage"] = -0.15;
+    dir.Write("negative.json", negative.dump());
     dir.Write("text.json", "Frame,Frames/sec\n1,2\n");
     dir.Write("other.json", R"({"name": "another program", "fps": 50})");
     std::filesystem::create_directory(dir.File("folder.json"));
@@ -263,6 +266,9 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
         {"text.json", "\"text.json\" is not JSON (syntax error at byte 1)"},
         {"other.json", "\"other.json\" is not a Trevalo result file"},
         {"declined.json", "\"declined.json\" holds no summary: its run ended with \"declined\""},
+        {"negative.json",
+         "\"negative.json\" is not a Trevalo result file (summary.fpsAverage is not a figure a run "
+         "can produce)"},
         {"missing.json", "Cannot read \"missing.json\": "},  // and the system's words
         {"folder.json", "\"folder.json\" is a directory, not a result file"},
         {"fifo.json", "\"fifo.json\" is not a regular file (a FIFO, socket or device)"},
@@ -274,6 +280,63 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
         EXPECT_TRUE(Contains(Lines(r.err), std::string("\n") + message));
         EXPECT_EQ(r.out, "") << file;
     }
+}
+
+// Texts of a result file reach the terminal escaped, a NUL among them ends nothing, and a file
+// too large is refused by its size.
+TEST_F(Trevalo, CompareShowsTheFilesTextsWithoutObeyingThem) {
+    json a = json::parse(R"({
+        "format": "trevalo-result", "formatVersion": 1,
+        "script": "/clips/\u001b]0;owned\u0007\u001b[2Jevil\u0000tail.avs",
+        "avisynth": {"version": "AviSynth+ \u009b31m"},
+        "clip": {"frames": 300, "width": 64, "height": 64},
+        "range": {"first": 0, "last": 299}, "distribution": {"p1": 40.0},
+        "summary": {"fpsAverage": 50.0, "fpsMin": 40.0, "fpsMax": 60.0,
+                    "timePerFrameAverageMs": 20.0, "cpuAveragePercent": 25,
+                    "physicalMemoryPeakMB": 100, "virtualMemoryPeakMB": 200, "threads": 4,
+                    "efficiencyIndex": 2.0}})");
+    json b = a;
+    b["script"] = "/clips/b.avs";
+    b["avisynth"]["version"] = "AviSynth+ 3.7.5";
+    b["summary"]["fpsAverage"] = 61.5;
+    dir.Write("a.json", a.dump());
+    dir.Write("b.json", b.dump());
+    const auto obeyed = [](const std::string& text) {
+        return text.find_first_of(std::string("\x1B\x07\0", 3)) != std::string::npos;
+    };
+    ProgramResult r = Run({"-compare", "a.json", "b.json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(obeyed(r.out)) << r.out;
+    const std::string out = std::regex_replace(Lines(r.out), std::regex(" +"), " ");
+    for (const char* expected :
+         {"\nA: /clips/\\x1B]0;owned\\x07\\x1B[2Jevil\\x00tail.avs (a.json)\n",
+          "AviSynth version (AviSynth+ \\xC2\\x9B31m | AviSynth+ 3.7.5)\n",
+          "\nb.avs rendered 1.23 times as fast as \\x1B]0;owned\\x07\\x1B[2Jevil\\x00tail.avs\n"})
+        EXPECT_TRUE(Contains(out, expected)) << expected;
+
+    json declined = b;
+    declined["summary"] = nullptr;
+    declined["end"] = "\x1B[2J";
+    dir.Write("declined.json", declined.dump());
+    std::filesystem::resize_file(dir.Write("big.json", ""), uintmax_t{1} << 30);  // sparse
+    const std::pair<const char*, std::string> bad[] = {
+        {"declined.json", "\"declined.json\" holds no summary: its run ended with \"\\x1B[2J\"\n"},
+        {"big.json",
+         OnWine() ? "Cannot read \"big.json\": " : "Cannot read \"big.json\": File too large\n"},
+    };
+    for (const auto& [file, message] : bad) {
+        r = Run({"-compare", "a.json", file});
+        EXPECT_EQ(r.exitCode, kErrorStatus) << file;
+        EXPECT_TRUE(Contains(Lines(r.err), "\n" + message));
+        EXPECT_FALSE(obeyed(r.err)) << r.err;
+        EXPECT_EQ(r.out, "") << file;
+    }
+    if (OnWine()) return;  // a name with controls in it is for POSIX file systems
+    dir.Write("\x1B[2J.json", b.dump());
+    r = Run({"-compare", "\x1B[2J.json", "b.json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(Lines(r.out), "\nA: /clips/b.avs (\\x1B[2J.json)\n"));
+    EXPECT_FALSE(obeyed(r.out)) << r.out;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "avs/image_facts.h"
@@ -120,6 +121,21 @@ TEST(FileIo, WritesReplaceLinksAndLeaveEarlierFilesWholeOnFailure) {
         EXPECT_EQ(dir.Read("c.log"), "the earlier log, whole");
         EXPECT_EQ(Names(dir.Path()), before);
     }
+}
+
+// A file larger than the limit is refused by its size: none of it is read or held first.
+TEST(FileIo, AFileTooLargeIsRefusedBeforeItIsRead) {
+    TempDir dir;
+    const std::string file = dir.Write("big.json", "");
+    fs::resize_file(file, uintmax_t{1} << 30);  // sparse
+    std::vector<uint8_t> bytes;
+    sys::ClearLastError();
+    EXPECT_FALSE(sys::ReadFileBytes(file, bytes, size_t{16} << 20));
+    EXPECT_EQ(CUtils::GetLastErrorText(), std::strerror(EFBIG));
+    EXPECT_LT(bytes.capacity(), size_t{65536}) << "read before it was refused";
+    std::string head;
+    ASSERT_TRUE(sys::ReadFileHead(file, head, 4));
+    EXPECT_EQ(head, std::string(4, '\0'));
 }
 
 TEST(ModificationTimeUtc, KnownInstantInAnyTimeZone) {

@@ -1,12 +1,18 @@
-// The result file's statistics and nulls, and the chart's thinning, scales and drawing.
+// The result file: its statistics and nulls, how it is read back and compared, what it cannot
+// make the terminal do; the chart's thinning, scales and drawing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
 #include <set>
 
+#include "bench/loop.h"
 #include "report/chart.h"
 #include "report/compare.h"
 #include "report/results.h"
@@ -46,8 +52,8 @@ TEST(ResultJson, FiguresTheSummaryShowsAsNaAreNull) {
     EXPECT_TRUE(j["samples"]["fps"].empty());
 }
 
-// Each summary figure under its own name; read back, the record compares as the run did.
-TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
+// A run of known figures that ended by its time limit, with three samples.
+bench::RunRecord KnownRun() {
     bench::RunRecord r;
     r.setup.scriptPath = "/c/a.avs";
     r.setup.avisynth.versionString = "AviSynth+ 3.7.5";
@@ -75,6 +81,12 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     r.figures = bench::SummaryFiguresOf(t);
     r.samples = Rates({45, 40, 62.5});
     r.rates = bench::DistributionOf(r.samples);
+    return r;
+}
+
+// Each summary figure under its own name; read back, the record compares as the run did.
+TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
+    const bench::RunRecord r = KnownRun();
     const std::string text = ResultJson(r);
     const nlohmann::json j = nlohmann::json::parse(text);
     EXPECT_EQ(j["end"], "time limit");
@@ -130,6 +142,247 @@ TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     }
     ASSERT_TRUE(ReadResultFile(edited("/summary/fpsMin", nullptr), back, reason)) << reason;
     EXPECT_FALSE(back.figures->fpsMin);
+}
+
+// A figure no run writes where it stands is refused, whatever its type can hold.
+TEST(ResultFile, RefusesFiguresNoRunCanProduce) {
+    const nlohmann::json j = nlohmann::json::parse(ResultJson(KnownRun()));
+    const struct {
+        const char* pointer;
+        nlohmann::json value;
+    } edits[] = {
+        {"/summary/fpsAverage", -0.15},
+        {"/summary/fpsAverage", 0},
+        {"/summary/fpsMin", 5e15},  // above 2^32 - 1 frames in a microsecond
+        {"/summary/fpsMax", -1},
+        {"/summary/timePerFrameAverageMs", 0},
+        {"/summary/timePerFrameAverageMs", -20},
+        {"/summary/cpuAveragePercent", 101},
+        {"/summary/cpuAveragePercent", 25.5},
+        {"/summary/cpuAveragePercent", -1},
+        {"/summary/physicalMemoryPeakMB", 4294967296},
+        {"/summary/physicalMemoryPeakMB", 1.5},
+        {"/summary/virtualMemoryPeakMB", 1e300},
+        {"/summary/threads", 65536},
+        {"/summary/threads", -3},
+        {"/summary/efficiencyIndex", -0.5},
+        {"/clip/frames", 2147483648},
+        {"/clip/frames", -1},
+        {"/clip/width", 4294967296},
+        {"/clip/height", 47.5},
+        {"/range/first", 4294967296},
+        {"/range/last", -1},
+        {"/distribution/p1", 0},
+        {"/distribution/p50", -45},
+        {"/distribution/max", 1e16},
+    };
+    bench::RunRecord back;
+    std::string reason;
+    for (const auto& [pointer, value] : edits) {
+        nlohmann::json copy = j;
+        copy[nlohmann::json::json_pointer(pointer)] = value;
+        std::string field = std::string(pointer + 1);
+        std::replace(field.begin(), field.end(), '/', '.');
+        EXPECT_FALSE(ReadResultFile(copy.dump(), back, reason)) << pointer << " " << value;
+        EXPECT_EQ(reason,
+                  "is not a Trevalo result file (" + field + " is not a figure a run can produce)")
+            << value;
+    }
+    nlohmann::json copy = j;
+    copy["range"]["first"] = 510;
+    EXPECT_FALSE(ReadResultFile(copy.dump(), back, reason));
+    EXPECT_EQ(reason, "is not a Trevalo result file (range.first is after range.last)");
+    copy["range"]["first"] = 509;
+    EXPECT_TRUE(ReadResultFile(copy.dump(), back, reason)) << reason;
+}
+
+// The largest and smallest figures a run writes are read back and shown as they are.
+TEST(ResultFile, ReadsBackEveryFigureARunCanWrite) {
+    const double most = std::numeric_limits<uint32_t>::max() / bench::kShortestDelta;
+    bench::RunRecord r = KnownRun();
+    r.clip->raw.num_frames = r.clip->raw.width = std::numeric_limits<int>::max();
+    r.clip->raw.height = 0;
+    r.range = bench::FrameRange{0, std::numeric_limits<uint32_t>::max()};
+    bench::RunTotals& t = *r.totals;
+    t.averageFps = 5e9;
+    t.maxFps = most;
+    t.minFps = 1e-9;
+    t.cpuAverage = 100;
+    t.peakPhysicalMB = std::numeric_limits<uint32_t>::max();
+    t.peakVirtualMB = 0;
+    t.threadCount = std::numeric_limits<uint16_t>::max();
+    r.figures = bench::SummaryFiguresOf(t);
+    r.samples = Rates({most, 1e-9});
+    r.rates = bench::DistributionOf(r.samples);
+    bench::RunRecord back;
+    std::string reason;
+    ASSERT_TRUE(ReadResultFile(ResultJson(r), back, reason)) << reason;
+    const std::string compared = ComparisonText(back, back, "a.json", "b.json");
+    EXPECT_EQ(compared, ComparisonText(r, r, "a.json", "b.json"));
+    // Beyond 2^32 as they are, apart however wide.
+    for (const char* row :
+         {"FPS (average):                      5000000000    5000000000      1.00\n",
+          "FPS (max):                       4294967295000000 4294967295000000      1.00\n",
+          "Memory usage (phys, MB):            4294967295    4294967295      1.00\n",
+          "Thread count:                            65535         65535      1.00\n",
+          "Efficiency index:                     50000000      50000000      1.00\n"})
+        EXPECT_NE(compared.find(row), std::string::npos) << row << "\n" << compared;
+
+    // No rate, a CPU reading: an efficiency of 0.
+    t.averageFps = 0;
+    t.cpuAverage = 50;
+    r.figures = bench::SummaryFiguresOf(t);
+    ASSERT_TRUE(ReadResultFile(ResultJson(r), back, reason)) << reason;
+    EXPECT_EQ(back.figures->efficiency, 0.0);
+    EXPECT_FALSE(back.figures->fpsAverage);
+}
+
+// A ratio too large for a double is no ratio.
+TEST(ComparisonText, AnOverflowingRatioIsNotShown) {
+    bench::RunRecord a = KnownRun(), b = KnownRun();
+    a.figures->fpsAverage = 1e-300;
+    b.figures->fpsAverage = 1e300;
+    const std::string compared = ComparisonText(a, b, "a.json", "b.json");
+    EXPECT_EQ(compared.find("inf"), std::string::npos) << compared;
+    EXPECT_NE(compared.find("\nThe average frame rates cannot be compared.\n"), std::string::npos);
+}
+
+// Controls and bytes that are not UTF-8 shown as \xNN, by each of their bytes; text as it is.
+TEST(TerminalText, EscapesWhatATerminalWouldObey) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/clips/a b.avs", "/clips/a b.avs"},
+        {"C:\\clips\\a.avs", "C:\\clips\\a.avs"},
+        {"\x1B]0;title\x07", "\\x1B]0;title\\x07"},  // sets the window's title
+        {"\x1B[2J\x1B[H", "\\x1B[2J\\x1B[H"},        // clears the screen
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\t\n\r\x01\x1F", "\\x09\\x0A\\x0D\\x01\\x1F"},
+        {" ~\x7F", " ~\\x7F"},
+        {"\xC2\x85\xC2\x9B"
+         "1m",
+         "\\xC2\\x85\\xC2\\x9B"
+         "1m"},                                                        // C1: NEL, CSI
+        {"\xC2\x80\xC2\x9F\xC2\xA0", "\\xC2\\x80\\xC2\\x9F\xC2\xA0"},  // U+00A0 is text
+        {"\xC3\x9C"
+         "berpr\xC3\xBC"
+         "fung",
+         "\xC3\x9C"
+         "berpr\xC3\xBC"
+         "fung"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        {"\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF", "\xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"},
+        {"\xFF\xFE\x80\xBF", "\\xFF\\xFE\\x80\\xBF"},
+        {"\x9B"
+         "2J",
+         "\\x9B"
+         "2J"},                                        // a lone C1 byte
+        {"\xC0\xAF\xC1\xBF", "\\xC0\\xAF\\xC1\\xBF"},  // overlong
+        {"\xE0\x80\x80\xF0\x80\x80\x80", "\\xE0\\x80\\x80\\xF0\\x80\\x80\\x80"},
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},           // a surrogate
+        {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},  // above U+10FFFF
+        {"\xE6\x97"
+         "a",
+         "\\xE6\\x97"
+         "a"},  // cut short
+        {"\xE6\x97", "\\xE6\\x97"},
+        {"\xC2", "\\xC2"},
+        {"", ""},
+    };
+    for (const auto& [text, shown] : cases)
+        EXPECT_EQ(TerminalText(text), shown) << text;
+}
+
+// The scripts, versions and file names of a comparison reach the terminal escaped; a NUL in
+// them ends nothing.
+TEST(ComparisonText, ShowsTheFilesTextsWithoutControls) {
+    bench::RunRecord a = KnownRun(), b = KnownRun();
+    const char script[] = "/c/\x1B]0;owned\x07\x1B[2J\0x.avs";
+    a.setup.scriptPath = std::string(script, sizeof script - 1);
+    a.setup.avisynth.versionString =
+        "AviSynth+ \xC2\x9B"
+        "31m";
+    b.setup.scriptPath =
+        "/c/\xC3\x9C"
+        "berpr\xC3\xBC"
+        "fung.avs";
+    const std::string compared = ComparisonText(a, b, "a\x1B.json", "b.json");
+    EXPECT_EQ(std::count_if(compared.begin(), compared.end(),
+                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; }),
+              0)
+        << compared;
+    for (const char* part : {"\nA: /c/\\x1B]0;owned\\x07\\x1B[2J\\x00x.avs (a\\x1B.json)\n",
+                             "\nB: /c/\xC3\x9C"
+                             "berpr\xC3\xBC"
+                             "fung.avs (b.json)\n",
+                             "AviSynth version (AviSynth+ \\xC2\\x9B"
+                             "31m | AviSynth+ 3.7.5)",
+                             "\n\xC3\x9C"
+                             "berpr\xC3\xBC"
+                             "fung.avs rendered 1.00 times as fast as "
+                             "\\x1B]0;owned\\x07\\x1B[2J\\x00x.avs\n"})
+        EXPECT_NE(compared.find(part), std::string::npos) << part << "\n" << compared;
+}
+
+// How far the process's peak resident memory rose while fn ran, in MB; -1 where the peak
+// cannot be reset.
+double PeakRiseMB(const std::function<void()>& fn) {
+    const auto status = [](const char* field) {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(field, 0) == 0) return std::stod(line.substr(std::strlen(field)));
+        return -1.0;
+    };
+    std::ofstream clear("/proc/self/clear_refs");
+    if (!(clear << "5" << std::flush)) return -1;  // the peak is now the current size
+    const double before = status("VmRSS:");
+    fn();
+    return (status("VmHWM:") - before) / 1024;
+}
+
+// Beside its fields, a result with 5 million numbers, a nesting a million deep, a long text and
+// kept keys where they are not read: read in the memory of its fields, not of a document.
+TEST(ResultFile, WhatIsNotReadIsNotStored) {
+    nlohmann::json j = nlohmann::json::parse(ResultJson(KnownRun()));
+    j["summary"]["more"] = {{"fpsAverage", "x"}, {"summary", nullptr}};
+    j["error"] = std::string(2 << 20, 'e');
+    j["extra"] = {{{"format", "other"}, {"summary", nullptr}, {"clip", {{"frames", "x"}}}}};
+    std::string text = j.dump();
+    text.pop_back();
+    text += ", \"numbers\": [";
+    for (int i = 0; i < 5000000; ++i)
+        text += "0,";
+    text += "0], \"deep\": " + std::string(1000000, '[') + std::string(1000000, ']') + "}";
+    bench::RunRecord back;
+    std::string reason;
+    bool read = false;
+    const double rise = PeakRiseMB([&] { read = ReadResultFile(text, back, reason); });
+    ASSERT_TRUE(read) << reason;
+    EXPECT_EQ(ComparisonText(back, back, "a.json", "b.json"),
+              ComparisonText(KnownRun(), KnownRun(), "a.json", "b.json"));
+    if (rise < 0) GTEST_SKIP() << "the peak memory cannot be reset here";
+    EXPECT_LT(rise, 32) << "MB more at the peak, for " << text.size() / 1000000 << " MB of text";
+}
+
+// A kept text of at most 1 MiB; a longer one is no result's, and is refused, not stored.
+TEST(ResultFile, AKeptTextIsAtMostOneMebibyte) {
+    nlohmann::json j = nlohmann::json::parse(ResultJson(KnownRun()));
+    bench::RunRecord back;
+    std::string reason;
+    const std::pair<const char*, const char*> texts[] = {
+        {"/script", "is not a Trevalo result file (script is longer than 1 MiB)"},
+        {"/avisynth/version",
+         "is not a Trevalo result file (avisynth.version is longer than 1 MiB)"},
+        {"/end", "is not a Trevalo result file (end is longer than 1 MiB)"}};
+    for (const auto& [pointer, why] : texts) {
+        nlohmann::json copy = j;
+        copy[nlohmann::json::json_pointer(pointer)] = std::string(1 << 20, 'a');
+        EXPECT_TRUE(ReadResultFile(copy.dump(), back, reason)) << pointer << " " << reason;
+        copy[nlohmann::json::json_pointer(pointer)] = std::string((1 << 20) + 1, 'a');
+        EXPECT_FALSE(ReadResultFile(copy.dump(), back, reason)) << pointer;
+        EXPECT_EQ(reason, why);
+    }
+    j["avisynth"]["version"] = std::string(1 << 20, 'v');
+    ASSERT_TRUE(ReadResultFile(j.dump(), back, reason)) << reason;
+    EXPECT_EQ(back.setup.avisynth.versionString.size(), size_t{1} << 20);
 }
 
 // 500,000 samples, a dip of one sample among them: each bucket keeps its lowest and highest.

@@ -221,13 +221,9 @@ TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
 }
 
 // Two result files of known figures side by side, with no AviSynth on the loader's path.
-TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
-    testsupport::ProgramOptions options = Options();
-    options.setEnv["LD_LIBRARY_PATH"] = runtimeDir;
-    options.setEnv["WINEPATH"] = Shown(runtimeDir);
-    ASSERT_EQ(testsupport::RunProgram(exe, {"-avsinfo"}, options).exitCode, 255) << "no AviSynth";
-
-    json a = json::parse(R"({
+// A result file of a run, as far as -compare reads one.
+json AResult() {
+    return json::parse(R"({
         "format": "trevalo-result", "formatVersion": 1, "script": "/clips/a.avs",
         "avisynth": {"version": "AviSynth+ 3.7.5"},
         "clip": {"frames": 300, "width": 64, "height": 64},
@@ -236,6 +232,15 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
                     "timePerFrameAverageMs": 20.0, "cpuAveragePercent": 25,
                     "physicalMemoryPeakMB": 100, "virtualMemoryPeakMB": 200, "threads": 4,
                     "efficiencyIndex": 2.0}})");
+}
+
+TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
+    testsupport::ProgramOptions options = Options();
+    options.setEnv["LD_LIBRARY_PATH"] = runtimeDir;
+    options.setEnv["WINEPATH"] = Shown(runtimeDir);
+    ASSERT_EQ(testsupport::RunProgram(exe, {"-avsinfo"}, options).exitCode, 255) << "no AviSynth";
+
+    json a = AResult();
     json b = a;
     b["script"] = "/clips/b.avs";
     b["clip"]["frames"] = 1500;
@@ -285,16 +290,11 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
 // Texts of a result file reach the terminal escaped, a NUL among them ends nothing, and a file
 // too large is refused by its size.
 TEST_F(Trevalo, CompareShowsTheFilesTextsWithoutObeyingThem) {
-    json a = json::parse(R"({
-        "format": "trevalo-result", "formatVersion": 1,
-        "script": "/clips/\u001b]0;owned\u0007\u001b[2Jevil\u0000tail.avs",
-        "avisynth": {"version": "AviSynth+ \u009b31m"},
-        "clip": {"frames": 300, "width": 64, "height": 64},
-        "range": {"first": 0, "last": 299}, "distribution": {"p1": 40.0},
-        "summary": {"fpsAverage": 50.0, "fpsMin": 40.0, "fpsMax": 60.0,
-                    "timePerFrameAverageMs": 20.0, "cpuAveragePercent": 25,
-                    "physicalMemoryPeakMB": 100, "virtualMemoryPeakMB": 200, "threads": 4,
-                    "efficiencyIndex": 2.0}})");
+    json a = AResult();
+    a["script"] = "/clips/\x1B]0;owned\x07\x1B[2Jevil" + std::string(1, '\0') + "tail.avs";
+    a["avisynth"]["version"] =
+        "AviSynth+ \xC2\x9B"
+        "31m";
     json b = a;
     b["script"] = "/clips/b.avs";
     b["avisynth"]["version"] = "AviSynth+ 3.7.5";

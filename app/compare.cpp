@@ -17,7 +17,7 @@ namespace {
 constexpr size_t kMostResultBytes = size_t{256} << 20;
 
 bool ReadResult(const std::string& path, bench::RunRecord& record, std::string& message) {
-    const std::string quoted = "\"" + report::TerminalText(path) + "\"";
+    const std::string quoted = "\"" + report::TerminalText(path, true) + "\"";
     std::string reason;
     switch (sys::KindOfFile(path)) {
         case sys::FileKind::kDirectory:

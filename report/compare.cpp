@@ -123,7 +123,7 @@ std::string Range(const Figures& f) {
 
 }  // namespace
 
-std::string TerminalText(const std::string& text) {
+std::string TerminalText(const std::string& text, bool keepNonUtf8) {
     std::string shown;
     shown.reserve(text.size());
     const auto escape = [&shown](unsigned char c) { shown += CUtils::FormatString("\\x%02X", c); };
@@ -137,7 +137,7 @@ std::string TerminalText(const std::string& text) {
             escape(c);
             escape(next);
             i += 2;
-        } else if (c < 0x80) {
+        } else if (c < 0x80 || keepNonUtf8) {
             shown += static_cast<char>(c);
             ++i;
         } else if (const size_t length = Utf8Length(text, i)) {
@@ -155,7 +155,7 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
                            const std::string& rawFileA, const std::string& rawFileB) {
     const Figures a = FiguresOf(recordA);
     const Figures b = FiguresOf(recordB);
-    const std::string fileA = TerminalText(rawFileA), fileB = TerminalText(rawFileB);
+    const std::string fileA = TerminalText(rawFileA, true), fileB = TerminalText(rawFileB, true);
     std::string text = "\nA: " + TerminalText(a.script) + " (" + fileA +
                        ")\nB: " + TerminalText(b.script) + " (" + fileB + ")\n";
 

@@ -10,8 +10,9 @@ namespace report {
 // A text from a file or the command line as a terminal can show it without obeying it: each C0
 // control, DEL, C1 control (U+0080..U+009F, by both its bytes) and byte that is not part of
 // well-formed UTF-8 written as \xNN (ESC as \x1B, a NUL as \x00); any other text, such as
-// "Überprüfung" or CJK, as it is.
-std::string TerminalText(const std::string& text);
+// "Überprüfung" or CJK, as it is. A name from the command line (keepNonUtf8) keeps bytes that
+// are not UTF-8: on Windows it is in the system's code page, where they are letters.
+std::string TerminalText(const std::string& text, bool keepNonUtf8 = false);
 
 // The comparison: A and B named, a warning line when the clips or ranges differ, each figure
 // with the ratio of B to A, and the closing sentence by average frames per second. The scripts,

@@ -275,6 +275,12 @@ TEST(TerminalText, EscapesWhatATerminalWouldObey) {
     };
     for (const auto& [text, shown] : cases)
         EXPECT_EQ(TerminalText(text), shown) << text;
+    // A Windows name in its code page: its letters kept, its controls not.
+    EXPECT_EQ(TerminalText("\xDC"
+                           "ber\x1B.json",
+                           true),
+              "\xDC"
+              "ber\\x1B.json");
 }
 
 // How far the process's peak resident memory rose while fn ran, in MB; -1 where the peak

@@ -12,6 +12,7 @@
 #include "app/script_run.h"
 #include "app/settings.h"
 #include "app/version.h"
+#include "app/watch.h"
 #include "avs/avisynth_info.h"
 #include "report/chart.h"
 #include "report/reports.h"
@@ -153,33 +154,18 @@ ScriptJob JobFor(const RunSettings& settings, const CommandLineRequest& request,
     return job;
 }
 
-// The files the run leaves, and its exit code. A run that an error ended always leaves its
-// log, which says what ended it; a report-only ending (-info, a declined range) leaves no CSV
-// file, and a writer's error does not change its exit code.
-int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
-                 const CommandLineRequest& request) {
-    const bool failed = record.end == bench::RunEnd::kError;
-    const bool reportOnly =
-        record.end == bench::RunEnd::kInfo || record.end == bench::RunEnd::kDeclined;
-    std::vector<std::string> errors;
-    if (settings.CreateLog || failed) errors.push_back(report::WriteLogFile(record));
-    // The samples are the run's result: the CSV file is written whatever became of the log.
-    if (settings.CreateCSV && !reportOnly) errors.push_back(report::WriteCsvFile(record));
-    if (request.jsonRequested) errors.push_back(report::WriteResultFile(record));
-    if (request.chartRequested && !record.samples.empty()) {
-        errors.push_back(report::WriteChartFile(record));
-    }
-    int exitCode = failed ? kExitError : 0;
-    for (const std::string& text : errors) {
-        if (text.empty()) continue;
-        Stop(text);
-        if (!reportOnly) exitCode = kExitError;
-    }
-    return exitCode;
+// The trial run, the measuring and the files; the exit code.
+int MeasureAndReport(const ScriptJob& job, const RunSettings& settings,
+                     const CommandLineRequest& request) {
+    ScriptJob trial = job;
+    if (!request.clipInfoRequested && !RunTrial(trial)) return kExitError;
+    const std::optional<bench::RunRecord> record = MeasureScript(trial);
+    if (!record) return kExitError;
+    return WriteResults(*record, settings, request, job.mirror);
 }
 
 // Every phase of a start in its order; each way out returns its exit code, without the pause.
-int RunPhases(const std::vector<std::string>& args) {
+int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     if (!Configure()) return kExitError;
     g_utils.Print(g_utils.ConsoleIsStdout(), kRed, "\nTrevalo %s\n", BannerVersion().c_str());
     // Comparing two result files needs no AviSynth, nor the one-instance lock.
@@ -206,10 +192,15 @@ int RunPhases(const std::vector<std::string>& args) {
     std::unique_ptr<CGPUInfo> gpu;
     if (settings.MonitorGPULoad && !StartGpuMonitor(gpu)) return kExitError;
     ScriptJob job = JobFor(settings, request, dllPath, gpu.get());
-    if (!request.clipInfoRequested && !RunTrial(job)) return kExitError;
-    const std::optional<bench::RunRecord> record = MeasureScript(job);
-    if (!record) return kExitError;
-    return WriteResults(*record, settings, request);
+    // From here on the frame server runs the script: in a process of its own where it can.
+    const MeasuringWatch watch;
+    if (watch.Watching()) return watch.Watch(job, settings, request, pauseDone);
+    job.mirror = watch.Mirror();
+    std::optional<sys::TerminationDeferral> termination;
+    job.termination = &termination;
+    const int exitCode = MeasureAndReport(job, settings, request);
+    watch.Finish();
+    return exitCode;  // a signal kept since the first frame ends the process now
 }
 
 // The pause before exit; does nothing unless PauseBeforeExit is set. The key stays unread.
@@ -237,15 +228,43 @@ int CheckedOutput(int exitCode) {
 
 }  // namespace
 
+// The files the run leaves, and its exit code. A run that an error ended always leaves its
+// log, which says what ended it; a report-only ending (-info, a declined range) leaves no CSV
+// file, and a writer's error does not change its exit code.
+int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
+                 const CommandLineRequest& request, bench::RunMirror* mirror) {
+    const bool failed = record.end == bench::RunEnd::kError;
+    const bool reportOnly =
+        record.end == bench::RunEnd::kInfo || record.end == bench::RunEnd::kDeclined;
+    std::vector<std::string> errors;
+    const auto write = [&](std::string (*writer)(const bench::RunRecord&)) {
+        if (mirror != nullptr) ++mirror->progress;
+        errors.push_back(writer(record));
+    };
+    if (settings.CreateLog || failed) write(report::WriteLogFile);
+    // The samples are the run's result: the CSV file is written whatever became of the log.
+    if (settings.CreateCSV && !reportOnly) write(report::WriteCsvFile);
+    if (request.jsonRequested) write(report::WriteResultFile);
+    if (request.chartRequested && !record.samples.empty()) write(report::WriteChartFile);
+    int exitCode = failed ? kExitError : 0;
+    for (const std::string& text : errors) {
+        if (text.empty()) continue;
+        Stop(text);
+        if (!reportOnly) exitCode = kExitError;
+    }
+    return exitCode;
+}
+
 int Run(int argc, char** argv) {
     sys::EnsureStandardDescriptors();
     sys::InstallTerminalRestoreHandlers();
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i)
         args.emplace_back(argv[i] != nullptr ? argv[i] : "");
-    const int exitCode = RunPhases(args);
+    bool pauseDone = false;
+    const int exitCode = RunPhases(args, pauseDone);
     // The one way out: every ending pauses here, once.
-    ExitPause();
+    if (!pauseDone) ExitPause();
     return CheckedOutput(exitCode);
 }
 

@@ -1,5 +1,8 @@
 #include "app/script_run.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "app/console.h"
 #include "avs/cycle.h"
 #include "bench/display.h"
@@ -20,20 +23,9 @@ bench::CardDescription CardOf(const CGPUInfo& g) {
 // before the block), and the record says what ended it.
 void ReportCaught(const avs::CycleResult& cycle, bool blockShown, bench::RunRecord& record) {
     sys::ReleaseTerminalState();  // a fault skips the destructors that would
-    ClearLine("\r");
-    if (blockShown) {
-        g_utils.CursorUp(2);
-        ClearLine("\n");
-        ClearLine("\n");
-        g_utils.CursorUp(2);
-    }
     record.end = bench::RunEnd::kError;
-    const bool con = g_utils.ConsoleIsStdout();
     switch (cycle.caught) {
         case avs::Caught::kAvisynthError:
-            record.errorText = cycle.text;
-            g_utils.Print(con, kCyan, blockShown ? "\r%s\n" : "\n%s\n", cycle.text.c_str());
-            return;
         case avs::Caught::kFault:
             // The log says what ended the run, as it does for AviSynth's errors.
             record.errorText = cycle.text;
@@ -43,10 +35,53 @@ void ReportCaught(const avs::CycleResult& cycle, bool blockShown, bench::RunReco
             record.errorText = cycle.systemText.empty() ? "Unknown exception" : cycle.systemText;
             break;
     }
-    g_utils.Print(con, kCyan, "\n%s\n", record.errorText.c_str());
+    const bool sameLine = blockShown && cycle.caught == avs::Caught::kAvisynthError;
+    PrintRunError(record.errorText, blockShown, sameLine);
 }
 
 }  // namespace
+
+void PrintRunError(const std::string& text, bool blockShown, bool sameLine) {
+    ClearLine("\r");
+    if (blockShown) {
+        g_utils.CursorUp(2);
+        ClearLine("\n");
+        ClearLine("\n");
+        g_utils.CursorUp(2);
+    }
+    g_utils.Print(g_utils.ConsoleIsStdout(), kCyan, sameLine ? "\r%s\n" : "\n%s\n", text.c_str());
+}
+
+bench::RunRecord RecordFromMirror(const ScriptJob& job, const bench::RunMirror& mirror,
+                                  const std::string& errorText) {
+    bench::RunRecord record;
+    record.setup = job.setup;
+    record.refreshInterval = mirror.refreshInterval;
+    const uint32_t stage = mirror.stage.load();
+    if (stage >= bench::RunMirror::kClipKnown) {
+        avs::VideoInfo clip;
+        clip.raw = mirror.clip;
+        record.clip = clip;
+        record.mtAvailable = mirror.mtAvailable != 0;
+        record.mtMode = mirror.mtMode;
+    }
+    if (stage >= bench::RunMirror::kMeasuring) {
+        record.range = mirror.range;
+        record.refreshInterval = mirror.totals.refreshInterval;
+        const size_t count = std::min<size_t>(mirror.totals.recordCount, std::size(mirror.samples));
+        record.samples.assign(mirror.samples, mirror.samples + count);
+    }
+    if (job.gpu != nullptr) {
+        record.gpu = bench::GpuRecord{};
+        if (record.clip) record.gpu->card = CardOf(*job.gpu);
+        record.gpu->last = mirror.lastGpu;
+        record.gpu->vpuAvailable = job.gpu->cudaCapable;
+    }
+    record.end = bench::RunEnd::kError;
+    record.errorText = errorText;
+    record.rates = bench::DistributionOf(record.samples);
+    return record;
+}
 
 std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job) {
     return MeasureScript(job,
@@ -60,9 +95,14 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
     record.setup = job.setup;
     record.refreshInterval = job.refreshInterval;
     if (job.gpu != nullptr) record.gpu = bench::GpuRecord{};
-    // Outside the cycle's work, so that what the loop gathered survives an exception.
-    bench::RunTotals totals;
-    bench::GpuFigures lastGpu;
+    // Outside the cycle's work, so that what the loop gathered survives an exception; in the
+    // mirror when there is one, so that it survives the process too.
+    bench::RunMirror* const mirror = job.mirror;
+    bench::RunTotals ownTotals;
+    bench::GpuFigures ownGpu;
+    bench::RunTotals& totals = mirror != nullptr ? mirror->totals : ownTotals;
+    if (mirror != nullptr) mirror->refreshInterval = job.refreshInterval;
+    bench::GpuFigures& lastGpu = mirror != nullptr ? mirror->lastGpu : ownGpu;
     // Also outside: a fault leaves the work without destructors, and the instruments hold the
     // keyboard mode and the interrupt handler.
     std::unique_ptr<bench::Instruments> instruments;
@@ -81,6 +121,12 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
             record.clip = s.videoInfo;
             record.mtAvailable = s.mtAvailable != 0;
             record.mtMode = s.mtMode;
+            if (mirror != nullptr) {
+                mirror->clip = s.videoInfo.raw;
+                mirror->mtAvailable = record.mtAvailable ? 1 : 0;
+                mirror->mtMode = s.mtMode;
+                mirror->stage = bench::RunMirror::kClipKnown;
+            }
 
             report::PrintClipInfo(s.videoInfo, record.mtAvailable, record.mtMode);
             if (job.gpu != nullptr) record.gpu->card = CardOf(*job.gpu);
@@ -98,10 +144,16 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
                 return;
             }
             record.range = range;
+            if (mirror != nullptr) {
+                mirror->range = range;
+                mirror->stage = bench::RunMirror::kMeasuring;
+            }
+            if (job.termination != nullptr) job.termination->emplace();
             instruments = makeInstruments();
-            const bench::RunEnd end =
-                bench::MeasureFrames(s.clip, range, job.refreshInterval, job.timeLimitSeconds,
-                                     *instruments, record.samples, totals, lastGpu);
+            const bench::RunEnd end = bench::MeasureFrames(
+                s.clip, range, job.refreshInterval, job.timeLimitSeconds, *instruments,
+                record.samples, totals, lastGpu, mirror != nullptr ? mirror->samples : nullptr,
+                mirror != nullptr ? std::size(mirror->samples) : 0);
             instruments.reset();
             record.refreshInterval = totals.refreshInterval;  // widened for long ranges
             avs::ReleaseSession(s);
@@ -111,6 +163,11 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
         });
     instruments.reset();
 
+    if (mirror != nullptr && record.samples.empty() && totals.recordCount > 0) {
+        // An exception left the loop before its samples were copied out of the mirror.
+        const size_t count = std::min<size_t>(totals.recordCount, std::size(mirror->samples));
+        record.samples.assign(mirror->samples, mirror->samples + count);
+    }
     record.samples.resize(totals.recordCount);
     if (record.gpu) {
         record.gpu->last = lastGpu;

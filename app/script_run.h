@@ -11,6 +11,8 @@
 #include <string>
 
 #include "bench/record.h"
+#include "bench/run_mirror.h"
+#include "sys/terminal.h"
 
 class CGPUInfo;
 
@@ -27,6 +29,11 @@ struct ScriptJob {
     bench::RangeRequest range;
     int64_t timeLimitSeconds = -1;
     CGPUInfo* gpu = nullptr;  // the monitor, when the GPU is watched
+    // Where the run keeps what a watching process needs should this one die; may be null.
+    bench::RunMirror* mirror = nullptr;
+    // Emplaced as the first frame is requested: signals that end the process then wait until
+    // the files are written. May be null.
+    std::optional<sys::TerminationDeferral>* termination = nullptr;
 };
 
 // Makes the instruments of one measurement, just before its first frame.
@@ -37,6 +44,15 @@ using InstrumentsFactory = std::function<std::unique_ptr<bench::Instruments>()>;
 std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job);
 std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
                                               const InstrumentsFactory& makeInstruments);
+
+// What ended a run, printed where the user looks: over the live block's lower end when it
+// was shown (sameLine: on its last line), else on a line of its own.
+void PrintRunError(const std::string& text, bool blockShown, bool sameLine = false);
+
+// The record of a run whose measuring process died, from what its mirror kept: every sample
+// stored, the clip and the range as far as the run got, ended by errorText.
+bench::RunRecord RecordFromMirror(const ScriptJob& job, const bench::RunMirror& mirror,
+                                  const std::string& errorText);
 
 // The trial run: a cycle of its own that chooses the refresh interval. false after printing
 // why the script cannot be measured.

@@ -1,5 +1,6 @@
 #include "bench/measure.h"
 
+#include <algorithm>
 #include <string>
 
 #include "bench/display.h"
@@ -168,16 +169,26 @@ std::unique_ptr<Instruments> MakeLiveInstruments(CGPUInfo* gpu, const DisplayOpt
 
 RunEnd MeasureFrames(const avs::Clip& clip, const FrameRange& range, uint32_t refreshInterval,
                      int64_t timeLimitSeconds, Instruments& instruments, Samples& samples,
-                     RunTotals& totals, GpuFigures& gpu) {
+                     RunTotals& totals, GpuFigures& gpu, FrameSample* mirror,
+                     size_t mirrorCapacity) {
     totals = RunTotals{};
     totals.firstFrame = range.first;
     totals.lastFrame = range.last;
     totals.rangeFrames = range.last - range.first + 1;
     totals.refreshInterval = WidenedInterval(totals.rangeFrames, refreshInterval);
-    samples.assign(SampleCapacity(totals.rangeFrames, totals.refreshInterval), FrameSample{});
+    const size_t capacity = SampleCapacity(totals.rangeFrames, totals.refreshInterval);
+    FrameSample* store = mirror;
+    if (mirror != nullptr && capacity <= mirrorCapacity) {
+        std::fill(mirror, mirror + capacity, FrameSample{});
+        samples.clear();
+    } else {
+        samples.assign(capacity, FrameSample{});
+        store = samples.data();
+    }
 
     LoopHost host(clip, instruments);
-    const RunEnd end = RunLoop(host, timeLimitSeconds, totals, samples.data());
+    const RunEnd end = RunLoop(host, timeLimitSeconds, totals, store);
+    if (store == mirror) samples.assign(mirror, mirror + capacity);
     instruments.Gpu(gpu);
     return end;
 }

@@ -160,8 +160,11 @@ bool ResolveFrameRange(const avs::VideoInfo& videoInfo, const RangeRequest& requ
 // the instruments ask to stop. samples is allocated here; totals hold the figures so far
 // even when a frame request throws, with totals.recordCount of the samples stored. gpu holds
 // the card's last readings afterwards, for the summary.
+// With a mirror of room enough, the loop stores the samples there as it goes (memory another
+// process watches), and they are copied into samples afterwards.
 RunEnd MeasureFrames(const avs::Clip& clip, const FrameRange& range, uint32_t refreshInterval,
                      int64_t timeLimitSeconds, Instruments& instruments, Samples& samples,
-                     RunTotals& totals, GpuFigures& gpu);
+                     RunTotals& totals, GpuFigures& gpu, FrameSample* mirror = nullptr,
+                     size_t mirrorCapacity = 0);
 
 }  // namespace bench

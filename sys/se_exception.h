@@ -3,6 +3,7 @@
 // catches them wherever the fault came from.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -61,6 +62,10 @@ void LeaveOwnCode();
 [[noreturn]] void EndProcessAfterForeignFault(int exitCode);
 // Where the fallback writes the exception's text: standard output or standard error.
 void SetFaultMessageStream(bool toStdout);
+// Every fault seen from now on also leaves its code in slot (the first one only), before
+// anything else is done about it: memory shared with a watcher that can report it should
+// this process never get as far.
+void RecordFaultsIn(std::atomic<uint32_t>* slot);
 }  // namespace sys
 
 namespace sys::detail {

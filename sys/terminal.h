@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace sys {
@@ -33,6 +34,35 @@ class InterruptCatcher {
     InterruptCatcher(const InterruptCatcher&) = delete;
     InterruptCatcher& operator=(const InterruptCatcher&) = delete;
     bool Requested() const;
+};
+
+// While alive, a signal that asks the process to end (SIGTERM, SIGHUP, SIGPIPE, ...; not
+// Ctrl+C, nor a fault) is kept instead: InterruptCatcher::Requested turns true, so that a
+// measurement stops as for Esc, and the files are written. When the deferral ends, the
+// process ends by the first such signal, with the terminal restored.
+class TerminationDeferral {
+  public:
+    TerminationDeferral();
+    ~TerminationDeferral();
+    TerminationDeferral(const TerminationDeferral&) = delete;
+    TerminationDeferral& operator=(const TerminationDeferral&) = delete;
+};
+// The signal kept by a TerminationDeferral, 0 for none.
+int DeferredSignal();
+
+// The terminal's mode when made; Restore puts it back, and ends a colour, after another
+// process that shared the terminal ended in a mode of its own.
+class SavedTerminalMode {
+  public:
+    SavedTerminalMode();
+    ~SavedTerminalMode();
+    SavedTerminalMode(const SavedTerminalMode&) = delete;
+    SavedTerminalMode& operator=(const SavedTerminalMode&) = delete;
+    void Restore(bool consoleIsStdout) const;
+
+  private:
+    struct Mode;
+    std::unique_ptr<Mode> mode_;
 };
 
 // After a fault abandoned the objects above without their destructors: puts back the

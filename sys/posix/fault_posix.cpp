@@ -85,6 +85,13 @@ std::atomic<uint32_t> g_handOffCode{0};
 std::atomic<bool> g_mainKnown{false};
 pthread_t g_mainThread;
 volatile sig_atomic_t g_faultMessageFd = STDERR_FILENO;
+std::atomic<std::atomic<uint32_t>*> g_faultSlot{nullptr};
+
+void Record(uint32_t code) {
+    std::atomic<uint32_t>* slot = g_faultSlot.load();
+    uint32_t none = 0;
+    if (slot != nullptr && code != 0) slot->compare_exchange_strong(none, code);
+}
 constexpr int kWaitForMainMs = 1000;
 
 int HandOffSignal() {
@@ -167,8 +174,10 @@ void OnFault(int signalNumber, siginfo_t* info, void*) {
     if (frame != nullptr) {
         frame->code =
             sys::FaultCodeForSignal(signalNumber, info->si_code, OnStackGuard(info->si_addr));
+        Record(frame->code);
         siglongjmp(frame->jump, 1);
     }
+    if (info->si_code > 0) Record(sys::FaultCodeForSignal(signalNumber, info->si_code, false));
     // A fault of the processor on another thread (one kill or raise sends is not a fault).
     if (info->si_code > 0 && g_mainKnown.load() && !pthread_equal(pthread_self(), g_mainThread)) {
         HandOffToMainThread(sys::FaultCodeForSignal(signalNumber, info->si_code, false));
@@ -260,6 +269,10 @@ void EndProcessAfterForeignFault(int exitCode) {
 
 void SetFaultMessageStream(bool toStdout) {
     g_faultMessageFd = toStdout ? STDOUT_FILENO : STDERR_FILENO;
+}
+
+void RecordFaultsIn(std::atomic<uint32_t>* slot) {
+    g_faultSlot.store(slot);
 }
 
 }  // namespace sys

@@ -1,11 +1,17 @@
 // Priority and the single-instance lock on POSIX systems.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "sys/paths.h"
@@ -96,6 +102,107 @@ InstanceLock AcquireSingleInstanceLock(const std::string& name) {
     // The lock lasts as long as the descriptor: left open, the system drops it at exit.
     file.Release();
     return InstanceLock::kAcquired;
+}
+
+// ---- The measuring process and its watcher ----
+
+namespace {
+
+volatile sig_atomic_t g_childPid = 0;
+volatile sig_atomic_t g_forwardedSignal = 0;
+
+void OnStopSignal(int signalNumber) {
+    if (g_forwardedSignal == 0) g_forwardedSignal = signalNumber;
+    if (g_childPid > 0) kill(static_cast<pid_t>(g_childPid), signalNumber);
+}
+
+// Every signal that asks a process to end, and that the watcher passes on.
+constexpr int kStopSignals[] = {SIGHUP,  SIGQUIT, SIGUSR1, SIGUSR2,   SIGPIPE, SIGALRM,
+                                SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
+
+}  // namespace
+
+SharedMemory::SharedMemory(size_t bytes) {
+    void* data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) return;
+    data_ = data;
+    bytes_ = bytes;
+}
+
+SharedMemory::~SharedMemory() {
+    if (data_ != nullptr) munmap(data_, bytes_);
+}
+
+int SplitProcess() {
+    std::fflush(nullptr);  // nothing buffered is written twice
+    return static_cast<int>(fork());
+}
+
+bool WaitForProcess(int pid, int timeoutMs, ProcessEnd& end) {
+    for (int waited = 0;; waited += 10) {
+        int status = 0;
+        const pid_t ended = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
+        if (ended == static_cast<pid_t>(pid)) {
+            end.exited = WIFEXITED(status);
+            end.exitCode = end.exited ? WEXITSTATUS(status) : 0;
+            end.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+            return true;
+        }
+        if (ended < 0 && errno != EINTR) {  // no such child: nothing left to wait for
+            end = ProcessEnd{true, 255, 0};
+            return true;
+        }
+        if (waited >= timeoutMs) return false;
+        const struct timespec tenMs = {0, 10 * 1000 * 1000};
+        nanosleep(&tenMs, nullptr);
+    }
+}
+
+void KillProcess(int pid) {
+    kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+void ForwardStopSignalsTo(int pid) {
+    g_childPid = pid;
+    signal(SIGINT, SIG_IGN);
+    for (const int signalNumber : kStopSignals) {
+        struct sigaction previous;
+        if (sigaction(signalNumber, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(signalNumber, &action, nullptr);
+    }
+}
+
+int ForwardedSignal() {
+    return g_forwardedSignal;
+}
+
+bool IsInterruptSignal(int signalNumber) {
+    return signalNumber == SIGINT;
+}
+
+bool IsAccessSignal(int signalNumber) {
+    return signalNumber == SIGSEGV || signalNumber == SIGBUS;
+}
+
+std::string SignalDescription(int signalNumber) {
+    const char* name = strsignal(signalNumber);
+    return std::to_string(signalNumber) + " (" + (name != nullptr ? name : "unknown") + ")";
+}
+
+void EndBySignal(int signalNumber) {
+    std::fflush(nullptr);
+    signal(signalNumber, SIG_DFL);
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, signalNumber);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(signalNumber);
+    _exit(128 + signalNumber);  // a signal whose default is to be ignored
 }
 
 }  // namespace sys

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace sys {
@@ -28,6 +29,8 @@ volatile sig_atomic_t g_atexitRegistered = 0;
 volatile sig_atomic_t g_handlersInstalled = 0;
 volatile sig_atomic_t g_interrupted = 0;
 volatile sig_atomic_t g_interruptInstalled = 0;
+volatile sig_atomic_t g_deferring = 0;
+volatile sig_atomic_t g_deferredSignal = 0;
 struct sigaction g_previousInterrupt;
 
 // How long the rest of an escape sequence may take to arrive after its ESC.
@@ -59,7 +62,43 @@ bool ReadByte(unsigned char* byte, int timeoutMs) {
     }
 }
 
+// Installs handler for signalNumber unless the signal is ignored (e.g. under nohup).
+void InstallHandler(int signalNumber, void (*handler)(int), int flags) {
+    struct sigaction previous;
+    if (sigaction(signalNumber, nullptr, &previous) != 0) return;
+    if (previous.sa_handler == SIG_IGN) return;
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = flags;
+    sigaction(signalNumber, &action, nullptr);
+}
+
+// Signals that say "stop" rather than "something broke": while they are deferred, the first
+// one is kept and the run stops as for Esc.
+bool Deferrable(int signalNumber) {
+    switch (signalNumber) {
+        case SIGINT:
+        case SIGILL:
+        case SIGTRAP:
+        case SIGABRT:
+        case SIGBUS:
+        case SIGFPE:
+        case SIGSEGV:
+        case SIGSYS:
+            return false;
+        default:
+            return true;
+    }
+}
+
 void OnTerminatingSignal(int signalNumber) {
+    if (g_deferring && Deferrable(signalNumber)) {
+        if (g_deferredSignal == 0) g_deferredSignal = signalNumber;
+        // SA_RESETHAND put the default action back: a second one is deferred too.
+        InstallHandler(signalNumber, OnTerminatingSignal, SA_RESETHAND | SA_NODEFER);
+        return;
+    }
     RestoreTerminalFromSignal();
     // SA_RESETHAND has put the default action back and SA_NODEFER lets it act at once.
     raise(signalNumber);
@@ -109,18 +148,6 @@ constexpr int kTerminatingSignals[] = {
 #endif
 };
 
-// Installs handler for signalNumber unless the signal is ignored (e.g. under nohup).
-void InstallHandler(int signalNumber, void (*handler)(int), int flags) {
-    struct sigaction previous;
-    if (sigaction(signalNumber, nullptr, &previous) != 0) return;
-    if (previous.sa_handler == SIG_IGN) return;
-    struct sigaction action = {};
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = flags;
-    sigaction(signalNumber, &action, nullptr);
-}
-
 void OnInterrupt(int signalNumber) {
     if (!g_interrupted) {
         g_interrupted = 1;
@@ -149,6 +176,26 @@ InterruptCatcher::~InterruptCatcher() {
     g_interruptInstalled = 0;
 }
 
+struct SavedTerminalMode::Mode {
+    struct termios mode;
+};
+
+SavedTerminalMode::SavedTerminalMode() {
+    struct termios mode;
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &mode) == 0) mode_.reset(new Mode{mode});
+}
+
+SavedTerminalMode::~SavedTerminalMode() = default;
+
+void SavedTerminalMode::Restore(bool consoleIsStdout) const {
+    if (mode_ && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &mode_->mode);
+    if (IsTerminal(consoleIsStdout)) {
+        const ssize_t written = write(consoleIsStdout ? STDOUT_FILENO : STDERR_FILENO, kAnsiReset,
+                                      std::strlen(kAnsiReset));
+        static_cast<void>(written);
+    }
+}
+
 void ReleaseTerminalState() {
     if (g_savedValid && MayChangeMode()) tcsetattr(STDIN_FILENO, TCSANOW, &g_savedMode);
     g_savedValid = 0;
@@ -157,7 +204,29 @@ void ReleaseTerminalState() {
 }
 
 bool InterruptCatcher::Requested() const {
-    return g_interrupted != 0;
+    return g_interrupted != 0 || g_deferredSignal != 0;
+}
+
+TerminationDeferral::TerminationDeferral() {
+    g_deferring = 1;
+}
+
+TerminationDeferral::~TerminationDeferral() {
+    g_deferring = 0;
+    const int deferred = g_deferredSignal;
+    if (deferred == 0) return;
+    RestoreTerminalFromSignal();
+    std::fflush(nullptr);
+    signal(deferred, SIG_DFL);
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, deferred);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(deferred);
+}
+
+int DeferredSignal() {
+    return g_deferredSignal;
 }
 
 KeyboardMode::KeyboardMode() {

@@ -221,6 +221,9 @@ void EndProcessAfterForeignFault(int exitCode) {
         Sleep(INFINITE);
 }
 
+// Windows keeps its faults in process: there is no watcher to tell.
+void RecordFaultsIn(std::atomic<uint32_t>*) {}
+
 void SetFaultMessageStream(bool toStdout) {
     g_faultMessageHandle = toStdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
 }

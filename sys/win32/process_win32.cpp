@@ -1,6 +1,8 @@
 // Priority classes and the named single-instance mutex on Windows.
 #include <windows.h>
 
+#include <cstdlib>
+
 #include "sys/process.h"
 
 namespace sys {
@@ -27,6 +29,46 @@ InstanceLock AcquireSingleInstanceLock(const std::string& name) {
         return InstanceLock::kAlreadyRunning;
     }
     return InstanceLock::kAcquired;
+}
+
+// One process on Windows: its faults are translated in process, and nothing is split off.
+SharedMemory::SharedMemory(size_t bytes) : data_(std::calloc(1, bytes)), bytes_(bytes) {}
+
+SharedMemory::~SharedMemory() {
+    std::free(data_);
+}
+
+int SplitProcess() {
+    return -1;
+}
+
+bool WaitForProcess(int, int, ProcessEnd& end) {
+    end = ProcessEnd{true, 255, 0};
+    return true;
+}
+
+void KillProcess(int) {}
+
+void ForwardStopSignalsTo(int) {}
+
+int ForwardedSignal() {
+    return 0;
+}
+
+bool IsInterruptSignal(int) {
+    return false;
+}
+
+bool IsAccessSignal(int) {
+    return false;
+}
+
+std::string SignalDescription(int signal) {
+    return std::to_string(signal);
+}
+
+void EndBySignal(int) {
+    std::_Exit(255);
 }
 
 }  // namespace sys

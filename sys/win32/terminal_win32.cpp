@@ -81,6 +81,20 @@ bool InterruptCatcher::Requested() const {
     return g_interrupts.load() != 0;
 }
 
+// Windows ends a console program by its control handler, not by signals to defer.
+TerminationDeferral::TerminationDeferral() = default;
+TerminationDeferral::~TerminationDeferral() = default;
+
+int DeferredSignal() {
+    return 0;
+}
+
+// No process shares the console with a watcher here.
+struct SavedTerminalMode::Mode {};
+SavedTerminalMode::SavedTerminalMode() = default;
+SavedTerminalMode::~SavedTerminalMode() = default;
+void SavedTerminalMode::Restore(bool) const {}
+
 void ReleaseTerminalState() {
     ResetPendingColour();
     if (g_interruptInstalled.exchange(false)) SetConsoleCtrlHandler(OnInterrupt, FALSE);

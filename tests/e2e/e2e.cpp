@@ -259,6 +259,13 @@ bool StillRunning(int pid) {
            info.si_pid == 0;
 }
 
+int MeasuringPid(int pid) {
+    const std::string id = std::to_string(pid);
+    std::istringstream children(ReadFile("/proc/" + id + "/task/" + id + "/children"));
+    int child = 0;
+    return children >> child ? child : pid;
+}
+
 TrialThenRun::TrialThenRun(const std::string& dir, const std::string& name, std::string trialText,
                            std::string runText)
     : path_(dir + "/" + name), trialText_(std::move(trialText)), runText_(std::move(runText)) {

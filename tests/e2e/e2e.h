@@ -70,6 +70,10 @@ int64_t DurationMs(const std::string& text);
 // True while the program has not ended (unlike kill(pid, 0), also before it is reaped).
 bool StillRunning(int pid);
 
+// The process that measures for the program of this id: its child once the measuring has
+// started in a process of its own, else the program itself.
+int MeasuringPid(int pid);
+
 // A part file the trial run reads as trialText and the measured run as runText (Wine: both).
 class TrialThenRun {
   public:

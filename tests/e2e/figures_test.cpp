@@ -299,7 +299,8 @@ TEST_F(Trevalo, MemoryFiguresAreTheResidentAndPrivateMemoryOfTheRun) {
     int compared = 0;
     for (; compared < 3; ++compared) {
         pty.WaitFor("\x01 (never printed)", 300ms);  // the screen brought up to date
-        const std::string status = ReadFile("/proc/" + std::to_string(pty.Pid()) + "/status");
+        const std::string status =
+            ReadFile("/proc/" + std::to_string(MeasuringPid(pty.Pid())) + "/status");
         const std::vector<std::string> screen = pty.Screen();
         if (status.empty() || RowStarting(screen, "Press 'Esc'").empty()) break;  // done
         const std::vector<std::string> memory = FiguresOf(

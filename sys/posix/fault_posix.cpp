@@ -124,12 +124,15 @@ void WriteAll(int fd, const char* text, size_t length) {
         struct timespec tenMs = {0, 10 * 1000 * 1000};
         nanosleep(&tenMs, nullptr);
     }
-    char text[600];
-    text[0] = '\n';
-    size_t length = 1 + FormatExceptionText(code, text + 1, sizeof text - 2);
-    text[length++] = '\n';
     sys::RestoreTerminalFromSignal();
-    WriteAll(g_faultMessageFd, text, length);
+    // A watching process has the fault's code and every sample: it reports, with the files.
+    if (g_faultSlot.load() == nullptr) {
+        char text[600];
+        text[0] = '\n';
+        size_t length = 1 + FormatExceptionText(code, text + 1, sizeof text - 2);
+        text[length++] = '\n';
+        WriteAll(g_faultMessageFd, text, length);
+    }
     _exit(255);
 }
 

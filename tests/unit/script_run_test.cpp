@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "app/script_run.h"
+
+#include <signal.h>
+
+#include "app/watch.h"
 #include "avs/cycle.h"
 #include "support/process.h"
+#include "sys/se_exception.h"
 #include "terminal_test_pty.h"
 
 namespace app {
@@ -146,10 +151,49 @@ TEST(MeasureScript, KnownReadingsGiveKnownFiguresRunAfterRunInOneProcess) {
             << testsupport::Joined(failed.screen);
     }
 
+    // With a mirror, what a watching process would rescue matches the run's own record.
+    auto mirror = std::make_unique<bench::RunMirror>();
+    ScriptJob mirrored = plain;
+    mirrored.mirror = mirror.get();
+    mirrored.setup.scriptPath = dir.Write(
+        "mirrored.avs", "BlankClip(length=100, width=64, height=48)\nMSFault(55, \"error\")\n");
+    const Measured watched = Measure(mirrored);
+    ASSERT_TRUE(watched.record);
+    const bench::RunRecord rescued = RecordFromMirror(mirrored, *mirror, "gone");
+    EXPECT_EQ(rescued.errorText, "gone");
+    EXPECT_EQ(rescued.refreshInterval, 10u);
+    ASSERT_TRUE(rescued.clip && rescued.range);
+    EXPECT_EQ(rescued.clip->raw.num_frames, 100);
+    EXPECT_EQ(rescued.range->last, 99u);
+    ASSERT_EQ(rescued.samples.size(), 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(rescued.samples[i].physicalMB, watched.record->samples[i].physicalMB);
+    mirror->stage = bench::RunMirror::kClipKnown;
+    EXPECT_TRUE(RecordFromMirror(mirrored, *mirror, "").samples.empty()) << "not yet measuring";
+
     // Whatever ran before, the same script measures the same again.
     const Measured again = Measure(plain);
     ExpectMeasured(again);
     EXPECT_EQ(again.screen, first.screen);
+}
+
+// Why a measuring process ended before it finished, as the watcher says it.
+TEST(DeathText, TheFaultTheSignalOrTheExitCode) {
+    const struct {
+        uint32_t fault;
+        sys::ProcessEnd end;
+        std::string text;
+    } cases[] = {
+        {0,
+         {false, 0, SIGSEGV},
+         "The frame server ended the process by signal 11 (Segmentation fault), probably a stack "
+         "overflow in a filter"},
+        {0, {false, 0, SIGABRT}, "The frame server ended the process by signal 6 (Aborted)"},
+        {0, {true, 3, 0}, "The frame server ended the process with exit code 3"},
+        {0xC00000FD, {false, 0, SIGKILL}, GetExceptionText(0xC00000FD)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DeathText(c.fault, c.end), c.text);
 }
 
 // The startup check stops these first; the cycle's test has each failure's text.

@@ -94,7 +94,8 @@ std::string CUtils::OutputFailure(bool toStdout) {
         NoteOutputState(out);
     }
     const int error = outputError_[toStdout ? 0 : 1];
-    return error == 0 || error == EPIPE ? "" : std::strerror(error);
+    // No stream at all (a Windows program started without one) is no failure either.
+    return error == 0 || error == EPIPE || error == EBADF ? "" : std::strerror(error);
 }
 
 void CUtils::PrintPadded(unsigned short colour, const std::string& text, const char* tail) {

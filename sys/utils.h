@@ -41,7 +41,8 @@ class CUtils {
     void CursorUp(int n);
     // Flushes both streams; then the system's text of the first failed write to standard
     // output (toStdout) or standard error, "" while none failed. A reader that went away (a
-    // broken pipe) is no failure: nobody is left to miss the text.
+    // broken pipe) is no failure: nobody is left to miss the text; nor is a stream that was
+    // never there.
     std::string OutputFailure(bool toStdout);
     // The text followed by blanks up to one column less than the console width.
     std::string PadToConsoleWidth(const std::string& text) const;

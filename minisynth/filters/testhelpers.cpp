@@ -1,6 +1,15 @@
 // Test helpers, not AviSynth functions (hence the "MS" prefix): MSBusy gives each frame a
 // known cost, MSFault makes one frame fail in a chosen way.
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <iterator>
+#include <utility>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <sys/resource.h>
+#endif
 
 #include "filters.h"
 
@@ -47,7 +56,53 @@ MS_RAW_FAULT int DivideByZero(int value) {
     return result;
 }
 
-enum class FaultKind { Error, Access, Divide };
+volatile bool recursionEnds = false;  // never set: only hides from the compiler that it is endless
+
+MS_RAW_FAULT int Recurse(int depth) {
+    // Every 256th byte written: no level can step over a guard page of one page.
+    volatile char block[4096];
+    for (size_t i = 0; i < sizeof block; i += 256)
+        block[i] = static_cast<char>(depth);
+    if (recursionEnds) return 0;
+    return Recurse(depth + 1) + block[0];  // used after the call: no tail call, no loop
+}
+
+MS_RAW_FAULT int OverflowStack() {
+#ifndef _WIN32
+    // Without a limit the main thread's stack would first grow through all free memory; the
+    // kernel checks the limit each time the stack grows, so lowering it now still counts.
+    constexpr rlim_t kMostStack = rlim_t{64} << 20;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_STACK, &limit) == 0 &&
+        (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > kMostStack)) {
+        limit.rlim_cur = kMostStack;
+        setrlimit(RLIMIT_STACK, &limit);
+    }
+#endif
+    return Recurse(0);
+}
+
+// The fault happens inside the allocator with its lock held, as in a heap that is corrupt: any
+// later allocation in the process waits for ever. Needs the test interposer preloaded.
+MS_RAW_FAULT void FaultInAllocator() {
+#ifndef _WIN32
+    if (auto arm = reinterpret_cast<void (*)()>(dlsym(RTLD_DEFAULT, "malloc_trap_arm"))) {
+        arm();
+        void* volatile block = std::malloc(64);
+        std::free(block);  // not reached when the interposer is the process's allocator
+    }
+#endif
+    throw Error("MSFault: \"malloc\" needs libmalloc_trap.so preloaded");
+}
+
+enum class FaultKind { Error, Access, Divide, Overflow, Abort, Exit, QuickExit, Malloc };
+
+constexpr std::pair<const char*, FaultKind> kFaultKinds[] = {
+    {"error", FaultKind::Error},       {"access", FaultKind::Access}, {"divide", FaultKind::Divide},
+    {"overflow", FaultKind::Overflow}, {"abort", FaultKind::Abort},   {"exit", FaultKind::Exit},
+    {"_exit", FaultKind::QuickExit},   {"malloc", FaultKind::Malloc}};
+
+constexpr int kExitCode = 3;
 
 class Fault final : public Filter {
   public:
@@ -67,6 +122,18 @@ class Fault final : public Filter {
                     break;
                 case FaultKind::Divide:
                     n = DivideByZero(n);
+                    break;
+                case FaultKind::Overflow:
+                    n = OverflowStack();
+                    break;
+                case FaultKind::Abort:
+                    std::abort();
+                case FaultKind::Exit:
+                    std::exit(kExitCode);
+                case FaultKind::QuickExit:
+                    std::_Exit(kExitCode);  // _exit: no atexit handlers, no buffers flushed
+                case FaultKind::Malloc:
+                    FaultInAllocator();
                     break;
             }
         }
@@ -88,16 +155,17 @@ Value MakeBusy(const std::vector<Value>& args) {
 Value MakeFault(const std::vector<Value>& args) {
     const int frame = args[1].AsInt();
     const std::string& kindName = args[2].AsString();
-    FaultKind kind;
-    if (kindName == "error") {
-        kind = FaultKind::Error;
-    } else if (kindName == "access") {
-        kind = FaultKind::Access;
-    } else if (kindName == "divide") {
-        kind = FaultKind::Divide;
-    } else {
-        throw Error("MSFault: kind must be \"error\", \"access\" or \"divide\"");
+    const auto* found = std::find_if(std::begin(kFaultKinds), std::end(kFaultKinds),
+                                     [&](const auto& k) { return kindName == k.first; });
+    if (found == std::end(kFaultKinds)) {
+        std::string names;
+        for (size_t i = 0; i < std::size(kFaultKinds); ++i) {
+            names += i == 0 ? "" : i + 1 < std::size(kFaultKinds) ? ", " : " or ";
+            names += std::string("\"") + kFaultKinds[i].first + "\"";
+        }
+        throw Error("MSFault: kind must be " + names);
     }
+    const FaultKind kind = found->second;
     const std::string message =
         args[3].AsString("MSFault: injected error at frame " + std::to_string(frame));
     return Value::FromClip(std::make_shared<Fault>(args[0].AsClip(), frame, kind, message));

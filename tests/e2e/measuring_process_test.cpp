@@ -76,5 +76,43 @@ TEST_F(MeasuringProcess, AKilledMeasuringProcessLeavesItsSamples) {
     EXPECT_TRUE(Contains(dir.Read("run.log"), std::string("[AviSynth error]\r\n") + message));
 }
 
+// Whatever the frame server does to the measuring process, the watcher says what, writes the
+// files with every sample taken, and ends with 255.
+TEST_F(MeasuringProcess, EveryDeathOfTheMeasuringProcessLeavesItsSamples) {
+    SKIP_ON_WINE("a process of its own is the POSIX build's");
+    const struct {
+        const char* kind;
+        const char* tail;  // after the fault
+        const char* message;
+    } cases[] = {
+        {"overflow", "Prefetch(2)\n",
+         "The frame server ended the process by signal 11 (Segmentation fault), probably a "
+         "stack overflow in a filter"},
+        {"abort", "", "The frame server ended the process by signal 6 (Aborted)"},
+        {"exit", "", "The frame server ended the process with exit code 3"},
+        {"_exit", "", "The frame server ended the process with exit code 3"},
+        // The report would wait for ever on the allocator's lock: the watcher ends it.
+        {"malloc", "", "Exception 0xC0000005\nSTATUS_ACCESS_VIOLATION"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        testsupport::ProgramOptions options = Options();
+        if (std::string(c.kind) == "malloc") {
+            if (std::string(MALLOC_TRAP_LIB).empty()) continue;  // a sanitizer's allocator
+            options.setEnv["LD_PRELOAD"] = MALLOC_TRAP_LIB;
+        }
+        const TrialThenRun part(dir.Path(), "part.avsi",
+                                "BlankClip(length=300, width=64, height=64)\nMSBusy(2)\n",
+                                std::string(kLong) + "MSFault(400, \"" + c.kind + "\")\n" + c.tail);
+        const std::string script = Script("run.avs", "Import(\"part.avsi\")\n");
+        const ProgramResult r = testsupport::RunProgram(exe, {"-csv", "-json", "-chart", script},
+                                                        options);  // an error forces the log
+        EXPECT_EQ(r.exitCode, kErrorStatus) << r.err;
+        EXPECT_TRUE(Contains(Lines(r.err), std::string("\n") + c.message + "\n"));
+        ExpectFilesWithSamples("error");
+        EXPECT_TRUE(Contains(dir.Read("run.log"), "[AviSynth error]"));
+    }
+}
+
 }  // namespace
 }  // namespace e2e

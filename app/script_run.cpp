@@ -6,7 +6,9 @@
 #include "app/console.h"
 #include "avs/cycle.h"
 #include "bench/display.h"
+#include "report/chart.h"
 #include "report/reports.h"
+#include "report/results.h"
 #include "sys/gpu.h"
 #include "sys/terminal.h"
 
@@ -206,6 +208,33 @@ bool RunTrial(ScriptJob& job) {
     if (job.refreshInterval != 0 && errorText.empty()) return true;
     Stop("\n" + errorText + "\n");
     return false;
+}
+
+// The files the run leaves, and its exit code. A run that an error ended always leaves its
+// log, which says what ended it; a report-only ending (-info, a declined range) leaves no CSV
+// file, and a writer's error does not change its exit code.
+int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
+                 const CommandLineRequest& request, bench::RunMirror* mirror) {
+    const bool failed = record.end == bench::RunEnd::kError;
+    const bool reportOnly =
+        record.end == bench::RunEnd::kInfo || record.end == bench::RunEnd::kDeclined;
+    std::vector<std::string> errors;
+    const auto write = [&](std::string (*writer)(const bench::RunRecord&)) {
+        if (mirror != nullptr) ++mirror->progress;
+        errors.push_back(writer(record));
+    };
+    if (settings.CreateLog || failed) write(report::WriteLogFile);
+    // The samples are the run's result: the CSV file is written whatever became of the log.
+    if (settings.CreateCSV && !reportOnly) write(report::WriteCsvFile);
+    if (request.jsonRequested) write(report::WriteResultFile);
+    if (request.chartRequested && !record.samples.empty()) write(report::WriteChartFile);
+    int exitCode = failed ? kExitError : 0;
+    for (const std::string& text : errors) {
+        if (text.empty()) continue;
+        Stop(text);
+        if (!reportOnly) exitCode = kExitError;
+    }
+    return exitCode;
 }
 
 }  // namespace app

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "app/command_line.h"
+#include "app/settings.h"
 #include "bench/record.h"
 #include "bench/run_mirror.h"
 #include "sys/terminal.h"
@@ -53,6 +55,11 @@ void PrintRunError(const std::string& text, bool blockShown, bool sameLine = fal
 // stored, the clip and the range as far as the run got, ended by errorText.
 bench::RunRecord RecordFromMirror(const ScriptJob& job, const bench::RunMirror& mirror,
                                   const std::string& errorText);
+
+// The files the run leaves, and its exit code. With a mirror, each file moves its progress
+// on, so that a watching process sees the report going.
+int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
+                 const CommandLineRequest& request, bench::RunMirror* mirror = nullptr);
 
 // The trial run: a cycle of its own that chooses the refresh interval. false after printing
 // why the script cannot be measured.

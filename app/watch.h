@@ -42,9 +42,4 @@ class MeasuringWatch {
 // ended it, or its exit code.
 std::string DeathText(uint32_t faultCode, const sys::ProcessEnd& end);
 
-// Files and the exit code of a finished run, shared by both processes. With a mirror, each
-// file moves its progress on, so that a watcher sees the report going.
-int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
-                 const CommandLineRequest& request, bench::RunMirror* mirror = nullptr);
-
 }  // namespace app

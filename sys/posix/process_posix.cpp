@@ -1,6 +1,7 @@
 // Priority and the single-instance lock on POSIX systems.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/file.h>
@@ -139,7 +140,13 @@ int SplitProcess() {
 }
 
 bool WaitForProcess(int pid, int timeoutMs, ProcessEnd& end) {
-    for (int waited = 0;; waited += 10) {
+    // SIGCHLD held back, so that the wait below wakes as the child ends and not before.
+    sigset_t childEnded;
+    sigemptyset(&childEnded);
+    sigaddset(&childEnded, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &childEnded, nullptr);
+    const struct timespec step = {timeoutMs / 1000, (timeoutMs % 1000) * 1000L * 1000L};
+    for (bool waited = false;; waited = true) {
         int status = 0;
         const pid_t ended = waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
         if (ended == static_cast<pid_t>(pid)) {
@@ -152,9 +159,8 @@ bool WaitForProcess(int pid, int timeoutMs, ProcessEnd& end) {
             end = ProcessEnd{true, 255, 0};
             return true;
         }
-        if (waited >= timeoutMs) return false;
-        const struct timespec tenMs = {0, 10 * 1000 * 1000};
-        nanosleep(&tenMs, nullptr);
+        if (waited) return false;
+        sigtimedwait(&childEnded, nullptr, &step);
     }
 }
 

@@ -108,7 +108,10 @@ TEST_F(MeasuringProcess, EveryDeathOfTheMeasuringProcessLeavesItsSamples) {
         const ProgramResult r = testsupport::RunProgram(exe, {"-csv", "-json", "-chart", script},
                                                         options);  // an error forces the log
         EXPECT_EQ(r.exitCode, kErrorStatus) << r.err;
-        EXPECT_TRUE(Contains(Lines(r.err), std::string("\n") + c.message + "\n"));
+        // A sanitizer gives every thread a signal stack: its overflow is then caught in process.
+        const bool caught =
+            std::string(c.kind) == "overflow" && Contains(Lines(r.err), "\nException 0xC0000005\n");
+        EXPECT_TRUE(caught || Contains(Lines(r.err), std::string("\n") + c.message + "\n"));
         ExpectFilesWithSamples("error");
         EXPECT_TRUE(Contains(dir.Read("run.log"), "[AviSynth error]"));
     }

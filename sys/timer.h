@@ -42,8 +42,9 @@ class CTimer {
 
 extern CTimer g_timer;
 
-// True when 0.4 < t1 - t0 < 0.6 s, the accepted span of a 500 ms sleep.
-bool CounterSpanAcceptable(double t0, double t1);
+// True when 0.4 < t1 - t0 < 0.6 s, the accepted span of a 500 ms sleep, or, for a sleep that
+// took longer, when the span agrees with tickSpan, the system tick's seconds over it.
+bool CounterSpanAcceptable(double t0, double t1, double tickSpan);
 
 namespace sys {
 

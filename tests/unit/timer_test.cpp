@@ -22,6 +22,20 @@ TEST(TickReader, CorrectsOnlyTheFirstReadingAfterAWrap) {
     EXPECT_EQ(fresh.Next(0u), kWrap);
 }
 
+// The counter works when its span fits the 500 ms sleep, or, woken late on a busy machine,
+// when it agrees with the system's tick; frozen, backwards or far off it does not.
+TEST(CounterSpanAcceptable, TheSleepsWindowOrTheTicksAgreement) {
+    const struct {
+        double span, ticks;
+        bool accepted;
+    } cases[] = {{0.5, 0.5, true},   {0.401, 0.0, true}, {0.4, 0.4, false},  {0.6, 0.0, false},
+                 {0.75, 0.74, true}, {2.0, 2.1, true},   {2.0, 2.5, false},  {0.0, 0.8, false},
+                 {-1.0, 0.8, false}, {0.8, 0.39, false}, {0.05, 0.5, false}, {1e6, 0.7, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(CounterSpanAcceptable(0.0, c.span, c.ticks), c.accepted)
+            << c.span << " " << c.ticks;
+}
+
 TEST(FormatDuration, Layouts) {
     const uint64_t hour = 3600000;
     const std::pair<uint64_t, std::string> cases[] = {{0, "   00:00:00.000"},

@@ -1,5 +1,6 @@
 // POSIX terminal: termios for the key mode, poll and read for the keys, signal handlers that
 // give the terminal back on every way out.
+#include "sys/process.h"
 #include "sys/terminal.h"
 #include "sys/utils.h"
 
@@ -216,13 +217,7 @@ TerminationDeferral::~TerminationDeferral() {
     const int deferred = g_deferredSignal;
     if (deferred == 0) return;
     RestoreTerminalFromSignal();
-    std::fflush(nullptr);
-    signal(deferred, SIG_DFL);
-    sigset_t just;
-    sigemptyset(&just);
-    sigaddset(&just, deferred);
-    sigprocmask(SIG_UNBLOCK, &just, nullptr);
-    raise(deferred);
+    EndBySignal(deferred);
 }
 
 int DeferredSignal() {

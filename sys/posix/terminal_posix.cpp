@@ -1,7 +1,8 @@
 // POSIX terminal: termios for the key mode, poll and read for the keys, signal handlers that
 // give the terminal back on every way out.
-#include "sys/process.h"
 #include "sys/terminal.h"
+
+#include "sys/process.h"
 #include "sys/utils.h"
 
 #include <poll.h>

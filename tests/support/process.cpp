@@ -34,27 +34,57 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<char*> ArgVector(const std::string& program, const std::vector<std::string>& args,
-                             std::vector<std::string>& storage) {
-    storage.clear();
-    storage.push_back(program);
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    return argv;
+// Everything the child needs, made before the fork: a test may run threads (a script
+// swapped under the program), and a child of a threaded process must not allocate before
+// exec, or it may wait for ever on a lock another thread held at the fork.
+struct Launch {
+    Launch(const std::string& program, const std::vector<std::string>& args,
+           const ProgramOptions& options);
+    std::vector<std::string> argStorage, envStorage;
+    std::vector<char*> argv, envp;
+    std::string path;
+};
+
+// The program as execvp would find it: a bare name is looked up on PATH.
+std::string ProgramPath(const std::string& program, const std::string& searchPath) {
+    if (program.find('/') != std::string::npos) return program;
+    std::istringstream dirs(searchPath);
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        const std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return program;
 }
 
-// Runs in the child after fork: never returns.
-[[noreturn]] void ExecChild(const std::string& program, std::vector<char*>& argv,
-                            const ProgramOptions& options) {
+Launch::Launch(const std::string& program, const std::vector<std::string>& args,
+               const ProgramOptions& options) {
+    argStorage.push_back(program);
+    argStorage.insert(argStorage.end(), args.begin(), args.end());
+    std::map<std::string, std::string> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos) env[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& name : options.unsetEnv)
+        env.erase(name);
+    for (const auto& [name, value] : options.setEnv)
+        env[name] = value;
+    for (const auto& [name, value] : env)
+        envStorage.push_back(name + "=" + value);
+    for (auto& s : argStorage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    for (auto& s : envStorage)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
+    path = ProgramPath(program, env.count("PATH") != 0 ? env["PATH"] : "/usr/bin:/bin");
+}
+
+// Runs in the child after fork, calling only what is safe there: never returns.
+[[noreturn]] void ExecChild(const Launch& launch, const ProgramOptions& options) {
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
         _exit(126);
-    for (const auto& name : options.unsetEnv)
-        unsetenv(name.c_str());
-    for (const auto& [name, value] : options.setEnv)
-        setenv(name.c_str(), value.c_str(), 1);
     signal(SIGPIPE, SIG_DFL);
     if (options.fileSizeLimit != 0) {
         signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead of ending
@@ -68,7 +98,7 @@ std::vector<char*> ArgVector(const std::string& program, const std::vector<std::
     }
     for (const int fd : options.closedFds)
         close(fd);
-    execvp(program.c_str(), argv.data());  // a bare name is looked up on PATH
+    execve(launch.path.c_str(), launch.argv.data(), launch.envp.data());
     _exit(127);
 }
 
@@ -293,8 +323,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                          const ProgramOptions& options) {
     ProgramResult result;
     int inPipe[2] = {-1, -1}, outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
-    std::vector<std::string> storage;
-    auto argv = ArgVector(program, args, storage);
+    const Launch launch(program, args, options);
     const int pid = MakePipe(inPipe) && MakePipe(outPipe) && MakePipe(errPipe) ? fork() : -1;
     if (pid < 0) {
         CloseAll({inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]});
@@ -305,7 +334,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
         dup2(inPipe[0], 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
-        ExecChild(program, argv, options);
+        ExecChild(launch, options);
     }
     CloseAll({inPipe[0], outPipe[1], errPipe[1]});
 
@@ -361,8 +390,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
 PtySession::PtySession(const std::string& program, const std::vector<std::string>& args,
                        const ProgramOptions& options, int columns, int rows) {
-    std::vector<std::string> storage;
-    auto argv = ArgVector(program, args, storage);
+    const Launch launch(program, args, options);
     winsize size{};
     size.ws_col = static_cast<unsigned short>(columns);
     size.ws_row = static_cast<unsigned short>(rows);
@@ -370,7 +398,7 @@ PtySession::PtySession(const std::string& program, const std::vector<std::string
     int pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid < 0) return;
     columns_ = columns;
-    if (pid == 0) ExecChild(program, argv, options);
+    if (pid == 0) ExecChild(launch, options);
     fcntl(master, F_SETFD, FD_CLOEXEC);  // no later program of the test inherits it
     pid_ = pid;
     master_ = master;

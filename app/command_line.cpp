@@ -58,6 +58,14 @@ const char* NotFoundText(const std::string& absolute) {
 // Script names: "x.avs" (any letter case), or "x" completed with ".avs" when allowed.
 bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSettings& settings,
                      CommandLineRequest& request, std::string& message) {
+    // A comparison names several scripts; each is checked as the one of a run is.
+    if (request.compareScripts) {
+        CommandLineRequest one;
+        if (!ParseScriptName(raw, lowered, settings, one, message)) return false;
+        request.comparedScripts.push_back(one.scriptPath);
+        if (request.scriptPath.empty()) request.scriptPath = one.scriptPath;
+        return true;
+    }
     const size_t n = lowered.size();
     if (n > 4 && EndsWith(lowered, ".avs")) {
         const std::string absolute = sys::MakeAbsolute(raw);
@@ -122,6 +130,12 @@ bool ParseArgument(const std::string& raw, RunSettings& settings, CommandLineReq
     } else if (StartsWith(text, "-timelimit=")) {
         request.switchesText += append;
         return ParseBounded(raw, text.substr(11), "TimeLimit", settings, message);
+    } else if (text == "-compare") {
+        request.switchesText += append;
+    } else if (StartsWith(text, "-runs=")) {
+        request.switchesText += append;
+        request.runsGiven = true;
+        return ParseBounded(raw, text.substr(6), "Runs", settings, message);
     } else {
         return ParseScriptName(raw, text, settings, request, message);
     }
@@ -134,20 +148,37 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
                     CommandLineRequest& request, std::string& message) {
     request = CommandLineRequest{};
     message.clear();
+    for (std::string text : args) {
+        CUtils::Trim(text);
+        CUtils::ToLower(text);
+        if (text == "-compare") request.compareScripts = true;
+    }
     for (const std::string& raw : args) {
         if (!ParseArgument(raw, settings, request, message)) return false;
     }
     CUtils::Trim(request.switchesText);
+    if (request.compareScripts && request.comparedScripts.size() < 2) {
+        message =
+            "\n-compare takes two or more scripts, or two result files:\n"
+            "Trevalo -compare a.avs b.avs [c.avs ...] [switches]\n"
+            "Trevalo -compare a.json b.json\n";
+        return false;
+    }
     return true;
 }
 
 bool IsCompareCommand(const std::vector<std::string>& args) {
+    bool compare = false;
     for (std::string text : args) {
         CUtils::Trim(text);
         CUtils::ToLower(text);
-        if (text == "-compare") return true;
+        if (text == "-compare") {
+            compare = true;
+        } else if (!EndsWith(text, ".json")) {
+            return false;
+        }
     }
-    return false;
+    return compare;
 }
 
 bool ParseCompareArguments(const std::vector<std::string>& args, std::string& first,
@@ -196,7 +227,10 @@ void PrintUsage() {
         "  -gpu                Monitor GPU/VPU usage\n",
         "  -range=first,last   Set frame range\n",
         "  -timelimit=n        Set time limit (seconds)\n",
+        "  -runs=n             Measure the range n times (1 to 1000)\n",
         "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
+        "  -compare a.avs b.avs [c.avs ...]\n",
+        "                      Compare scripts in interleaved runs (-runs=n, 5 if not given)\n",
         "  -compare a.json b.json\n",
         "                      Compare two json result files (no Avisynth needed)\n\n",
         "  For more info on the command line switches and INI file\n",

@@ -12,6 +12,10 @@ struct CommandLineRequest {
     bool clipInfoRequested = false;
     bool jsonRequested = false;   // -json: script.json beside the script
     bool chartRequested = false;  // -chart: script.svg beside the script
+    bool runsGiven = false;       // -runs=n on the command line
+    // -compare of scripts: each script named, in order (scriptPath is the first).
+    bool compareScripts = false;
+    std::vector<std::string> comparedScripts;
     std::string switchesText;     // the recognised switches as typed, for the log
 };
 
@@ -20,8 +24,9 @@ struct CommandLineRequest {
 bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
                     CommandLineRequest& request, std::string& message);
 
-// True when one of the arguments is -compare (any case, blanks around it ignored): the run
-// then compares two result files and needs no AviSynth.
+// True when one of the arguments is -compare (any case, blanks around it ignored) and every
+// other argument names a result file (".json"): the run then compares result files and needs
+// no AviSynth. With scripts, -compare is a switch of ParseArguments.
 bool IsCompareCommand(const std::vector<std::string>& args);
 
 // "-compare a.json b.json": the switch once, anywhere, and exactly two other arguments, the

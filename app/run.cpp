@@ -10,6 +10,7 @@
 #include "app/config.h"
 #include "app/console.h"
 #include "app/script_run.h"
+#include "app/series.h"
 #include "app/settings.h"
 #include "app/version.h"
 #include "app/watch.h"
@@ -156,9 +157,11 @@ int MeasureAndReport(const ScriptJob& job, const RunSettings& settings,
                      const CommandLineRequest& request) {
     ScriptJob trial = job;
     if (!request.clipInfoRequested && !RunTrial(trial)) return kExitError;
-    const std::optional<bench::RunRecord> record = MeasureScript(trial);
-    if (!record) return kExitError;
-    return WriteResults(*record, settings, request, job.mirror);
+    const uint32_t runs = request.clipInfoRequested ? 1 : static_cast<uint32_t>(settings.Runs);
+    const std::vector<bench::RunRecord> records = MeasureSeries(trial, runs);
+    if (records.empty()) return kExitError;
+    if (runs == 1) return WriteResults(records.front(), settings, request, job.mirror);
+    return WriteSeriesResults(records, ReportSeries(records), settings, request, job.mirror);
 }
 
 // Every phase of a start in its order; each way out returns its exit code, without the pause.
@@ -195,7 +198,9 @@ int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     job.mirror = watch.Mirror();
     std::optional<sys::TerminationDeferral> termination;
     job.termination = &termination;
-    const int exitCode = MeasureAndReport(job, settings, request);
+    const int exitCode = request.compareScripts && !request.clipInfoRequested
+                             ? CompareScripts(job, settings, request)
+                                                : MeasureAndReport(job, settings, request);
     watch.Finish();
     return exitCode;  // a signal kept since the first frame ends the process now
 }

@@ -130,7 +130,7 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
                 mirror->stage = bench::RunMirror::kClipKnown;
             }
 
-            report::PrintClipInfo(s.videoInfo, record.mtAvailable, record.mtMode);
+            if (job.clipReport) report::PrintClipInfo(s.videoInfo, record.mtAvailable, record.mtMode);
             if (job.gpu != nullptr) record.gpu->card = CardOf(*job.gpu);
             if (job.clipInfoOnly) {
                 record.end = bench::RunEnd::kInfo;
@@ -150,7 +150,10 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
                 mirror->range = range;
                 mirror->stage = bench::RunMirror::kMeasuring;
             }
-            if (job.termination != nullptr) job.termination->emplace();
+            // Once for a whole series: between two runs a signal must not find the default.
+            if (job.termination != nullptr && !job.termination->has_value()) {
+                job.termination->emplace();
+            }
             instruments = makeInstruments();
             const bench::RunEnd end = bench::MeasureFrames(
                 s.clip, range, job.refreshInterval, job.timeLimitSeconds, *instruments,
@@ -159,7 +162,14 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
             instruments.reset();
             record.refreshInterval = totals.refreshInterval;  // widened for long ranges
             avs::ReleaseSession(s);
-            bench::PrintSummary(totals, job.gpu != nullptr ? &lastGpu : nullptr, job.setup.display);
+            // A run that stopped the series shows its summary, as a single run would.
+            if (job.runLabel.empty() ||
+                (end != bench::RunEnd::kCompleted && end != bench::RunEnd::kTimeLimit)) {
+                bench::PrintSummary(totals, job.gpu != nullptr ? &lastGpu : nullptr,
+                                    job.setup.display);
+            } else {
+                bench::PrintRunLine(totals, bench::RunLineText(job.runLabel, totals, end));
+            }
             record.totals = totals;
             record.end = end;
         });
@@ -228,6 +238,10 @@ int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
     if (settings.CreateCSV && !reportOnly) write(report::WriteCsvFile);
     if (request.jsonRequested) write(report::WriteResultFile);
     if (request.chartRequested && !record.samples.empty()) write(report::WriteChartFile);
+    return ExitCodeAfterWrites(errors, failed, reportOnly);
+}
+
+int ExitCodeAfterWrites(const std::vector<std::string>& errors, bool failed, bool reportOnly) {
     int exitCode = failed ? kExitError : 0;
     for (const std::string& text : errors) {
         if (text.empty()) continue;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/settings.h"
@@ -33,6 +34,10 @@ struct ScriptJob {
     CGPUInfo* gpu = nullptr;  // the monitor, when the GPU is watched
     // Where the run keeps what a watching process needs should this one die; may be null.
     bench::RunMirror* mirror = nullptr;
+    // Within a series, what names this run on the one line that replaces its live block (e.g.
+    // "Run 2 of 5"); empty: the summary replaces it, as after a single run.
+    std::string runLabel;
+    bool clipReport = true;  // the clip report is shown (a series shows it once)
     // Emplaced as the first frame is requested: signals that end the process then wait until
     // the files are written. May be null.
     std::optional<sys::TerminationDeferral>* termination = nullptr;
@@ -60,6 +65,10 @@ bench::RunRecord RecordFromMirror(const ScriptJob& job, const bench::RunMirror& 
 // on, so that a watching process sees the report going.
 int WriteResults(const bench::RunRecord& record, const RunSettings& settings,
                  const CommandLineRequest& request, bench::RunMirror* mirror = nullptr);
+
+// Prints each writer's error; the exit code of a run that failed or not, which a writer's
+// error makes an error unless the run only reported.
+int ExitCodeAfterWrites(const std::vector<std::string>& errors, bool failed, bool reportOnly);
 
 // The trial run: a cycle of its own that chooses the refresh interval. false after printing
 // why the script cannot be measured.

@@ -23,6 +23,7 @@ struct RunSettings {
     int64_t FrameRangeLast = -1;  // -1: the clip's last frame
     std::string FrameRangeText;   // the range as written, for the range check's message
     int64_t TimeLimit = -1;       // seconds, within its key's bounds; -1: none
+    int32_t Runs = 1;             // measurements of the range, each in a fresh environment
     int32_t InvokeDistributor = 1;
     int32_t AllowOnlyOneInstance = 1;
     int32_t UseColor = 1;
@@ -113,6 +114,7 @@ inline constexpr IniKey kIniKeys[] = {
     BoundedKey<&RunSettings::ProcessPriority>("ProcessPriority", "2", IniSection::kMain, 1, 3),
     FlagKey("ConUseSTDOUT", "0", IniSection::kMain, &RunSettings::ConUseSTDOUT),
     BoundedKey<&RunSettings::TimeLimit>("TimeLimit", "-1", IniSection::kMain, 1, 999999),
+    BoundedKey<&RunSettings::Runs>("Runs", "1", IniSection::kMain, 1, 1000),
     FlagKey("LogEstimatedTime", "0", IniSection::kMiscellaneous, &RunSettings::LogEstimatedTime),
     FlagKey("AutoCompleteExtension", "0", IniSection::kMiscellaneous,
             &RunSettings::AutoCompleteExtension),

@@ -66,7 +66,11 @@ int MeasuringWatch::Watch(const ScriptJob& job, const RunSettings& settings,
     PrintRunError(text, measuring && !m.totals.firstRefresh);
     // The trial run's errors leave no files; the run's own always leave the log.
     if (m.stage == bench::RunMirror::kStarted) return kExitError;
-    WriteResults(RecordFromMirror(job, m, text), settings, request);
+    ScriptJob measured = job;
+    if (m.script < request.comparedScripts.size()) {
+        measured.setup.scriptPath = request.comparedScripts[m.script];
+    }
+    WriteResults(RecordFromMirror(measured, m, text), settings, request);
     if (forwarded != 0) sys::EndBySignal(forwarded);
     return kExitError;
 }

@@ -197,4 +197,25 @@ void PrintSummary(const RunTotals& t, const GpuFigures* gpu, const DisplayOption
     g_utils.CursorUp(2);
 }
 
+std::string RunLineText(const std::string& label, const RunTotals& t, RunEnd end) {
+    std::string text = CUtils::FormatString("%-32s", (label + ":").c_str());
+    if (TooShortToMeasure(t)) {
+        text += "too short to measure";
+    } else {
+        text += CUtils::FormatFPS(t.averageFps) + " fps, " + Duration(t.elapsedMs);
+    }
+    if (end == RunEnd::kTimeLimit) text += " (time limit)";
+    if (end == RunEnd::kCancelled) text += " (cancelled)";
+    return text;
+}
+
+void PrintRunLine(const RunTotals& t, const std::string& text) {
+    const int lines = t.firstRefresh ? 0 : static_cast<int>(t.displayLines);
+    if (lines > 0) g_utils.CursorUp(lines);
+    PrintPaddedLine(kWhite, text);
+    for (int i = 1; i < lines; ++i)
+        PrintPaddedLine(0, "");
+    if (lines > 1) g_utils.CursorUp(lines - 1);
+}
+
 }  // namespace bench

@@ -44,4 +44,11 @@ std::vector<BlockLine> SummaryLines(const RunTotals& totals, const GpuFigures* g
 // Prints the summary over the live block, or the too-short message.
 void PrintSummary(const RunTotals& totals, const GpuFigures* gpu, const DisplayOptions& options);
 
+// The one line that sums up a run of a series: its label, average rate and elapsed time, and
+// how it ended when it did not complete.
+std::string RunLineText(const std::string& label, const RunTotals& totals, RunEnd end);
+
+// Prints the line over the live block and erases the rest of the block.
+void PrintRunLine(const RunTotals& totals, const std::string& text);
+
 }  // namespace bench

@@ -18,6 +18,7 @@ struct RunMirror {
     std::atomic<uint32_t> faultCode{0};  // the first fault its handler saw
     std::atomic<uint32_t> progress{0};   // moves on while it reports, after a fault too
     std::atomic<uint32_t> stage{kStarted};
+    std::atomic<uint32_t> script{0};  // which script of a comparison is measured
 
     AVS_VideoInfo clip{};
     uint32_t mtAvailable = 0;

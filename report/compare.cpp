@@ -1,5 +1,6 @@
 #include "report/compare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -214,6 +215,54 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
         text += "\n" + nameB + " rendered " + ratio + " times as fast as " + nameA + "\n";
     }
     return text;
+}
+
+std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts) {
+    if (scripts.empty()) return "";
+    const std::vector<double>& reference = scripts.front().rates;
+    size_t nameWidth = 6;
+    for (const ScriptRates& s : scripts)
+        nameWidth = std::max(nameWidth, TerminalText(FileName(s.name)).size());
+    std::string text = "\n" + CUtils::FormatString("%-*s", static_cast<int>(nameWidth), "Script") +
+                       "  Runs   FPS (mean +/- deviation)       Min to max" +
+                       "                    Speed (95 % interval)\n";
+    std::string sentences;
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        const ScriptRates& s = scripts[i];
+        const bench::SeriesStatistics stats = bench::StatisticsOf(s.rates);
+        const std::string name = TerminalText(FileName(s.name));
+        std::string row = CUtils::FormatString("%-*s %5zu   ", static_cast<int>(nameWidth),
+                                               name.c_str(), stats.runs);
+        if (stats.runs == 0) {
+            text += row + "n/a\n";
+            continue;
+        }
+        row += CUtils::FormatString("%-30s", (CUtils::FormatFPS(stats.mean) + " +/- " +
+                                              CUtils::FormatFPS(stats.standardDeviation))
+                                                 .c_str());
+        row += CUtils::FormatString(
+            " %-29s ",
+            (CUtils::FormatFPS(stats.min) + " to " + CUtils::FormatFPS(stats.max)).c_str());
+        if (i == 0) {
+            row += "1 (reference)";
+        } else {
+            const bench::RatioEstimate e = bench::CompareRates(reference, s.rates);
+            if (e.ratio <= 0) {
+                row += "n/a";
+            } else if (e.spreadKnown) {
+                row += CUtils::FormatString("%.2f (%.2f to %.2f)", e.ratio, e.low, e.high);
+            } else {
+                row += CUtils::FormatString("%.2f (spread unknown)", e.ratio);
+            }
+            if (e.ratio > 0) {
+                sentences += VerdictSentence(TerminalText(FileName(scripts.front().name)), name,
+                                             reference.size(), s.rates.size(), e) +
+                             "\n";
+            }
+        }
+        text += row + "\n";
+    }
+    return text + (sentences.empty() ? "" : "\n" + sentences);
 }
 
 }  // namespace report

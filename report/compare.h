@@ -3,7 +3,10 @@
 
 #include <string>
 
+#include <vector>
+
 #include "bench/record.h"
+#include "bench/series_statistics.h"
 
 namespace report {
 
@@ -19,5 +22,16 @@ std::string TerminalText(const std::string& text, bool keepNonUtf8 = false);
 // AviSynth versions and file names are shown as TerminalText.
 std::string ComparisonText(const bench::RunRecord& a, const bench::RunRecord& b,
                            const std::string& fileA, const std::string& fileB);
+
+// One script of a comparison: its name as shown and its counted runs' average rates.
+struct ScriptRates {
+    std::string name;
+    std::vector<double> rates;
+};
+
+// The comparison of scripts: a table (script, runs, fps mean +/- deviation, min to max, the
+// speed relative to the first with its 95 % interval), then a sentence on each script after
+// the first against the first. Names are shown as TerminalText.
+std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts);
 
 }  // namespace report

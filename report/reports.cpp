@@ -207,47 +207,46 @@ std::string RuntimeInfoText(const bench::RunTotals& totals, const bench::GpuFigu
     return text;
 }
 
-std::string LogFileText(const bench::RunRecord& r, const std::string& scriptText) {
-    std::string text = GeneralInfo(r.setup);
-    if (r.clip) text += DescribeClip(*r.clip, r.mtAvailable, r.mtMode).log;
-    if (r.totals) {
-        text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display);
-    }
-    text += "\n";
-    text += "\n[Script]\n" + ScriptCopy(scriptText) + "\n\n";
-    if (r.gpu && r.gpu->card) text += GraphicsCardText(*r.gpu->card);
-    if (!r.samples.empty()) {
-        const bool gpu = r.gpu.has_value();
-        const bool vpu = gpu && r.gpu->vpuAvailable;
-        text += "\n[Performance data]\n       Frame    Frames/sec   Time/frame(ms)   CPU(%)   ";
-        if (gpu) text += "GPU(%)   ";
-        if (vpu) text += "VPU(%)   ";
-        text += "Threads   PhysMEM(MB)   VirtMEM(MB)\n";
-        for (const bench::FrameSample& s : r.samples) {
-            const std::string shown = CUtils::FormatString("%u", s.frame + 1);
-            text += std::string(shown.size() < 12 ? 12 - shown.size() : 0, ' ') + shown;
-            text += CUtils::FormatString(" %13.3f %16.6f %8u", s.currentFps, 1000.0 / s.currentFps,
-                                         unsigned{s.cpuPercent});
-            if (gpu) text += CUtils::FormatString(" %8u", unsigned{s.gpuPercent});
-            if (vpu) text += CUtils::FormatString(" %8u", unsigned{s.vpuPercent});
-            text += CUtils::FormatString(" %9u %13u %13u\n", unsigned{s.threadCount}, s.physicalMB,
-                                         s.virtualMB);
-        }
-    }
-    if (!r.errorText.empty()) text += "\n\n[AviSynth error]\n" + r.errorText + "\n";
-    return text;
-}
+namespace {
 
-std::string CsvFileText(const bench::RunRecord& r) {
+// The samples of a run as the log lists them, under the heading given.
+std::string PerformanceSection(const bench::RunRecord& r, const std::string& heading) {
     if (r.samples.empty()) return "";
     const bool gpu = r.gpu.has_value();
     const bool vpu = gpu && r.gpu->vpuAvailable;
+    std::string text = "\n[" + heading +
+                       "]\n       Frame    Frames/sec   Time/frame(ms)   CPU(%)   ";
+    if (gpu) text += "GPU(%)   ";
+    if (vpu) text += "VPU(%)   ";
+    text += "Threads   PhysMEM(MB)   VirtMEM(MB)\n";
+    for (const bench::FrameSample& s : r.samples) {
+        const std::string shown = CUtils::FormatString("%u", s.frame + 1);
+        text += std::string(shown.size() < 12 ? 12 - shown.size() : 0, ' ') + shown;
+        text += CUtils::FormatString(" %13.3f %16.6f %8u", s.currentFps, 1000.0 / s.currentFps,
+                                     unsigned{s.cpuPercent});
+        if (gpu) text += CUtils::FormatString(" %8u", unsigned{s.gpuPercent});
+        if (vpu) text += CUtils::FormatString(" %8u", unsigned{s.vpuPercent});
+        text += CUtils::FormatString(" %9u %13u %13u\n", unsigned{s.threadCount}, s.physicalMB,
+                                     s.virtualMB);
+    }
+    return text;
+}
+
+// The CSV columns after the run's, and one row a sample, each row after the prefix.
+std::string CsvHeader(const bench::RunRecord& r) {
     std::string text =
         "Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),CPU(%),";
-    if (gpu) text += "GPU(%),";
-    if (vpu) text += "VPU(%),";
-    text += "Threads,PhysMEM(MB),VirtMEM(MB)\n";
+    if (r.gpu) text += "GPU(%),";
+    if (r.gpu && r.gpu->vpuAvailable) text += "VPU(%),";
+    return text + "Threads,PhysMEM(MB),VirtMEM(MB)\n";
+}
+
+std::string CsvRows(const bench::RunRecord& r, const std::string& prefix) {
+    const bool gpu = r.gpu.has_value();
+    const bool vpu = gpu && r.gpu->vpuAvailable;
+    std::string text;
     for (const bench::FrameSample& s : r.samples) {
+        text += prefix;
         text += CUtils::FormatString("%u,%.3f,%.3f,%.6f,%.6f,%u", s.frame + 1, s.currentFps,
                                      s.averageFps, 1000.0 / s.currentFps, 1000.0 / s.averageFps,
                                      unsigned{s.cpuPercent});
@@ -259,20 +258,124 @@ std::string CsvFileText(const bench::RunRecord& r) {
     return text;
 }
 
+// The run of a series that describes it where one stands for all: the last that reached
+// the clip.
+const bench::RunRecord& Representative(const std::vector<bench::RunRecord>& runs) {
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it)
+        if (it->clip) return *it;
+    return runs.back();
+}
+
+}  // namespace
+
+std::string LogFileText(const bench::RunRecord& r, const std::string& scriptText) {
+    std::string text = GeneralInfo(r.setup);
+    if (r.clip) text += DescribeClip(*r.clip, r.mtAvailable, r.mtMode).log;
+    if (r.totals) {
+        text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display);
+    }
+    text += "\n";
+    text += "\n[Script]\n" + ScriptCopy(scriptText) + "\n\n";
+    if (r.gpu && r.gpu->card) text += GraphicsCardText(*r.gpu->card);
+    text += PerformanceSection(r, "Performance data");
+    if (!r.errorText.empty()) text += "\n\n[AviSynth error]\n" + r.errorText + "\n";
+    return text;
+}
+
+std::string SeriesLogText(const std::vector<bench::RunRecord>& runs, const std::string& seriesText,
+                          const std::string& scriptText) {
+    const bench::RunRecord& shown = Representative(runs);
+    std::string text = GeneralInfo(shown.setup);
+    if (shown.clip) text += DescribeClip(*shown.clip, shown.mtAvailable, shown.mtMode).log;
+    text += "\n\n[Series]\n" + seriesText;
+    text += "\n";
+    text += "\n[Script]\n" + ScriptCopy(scriptText) + "\n\n";
+    if (shown.gpu && shown.gpu->card) text += GraphicsCardText(*shown.gpu->card);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const bench::RunRecord& r = runs[i];
+        const std::string name = CUtils::FormatString("run %zu of %zu", i + 1, runs.size());
+        if (r.totals) {
+            text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display)
+                        .replace(0, std::strlen("\n\n[Runtime info]"), "\n\n[Runtime info, " + name + "]");
+        }
+        text += PerformanceSection(r, "Performance data, " + name);
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (runs[i].errorText.empty()) continue;
+        text += CUtils::FormatString("\n\n[AviSynth error, run %zu]\n", i + 1) +
+                runs[i].errorText + "\n";
+    }
+    return text;
+}
+
+std::string SeriesSummaryText(const bench::SeriesStatistics& series) {
+    std::string text = CUtils::FormatString("Runs:                           %zu\n", series.runs);
+    if (series.runs == 0) return text;
+    text += "FPS (mean +/- std. deviation):  " + CUtils::FormatFPS(series.mean) + " +/- " +
+            CUtils::FormatFPS(series.standardDeviation) + "\n";
+    text += "FPS (runs' min | max):          " + CUtils::FormatFPS(series.min) + " | " +
+            CUtils::FormatFPS(series.max) + "\n";
+    text += CUtils::FormatString("Coefficient of variation:       %.2f %%\n",
+                                 series.coefficientOfVariation * 100.0);
+    return text;
+}
+
+std::vector<std::string> SeriesWarnings(const bench::SeriesStatistics& series,
+                                        const std::vector<double>& fps) {
+    std::vector<std::string> warnings;
+    for (const size_t index : series.outliers) {
+        if (index >= fps.size()) continue;
+        warnings.push_back(CUtils::FormatString("Warning: run %zu (", index + 1) +
+                           CUtils::FormatFPS(fps[index]) +
+                           " fps) lies far from the others (more than three deviations from "
+                           "their median).");
+    }
+    if (series.noisy) {
+        warnings.push_back(CUtils::FormatString(
+            "Warning: the runs vary by %.1f %% (coefficient of variation): the machine may be "
+            "busy, and the figures are uncertain.",
+            series.coefficientOfVariation * 100.0));
+    }
+    return warnings;
+}
+
+std::string CsvFileText(const bench::RunRecord& r) {
+    if (r.samples.empty()) return "";
+    return CsvHeader(r) + CsvRows(r, "");
+}
+
+std::string SeriesCsvText(const std::vector<bench::RunRecord>& runs) {
+    std::string rows;
+    for (size_t i = 0; i < runs.size(); ++i)
+        rows += CsvRows(runs[i], CUtils::FormatString("%zu,", i + 1));
+    return rows.empty() ? "" : "Run," + CsvHeader(runs.front()) + rows;
+}
+
 std::string WriteLogFile(const bench::RunRecord& record) {
-    const std::string& scriptPath = record.setup.scriptPath;
+    return WriteSeriesLogFile({record}, "");
+}
+
+std::string WriteCsvFile(const bench::RunRecord& record) {
+    return WriteSeriesCsvFile({record});
+}
+
+std::string WriteSeriesLogFile(const std::vector<bench::RunRecord>& runs,
+                               const std::string& seriesText) {
+    const std::string& scriptPath = runs.front().setup.scriptPath;
     std::string script;
     if (!sys::ReadFileHead(scriptPath, script, kMostScriptBytes)) {
         return "\nCannot open \"" + scriptPath + "\"\n";
     }
     const std::string path = SiblingPath(scriptPath, ".log");
-    if (!sys::WriteFile(path, WithCrLf(LogFileText(record, script)))) return CannotCreate(path);
+    if (!sys::WriteFile(path, WithCrLf(SeriesLogText(runs, seriesText, script)))) {
+        return CannotCreate(path);
+    }
     return "";
 }
 
-std::string WriteCsvFile(const bench::RunRecord& record) {
-    const std::string path = SiblingPath(record.setup.scriptPath, ".csv");
-    if (!sys::WriteFile(path, WithCrLf(CsvFileText(record)))) return CannotCreate(path);
+std::string WriteSeriesCsvFile(const std::vector<bench::RunRecord>& runs) {
+    const std::string path = SiblingPath(runs.front().setup.scriptPath, ".csv");
+    if (!sys::WriteFile(path, WithCrLf(SeriesCsvText(runs)))) return CannotCreate(path);
     return "";
 }
 

@@ -8,6 +8,7 @@
 
 #include "avs/host.h"
 #include "bench/record.h"
+#include "bench/series_statistics.h"
 
 namespace report {
 
@@ -52,8 +53,26 @@ std::string LogFileText(const bench::RunRecord& record, const std::string& scrip
 // The CSV file's whole text: empty without samples.
 std::string CsvFileText(const bench::RunRecord& record);
 
+// The lines a series adds to the summary: the runs' average rates as mean and standard
+// deviation, their extremes and their coefficient of variation.
+std::string SeriesSummaryText(const bench::SeriesStatistics& series);
+
+// The warnings on a series: each outlier run by its number and rate (fps in run order), and
+// a spread above 5 %.
+std::vector<std::string> SeriesWarnings(const bench::SeriesStatistics& series,
+                                        const std::vector<double>& fps);
+
+// A series of runs of one script, however many it has. The log has the series' lines
+// (seriesText) and each run's runtime info and samples; the CSV file a first column "Run".
+std::string SeriesLogText(const std::vector<bench::RunRecord>& runs, const std::string& seriesText,
+                          const std::string& scriptText);
+std::string SeriesCsvText(const std::vector<bench::RunRecord>& runs);
+
 // Write the files with CR LF line ends. "" on success, else the message to print.
 std::string WriteLogFile(const bench::RunRecord& record);
 std::string WriteCsvFile(const bench::RunRecord& record);
+std::string WriteSeriesLogFile(const std::vector<bench::RunRecord>& runs,
+                               const std::string& seriesText);
+std::string WriteSeriesCsvFile(const std::vector<bench::RunRecord>& runs);
 
 }  // namespace report

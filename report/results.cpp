@@ -422,7 +422,9 @@ const char* EndName(bench::RunEnd end) {
     return "error";
 }
 
-std::string ResultJson(const bench::RunRecord& r) {
+namespace {
+
+Json ResultDocument(const bench::RunRecord& r) {
     const bench::RunSetup& setup = r.setup;
     Json doc;
     doc["format"] = kResultFormat;
@@ -449,13 +451,73 @@ std::string ResultJson(const bench::RunRecord& r) {
                  {"p95", d->p95}, {"p99", d->p99}, {"max", d->max}}
           : Json(nullptr);
     doc["samples"] = SamplesJson(r);
-    // Paths and error texts may hold any bytes; JSON must be UTF-8.
+    return doc;
+}
+
+// Paths and error texts may hold any bytes; JSON must be UTF-8.
+std::string Dumped(const Json& doc) {
     return doc.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+// What differs from run to run of a series; the rest is the series' own.
+constexpr const char* kRunKeys[] = {"end", "error", "summary", "gpu", "distribution", "samples"};
+
+}  // namespace
+
+std::string ResultJson(const bench::RunRecord& r) {
+    return Dumped(ResultDocument(r));
+}
+
+std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
+                             const bench::SeriesStatistics& series) {
+    // Described by its last run that reached the clip, ended as its last run ended.
+    const bench::RunRecord* shown = &runs.back();
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        if (it->clip) {
+            shown = &*it;
+            break;
+        }
+    }
+    Json doc = ResultDocument(*shown);
+    for (const char* key : kRunKeys)
+        doc.erase(key);
+    doc["end"] = EndName(runs.back().end);
+    Json list = Json::array();
+    for (size_t i = 0; i < runs.size(); ++i) {
+        Json whole = ResultDocument(runs[i]);
+        Json run;
+        run["run"] = i + 1;
+        for (const char* key : kRunKeys)
+            run[key] = std::move(whole[key]);
+        list.push_back(std::move(run));
+    }
+    Json outliers = Json::array();
+    for (const size_t index : series.outliers)
+        outliers.push_back(index + 1);
+    doc["series"] = {{"runs", runs.size()},
+                     {"runsInStatistics", series.runs},
+                     {"fpsMean", series.runs > 0 ? Json(series.mean) : Json(nullptr)},
+                     {"fpsStandardDeviation",
+                      series.runs > 1 ? Json(series.standardDeviation) : Json(nullptr)},
+                     {"fpsMin", series.runs > 0 ? Json(series.min) : Json(nullptr)},
+                     {"fpsMax", series.runs > 0 ? Json(series.max) : Json(nullptr)},
+                     {"coefficientOfVariation",
+                      series.runs > 1 ? Json(series.coefficientOfVariation) : Json(nullptr)},
+                     {"outlierRuns", std::move(outliers)}};
+    doc["runs"] = std::move(list);
+    return Dumped(doc);
 }
 
 std::string WriteResultFile(const bench::RunRecord& record) {
     const std::string path = SiblingPath(record.setup.scriptPath, ".json");
     if (!sys::WriteFile(path, ResultJson(record))) return CannotCreate(path);
+    return "";
+}
+
+std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
+                                  const bench::SeriesStatistics& series) {
+    const std::string path = SiblingPath(runs.front().setup.scriptPath, ".json");
+    if (!sys::WriteFile(path, SeriesResultJson(runs, series))) return CannotCreate(path);
     return "";
 }
 

@@ -6,7 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include <vector>
+
 #include "bench/record.h"
+#include "bench/series_statistics.h"
 
 namespace report {
 
@@ -20,8 +23,16 @@ const char* EndName(bench::RunEnd end);
 // The result file's text: pretty-printed JSON, "n/a" figures as null, invalid UTF-8 replaced.
 std::string ResultJson(const bench::RunRecord& record);
 
+// A series of runs of one script, however many it has: the series' facts as for one run,
+// "end" as its last run ended, then "series" (its statistics, runs numbered from 1) and
+// "runs", each with its number, end, error, summary, gpu, distribution and samples.
+std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
+                             const bench::SeriesStatistics& series);
+
 // Writes script.json beside the script. "" on success, else the message to print.
 std::string WriteResultFile(const bench::RunRecord& record);
+std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
+                                  const bench::SeriesStatistics& series);
 
 // Reads what a comparison needs of a result file's text into a record: the script, the
 // AviSynth version, the clip's size and frames, the range, the summary's figures as the file

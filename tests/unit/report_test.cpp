@@ -168,6 +168,34 @@ TEST(CsvFile, HeaderAndRowsWithAndWithoutTheGpu) {
     EXPECT_NE(CsvFileText(WithSamples(true, false, 1)).find(",12,30,9,"), std::string::npos);
 }
 
+// A series numbers each run's rows and sections, and says which run an error ended.
+TEST(SeriesFiles, EachRunNumberedAndTheErrorByItsRun) {
+    std::vector<bench::RunRecord> runs = {WithSamples(false, false, 1),
+                                          WithSamples(false, false, 2)};
+    runs[1].end = bench::RunEnd::kError;
+    runs[1].errorText = "broken";
+    const std::string csv = SeriesCsvText(runs);
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "Run,Frame,Frames/sec,Frames/sec(average),Time/frame(ms),Time/frame(average)(ms),"
+              "CPU(%),Threads,PhysMEM(MB),VirtMEM(MB)");
+    EXPECT_NE(csv.find("\n1,1,25.000,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\n2,100,1234.568,"), std::string::npos) << csv;
+    EXPECT_EQ(SeriesCsvText({WithSamples(false, false, 0), WithSamples(false, false, 0)}), "");
+    const std::string log = SeriesLogText(runs, "Runs: 1\n", "script");
+    for (const char* part :
+         {"[Series]\nRuns: 1\n", "[Performance data, run 1 of 2]", "[Performance data, run 2 of 2]",
+          "\n[AviSynth error, run 2]\nbroken\n"})
+        EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
+    EXPECT_EQ(log.find("[AviSynth error, run 1]"), std::string::npos);
+
+    bench::SeriesStatistics series;
+    series.runs = 3;
+    series.outliers = {2};
+    EXPECT_EQ(SeriesWarnings(series, {10, 10, 20}),
+              std::vector<std::string>{"Warning: run 3 (20.00 fps) lies far from the others "
+                                       "(more than three deviations from their median)."});
+}
+
 constexpr int kYV12 = static_cast<int>(0xA0000008u);
 
 // The clip report's rarer lines and its colour-space names; its usual lines are the

@@ -1,0 +1,156 @@
+#include "app/series.h"
+
+#include "app/console.h"
+#include "report/chart.h"
+#include "report/compare.h"
+#include <cmath>
+#include "report/reports.h"
+#include "report/results.h"
+
+namespace app {
+namespace {
+
+bool Counts(const bench::RunRecord& run) {
+    return (run.end == bench::RunEnd::kCompleted || run.end == bench::RunEnd::kTimeLimit) &&
+           run.figures && run.figures->fpsAverage;
+}
+
+std::string FileName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A script's name as the terminal may show it.
+std::string ShownName(const std::string& path) {
+    return report::TerminalText(FileName(path), true);
+}
+
+}  // namespace
+
+std::vector<double> RatesOfCountedRuns(const std::vector<bench::RunRecord>& runs) {
+    std::vector<double> rates;
+    for (const bench::RunRecord& run : runs) {
+        if (!Counts(run)) break;
+        rates.push_back(*run.figures->fpsAverage);
+    }
+    return rates;
+}
+
+std::vector<bench::RunRecord> MeasureSeries(const ScriptJob& job, uint32_t runs) {
+    std::vector<bench::RunRecord> records;
+    ScriptJob each = job;
+    for (uint32_t k = 1; k <= runs; ++k) {
+        each.clipReport = k == 1;
+        each.runLabel = k < runs ? CUtils::FormatString("Run %u of %u", k, runs) : "";
+        std::optional<bench::RunRecord> record = MeasureScript(each);
+        if (!record) break;
+        records.push_back(std::move(*record));
+        const bench::RunRecord& done = records.back();
+        if (done.end != bench::RunEnd::kCompleted && done.end != bench::RunEnd::kTimeLimit) break;
+        // The range the first run resolved, so that no later run asks about it again.
+        if (done.range) each.range = {done.range->first, done.range->last, job.range.text};
+    }
+    return records;
+}
+
+bench::SeriesStatistics ReportSeries(const std::vector<bench::RunRecord>& runs) {
+    const std::vector<double> rates = RatesOfCountedRuns(runs);
+    const bench::SeriesStatistics series = bench::StatisticsOf(rates);
+    const bool con = g_utils.ConsoleIsStdout();
+    g_utils.Print(con, kWhite, "\n%s", report::SeriesSummaryText(series).c_str());
+    for (const std::string& warning : report::SeriesWarnings(series, rates))
+        g_utils.Print(con, kCyan, "\n%s\n", warning.c_str());
+    return series;
+}
+
+int WriteSeriesResults(const std::vector<bench::RunRecord>& runs,
+                       const bench::SeriesStatistics& series, const RunSettings& settings,
+                       const CommandLineRequest& request, bench::RunMirror* mirror) {
+    const bench::RunRecord& last = runs.back();
+    const bool failed = last.end == bench::RunEnd::kError;
+    const bool reportOnly = last.end == bench::RunEnd::kDeclined;
+    std::vector<std::string> errors;
+    const auto written = [&](std::string error) {
+        if (mirror != nullptr) ++mirror->progress;
+        errors.push_back(std::move(error));
+    };
+    if (settings.CreateLog || failed) {
+        written(report::WriteSeriesLogFile(runs, report::SeriesSummaryText(series)));
+    }
+    if (settings.CreateCSV && !reportOnly) written(report::WriteSeriesCsvFile(runs));
+    if (request.jsonRequested) written(report::WriteSeriesResultFile(runs, series));
+    // The chart shows the last run with samples.
+    for (auto it = runs.rbegin(); request.chartRequested && it != runs.rend(); ++it) {
+        if (it->samples.empty()) continue;
+        written(report::WriteChartFile(*it));
+        break;
+    }
+    return ExitCodeAfterWrites(errors, failed, reportOnly);
+}
+
+int CompareScripts(const ScriptJob& job, const RunSettings& settings,
+                   const CommandLineRequest& request) {
+    // One run shows no spread: a comparison takes five unless told otherwise.
+    const uint32_t runs =
+        request.runsGiven || settings.Runs != 1 ? static_cast<uint32_t>(settings.Runs) : 5;
+    const std::vector<std::string>& scripts = request.comparedScripts;
+    std::vector<ScriptJob> jobs;
+    for (const std::string& script : scripts) {
+        ScriptJob one = job;
+        one.setup.scriptPath = script;
+        one.clipReport = false;
+        if (!RunTrial(one)) return kExitError;
+        jobs.push_back(std::move(one));
+    }
+    std::vector<std::vector<bench::RunRecord>> records(scripts.size());
+    bool stopped = false;
+    for (uint32_t round = 1; round <= runs && !stopped; ++round) {
+        for (size_t i = 0; i < jobs.size() && !stopped; ++i) {
+            ScriptJob& one = jobs[i];
+            if (job.mirror != nullptr) job.mirror->script = static_cast<uint32_t>(i);
+            one.runLabel = CUtils::FormatString("%s, run %u of %u",
+                                                ShownName(one.setup.scriptPath).c_str(),
+                                                round, runs);
+            std::optional<bench::RunRecord> record = MeasureScript(one);
+            if (!record) return kExitError;
+            records[i].push_back(std::move(*record));
+            const bench::RunRecord& done = records[i].back();
+            stopped = done.end != bench::RunEnd::kCompleted && done.end != bench::RunEnd::kTimeLimit;
+            if (done.range) one.range = {done.range->first, done.range->last, job.range.text};
+        }
+    }
+    std::vector<report::ScriptRates> rates;
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        if (records[i].empty()) continue;
+        rates.push_back({scripts[i], RatesOfCountedRuns(records[i])});
+    }
+    const bool con = g_utils.ConsoleIsStdout();
+    if (stopped) g_utils.Print(con, kCyan, "\nThe comparison was stopped.\n");
+    g_utils.Print(con, kWhite, "%s", report::ScriptsComparisonText(rates).c_str());
+
+    int exitCode = 0;
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        if (records[i].empty()) continue;
+        const int written = WriteSeriesResults(records[i], bench::StatisticsOf(rates[i].rates),
+                                               settings, request, job.mirror);
+        if (written != 0) exitCode = written;
+    }
+    if (request.chartRequested) {
+        std::vector<report::ComparedScript> chart;
+        for (const report::ScriptRates& r : rates) {
+            const bench::SeriesStatistics stats = bench::StatisticsOf(r.rates);
+            const double half =
+                stats.runs > 1 ? bench::StudentTQuantile(0.975, static_cast<double>(stats.runs - 1)) *
+                                     stats.standardDeviation / std::sqrt(static_cast<double>(stats.runs))
+                               : 0.0;
+            chart.push_back({FileName(r.name), r.rates, stats.mean, stats.mean - half,
+                             stats.mean + half});
+        }
+        const std::string error =
+            report::WriteComparisonChartFile(scripts.front(), chart, "Comparison of scripts");
+        if (!error.empty()) exitCode = Stop(error);
+    }
+    return exitCode;
+}
+
+}  // namespace app

@@ -1,0 +1,138 @@
+// A script measured in several runs: the screen, the statistics and the files of a series.
+#include <nlohmann/json.hpp>
+#include <numeric>
+#include <regex>
+
+#include "e2e/e2e.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+// 0.3 s a run at 2 ms a frame.
+const char kQuick[] = "BlankClip(length=150, width=64, height=64)\nMSBusy(2.0)\n";
+
+class Series : public Trevalo {};
+
+// Each run gives way to its line, the last to the summary with the series' lines below; the
+// statistics are those of the runs' own averages, and every file holds every run.
+TEST_F(Series, EachRunLeavesALineAndEveryFileHoldsEveryRun) {
+    SKIP_PTY_ON_WINE();
+    const std::string script = Script("run.avs", kQuick);
+    WriteIni({{"Runs", "2"}});
+    testsupport::PtySession pty(exe, {"-runs=3", "-log", "-csv", "-json", script}, Options());
+    ASSERT_EQ(pty.Wait(60s).exitCode, 0) << pty.Output();
+    const std::vector<std::string> screen = pty.Screen();
+    const std::string all = testsupport::Joined(screen);
+    // The switch wins over the INI file; no block is left behind.
+    EXPECT_NE(RowStarting(screen, "Run 2 of 3:"), "") << all;
+    EXPECT_EQ(RowStarting(screen, "Run 3 of 3:"), "") << all;
+    EXPECT_EQ(RowStarting(screen, "Press 'Esc'"), "") << all;
+    EXPECT_LT(all.find("Run 1 of 3:"), all.find("Run 2 of 3:"));
+    EXPECT_LT(all.find("Run 2 of 3:"), all.find("Frames processed:"));
+    EXPECT_LT(all.find("Frames processed:"), all.find("Runs:"));
+    EXPECT_EQ(all.find("Number of frames:"), all.rfind("Number of frames:")) << "one clip report";
+
+    const json result = json::parse(dir.Read("run.json"));
+    ASSERT_EQ(result["runs"].size(), 3u);
+    std::vector<double> rates;
+    size_t samples = 0;
+    for (const json& run : result["runs"]) {
+        EXPECT_EQ(run["end"], "completed");
+        rates.push_back(run["summary"]["fpsAverage"].get<double>());
+        samples += run["samples"]["frame"].size();
+        // The screen's line for the run shows its average.
+        const size_t number = run["run"].get<size_t>();
+        if (number < 3) {
+            const std::string label = "Run " + std::to_string(number) + " of 3:";
+            EXPECT_TRUE(Shows(FiguresOf(RowStarting(screen, label), label).at(0), rates.back()));
+        }
+    }
+    const double mean = std::accumulate(rates.begin(), rates.end(), 0.0) / 3;
+    double squares = 0;
+    for (const double r : rates)
+        squares += (r - mean) * (r - mean);
+    const json& series = result["series"];
+    EXPECT_NEAR(series["fpsMean"].get<double>(), mean, 1e-9 * mean);
+    EXPECT_NEAR(series["fpsStandardDeviation"].get<double>(), std::sqrt(squares / 2), 1e-6);
+    EXPECT_EQ(series["fpsMin"].get<double>(), *std::min_element(rates.begin(), rates.end()));
+    const std::vector<std::string> shown = FiguresOf(
+        RowStarting(screen, "FPS (mean +/- std. deviation):"), "FPS (mean +/- std. deviation):");
+    ASSERT_FALSE(shown.empty()) << all;
+    EXPECT_TRUE(Shows(shown[0].substr(0, shown[0].find(' ')), mean)) << shown[0];
+
+    const auto csv = ReadCsv(dir.Read("run.csv"));
+    ASSERT_EQ(csv.size(), samples + 1);
+    EXPECT_EQ(csv[0][0], "Run");
+    EXPECT_EQ(csv[0][1], "Frame");
+    EXPECT_EQ(csv[1][0], "1");
+    EXPECT_EQ(csv.back()[0], "3");
+    const std::string log = dir.Read("run.log");
+    for (const char* section : {"[Series]", "[Performance data, run 1 of 3]",
+                                "[Performance data, run 3 of 3]", "[Runtime info, run 2 of 3]"})
+        EXPECT_TRUE(Contains(log, section));
+}
+
+// Esc stops the run and the series: what was measured is summarised and written, marked.
+TEST_F(Series, EscStopsTheSeriesWithWhatWasMeasured) {
+    SKIP_PTY_ON_WINE();
+    const std::string script =
+        Script("run.avs", "BlankClip(length=1000, width=64, height=64)\nMSBusy(3)\n");
+    testsupport::PtySession pty(exe, {"-runs=4", "-csv", "-json", script}, Options());
+    ASSERT_TRUE(pty.WaitFor("Run 1 of 4:", 30s)) << pty.Output();
+    pty.WaitFor("\x01 (never printed)", 500ms);  // into the second run's 3 s
+    pty.Type("\x1b");
+    ASSERT_EQ(pty.Wait(30s).exitCode, 0) << pty.Output();
+    const json result = json::parse(dir.Read("run.json"));
+    ASSERT_EQ(result["runs"].size(), 2u);
+    EXPECT_EQ(result["runs"][1]["end"], "cancelled");
+    EXPECT_EQ(result["end"], "cancelled");
+    EXPECT_EQ(result["series"]["runsInStatistics"], 1);
+    EXPECT_EQ(ReadCsv(dir.Read("run.csv")).back()[0], "2");
+    EXPECT_NE(RowStarting(pty.Screen(), "Runs:"), "");
+}
+
+TEST_F(Series, RunsOutsideTheirBoundsAreRefused) {
+    const std::string script = Script("run.avs", kQuick);
+    for (const char* value : {"0", "1001", "x", "-2"}) {
+        const testsupport::ProgramResult r = Run({std::string("-runs=") + value, script});
+        EXPECT_EQ(r.exitCode, kErrorStatus) << value;
+        EXPECT_TRUE(Contains(r.out + r.err, "Value must be between 1 and 1000"));
+    }
+}
+
+// Scripts compared run for run in turn: each script's runs and files, the table, and a verdict
+// whose ratio is the true one of the filters' costs.
+TEST_F(Series, CompareInterleavesTheScriptsAndJudgesTheirSpeed) {
+    const std::string a = Script("a.avs", "BlankClip(length=100, width=64, height=64)\nMSBusy(2)\n");
+    const std::string b = Script("b.avs", "BlankClip(length=100, width=64, height=64)\nMSBusy(4)\n");
+    const testsupport::ProgramResult r = Run({"-compare", a, b, "-runs=3", "-json", "-chart"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string out = Lines(r.err);
+    size_t at = 0;
+    for (const char* line : {"a.avs, run 1 of 3:", "b.avs, run 1 of 3:", "a.avs, run 2 of 3:",
+                             "b.avs, run 2 of 3:", "a.avs, run 3 of 3:", "b.avs, run 3 of 3:"}) {
+        const size_t found = out.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << " after " << at << "\n" << out;
+        at = found;
+    }
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        out, m,
+        std::regex("b\\.avs rendered ([0-9.]+) times as fast as a\\.avs \\(95 % interval ([0-9.]+) "
+                   "to ([0-9.]+); 3 runs each\\)")))
+        << out;
+    EXPECT_NEAR(std::stod(m[1]), 0.5, 0.05);
+    EXPECT_LT(std::stod(m[3]), 1.0);
+    EXPECT_LE(std::stod(m[2]), std::stod(m[1]));
+    for (const char* name : {"a.json", "b.json"}) {
+        const json result = json::parse(dir.Read(name));
+        EXPECT_EQ(result["runs"].size(), 3u) << name;
+    }
+    EXPECT_TRUE(Contains(dir.Read("a.compare.svg"), "b.avs"));
+}
+
+}  // namespace
+}  // namespace e2e

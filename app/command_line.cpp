@@ -15,6 +15,11 @@ bool EndsWith(const std::string& text, const char* suffix) {
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
+constexpr const char* kCompareUsage =
+    "\n-compare takes two or more scripts, or two result files:\n"
+    "Trevalo -compare a.avs b.avs [c.avs ...] [switches]\n"
+    "Trevalo -compare a.json b.json\n";
+
 std::string Quoted(const char* before, const std::string& text, const char* after = "\n") {
     return std::string(before) + "\"" + text + "\"" + after;
 }
@@ -60,6 +65,10 @@ bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSett
                      CommandLineRequest& request, std::string& message) {
     // A comparison names several scripts; each is checked as the one of a run is.
     if (request.compareScripts) {
+        if (EndsWith(lowered, ".json")) {  // result files are compared alone
+            message = kCompareUsage;
+            return false;
+        }
         CommandLineRequest one;
         if (!ParseScriptName(raw, lowered, settings, one, message)) return false;
         request.comparedScripts.push_back(one.scriptPath);
@@ -158,10 +167,7 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
     }
     CUtils::Trim(request.switchesText);
     if (request.compareScripts && request.comparedScripts.size() < 2) {
-        message =
-            "\n-compare takes two or more scripts, or two result files:\n"
-            "Trevalo -compare a.avs b.avs [c.avs ...] [switches]\n"
-            "Trevalo -compare a.json b.json\n";
+        message = kCompareUsage;
         return false;
     }
     return true;

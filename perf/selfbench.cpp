@@ -1,10 +1,11 @@
 // The benchmark of the tool itself: what Trevalo's measuring costs against a bare loop,
-// whether its figures match clips of known cost, and whether its CPU figure matches the
-// load. Runs both programs side by side on this machine and prints the ratios.
+// whether its figures match clips of known cost, whether its CPU figure matches the load,
+// and whether its comparisons of scripts find real differences and only those. Runs both programs side by side on this machine and prints the ratios.
 #include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -87,6 +88,59 @@ bool Check(bool holds, const char* bound) {
     return holds;
 }
 
+// The verdict of one comparison: equal within the noise, or the ratio and its interval.
+struct Verdict {
+    bool equal = false;
+    double ratio = 0, low = 0, high = 0;
+};
+
+Verdict Compare(const Paths& paths, const std::string& a, const std::string& b) {
+    const std::string out =
+        Capture("cd " + Quoted(paths.work) + " && ./trevalo -compare " + Quoted(a) + " " + Quoted(b));
+    Verdict v;
+    std::smatch m;
+    if (std::regex_search(out, m,
+                          std::regex("rendered ([0-9.]+) times as fast as \\S+ \\(95 % interval "
+                                     "([0-9.]+) to ([0-9.]+);"))) {
+    } else if (std::regex_search(out, m,
+                                 std::regex("equally fast within the noise of these runs \\(ratio "
+                                            "([0-9.]+), 95 % interval ([0-9.]+) to ([0-9.]+)\\)"))) {
+        v.equal = true;
+    } else {
+        std::fprintf(stderr, "%s\n", out.c_str());
+        return v;
+    }
+    v.ratio = std::atof(m[1].str().c_str());
+    v.low = std::atof(m[2].str().c_str());
+    v.high = std::atof(m[3].str().c_str());
+    return v;
+}
+
+// Ten comparisons of identical scripts and ten of scripts 1.25 times apart: the verdicts.
+bool CheckComparisons(const Paths& paths, const char* title) {
+    const std::string clip = "BlankClip(length=100, width=64, height=64)\n";
+    const std::string same1 = WriteScript(paths, "same1.avs", clip + "MSBusy(4)\n");
+    const std::string same2 = WriteScript(paths, "same2.avs", clip + "MSBusy(4)\n");
+    const std::string slow = WriteScript(paths, "slow.avs", clip + "MSBusy(5)\n");
+    int equal = 0, holds = 0;
+    std::printf("%s\n", title);
+    for (int i = 0; i < 10; ++i) {
+        const Verdict same = Compare(paths, same1, same2);
+        const Verdict apart = Compare(paths, slow, same1);
+        equal += same.equal ? 1 : 0;
+        const bool right = !apart.equal && apart.low <= 1.25 && apart.high >= 1.25 && apart.low > 1;
+        holds += right ? 1 : 0;
+        std::printf("  %2d: same %s %.3f (%.3f to %.3f); 1.25 apart: %.3f (%.3f to %.3f)%s\n",
+                    i + 1, same.equal ? "equal" : "DIFFERENT", same.ratio, same.low, same.high,
+                    apart.ratio, apart.low, apart.high, right ? "" : " MISSED");
+    }
+    std::printf("  identical: equally fast in %d of 10; 1.25 apart: held and 1 excluded in %d of 10\n",
+                equal, holds);
+    bool ok = Check(equal >= 9, "identical scripts equally fast in at least 9 of 10");
+    ok &= Check(holds == 10, "the interval holds 1.25 and excludes 1 in 10 of 10");
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -161,6 +215,24 @@ int main(int argc, char** argv) {
     const TrevaloFigures all = Trevalo(paths, parallel);
     std::printf("  MSBusy with Prefetch(%u): %d %% (expected 100)\n", cores, all.cpuAverage);
     ok &= Check(std::abs(all.cpuAverage - 100) <= 5, "within 5 points");
+
+    // The comparison's power and honesty, on a quiet machine and beside two busy loops a core.
+    ok &= CheckComparisons(paths, "Comparisons: MSBusy(4) against MSBusy(4) and MSBusy(5), 5 runs each");
+    {
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> loops;
+        for (unsigned i = 0; i < 2 * cores; ++i) {
+            loops.emplace_back([&stop] {
+                volatile unsigned long spin = 0;
+                while (!stop.load(std::memory_order_relaxed))
+                    spin = spin + 1;
+            });
+        }
+        ok &= CheckComparisons(paths, "The same beside two busy loops a core");
+        stop = true;
+        for (std::thread& t : loops)
+            t.join();
+    }
 
     fs::remove_all(work);
     std::printf("%s\n", ok ? "All bounds hold." : "Some bounds do not hold.");

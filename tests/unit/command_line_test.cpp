@@ -19,6 +19,10 @@ const auto BadFormat = [](Text arg) { return "\nInvalid parameter format: \"" + 
 const auto BadValue = [](Text arg, Text bounds) {
     return "\nInvalid parameter value: \"" + arg + "\"\nValue must be between " + bounds + "\n";
 };
+const std::string kCompareUsage =
+    "\n-compare takes two or more scripts, or two result files:\n"
+    "Trevalo -compare a.avs b.avs [c.avs ...] [switches]\n"
+    "Trevalo -compare a.json b.json\n";
 
 // Parsing in a directory holding clip.avs, other.avs and Upper.AVS, made the current one.
 class CommandLine : public ::testing::Test {
@@ -53,6 +57,9 @@ class CommandLine : public ::testing::Test {
         }
         if (s.ProcessPriority != 2) out << "priority " << int(s.ProcessPriority) << " ";
         if (s.TimeLimit != -1) out << "limit " << s.TimeLimit << " ";
+        if (s.Runs != 1) out << "runs " << s.Runs << (request_.runsGiven ? "" : " (ini)") << " ";
+        for (std::string compared : request_.comparedScripts)
+            out << "compare " << compared.replace(0, cwd_.size(), "$") << " ";
         std::string script = request_.scriptPath;
         if (script.rfind(cwd_ + "/", 0) == 0) script.replace(0, cwd_.size(), "$");
         if (!script.empty()) out << "script " << script << " ";
@@ -79,7 +86,14 @@ TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
          "log csv gpu info avsinfo [-log -csv -gpu -info -avsinfo]"},
         {{"-l", "-i"}, "log csv info [-l -i]", false, true},  // the INI's CSV setting stays
         {{"-JSON", "-chart"}, "json chart [-JSON -chart]"},
-        {{"-compare"}, Invalid("-compare")},  // the run takes -compare apart before
+        // Scripts to compare, two or more, -compare anywhere; result files are taken apart before.
+        {{"-compare"}, kCompareUsage},
+        {{"clip.avs", "-compare"}, kCompareUsage},
+        {{"clip.avs", "-Runs=7", "other.avs", "-compare", "clip.avs"},
+         "runs 7 compare $/clip.avs compare $/other.avs compare $/clip.avs script $/clip.avs "
+         "[-Runs=7 -compare]"},
+        {{"-compare", "clip.avs", "missing.avs"}, NotFound("missing.avs")},
+        {{"-compare", "a.json", "b.json", "-log"}, kCompareUsage},
         {{"-LOG", " -log ", "\t-Csv\r\n"}, "log csv [-LOG -log -Csv]"},
         {{""}, Invalid(""), true},
         {{"-csv", "-bogus", "-log"}, Invalid("-bogus")},
@@ -127,6 +141,8 @@ TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
     for (const char* arg : {"-timelimit=0", "-timelimit=1000000", "-timelimit=", "-timelimit=10s",
                             "-TimeLimit=-5", "-timelimit=99999999999"})
         cases.push_back({{arg}, BadValue(arg, "1 and 999999")});
+    for (const char* arg : {"-runs=0", "-runs=1001", "-runs=", "-runs=x", "-runs=-1"})
+        cases.push_back({{arg}, BadValue(arg, "1 and 1000")});
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args) + (c.autoComplete ? " completing" : ""));
         EXPECT_EQ(Parse(c.args, c.autoComplete, c.csvFromIni), c.expected);
@@ -140,24 +156,29 @@ TEST_F(CommandLine, ArgumentsAndTheirResultsOrMessages) {
     EXPECT_EQ(settings_.FrameRangeLast, kUnparsedRange);
 }
 
-// -compare anywhere with exactly two files; the files keep their order.
+// -compare anywhere with exactly two result files, which keep their order; with anything
+// but result files it compares scripts.
 TEST(CompareArguments, TwoFilesAndNothingElse) {
     const struct {
         std::vector<std::string> args;
-        const char* parsed;  // "A|B", or "" when refused
-    } cases[] = {{{" -Compare ", "a.json", "b.json"}, "a.json|b.json"},
+        const char* parsed;  // "A|B", "" when refused, nullptr when scripts are compared
+    } cases[] = {{{" -Compare ", "a.json", "B.JSON"}, "a.json|B.JSON"},
                  {{"a.json", "-compare", "b.json"}, "a.json|b.json"},
                  {{"-compare", "a.json"}, ""},
-                 {{"-compare", "a.json", "b.json", "-log"}, ""},
-                 {{"-compare", "-compare", "a.json"}, ""}};
+                 {{"-compare", "-compare", "a.json"}, ""},
+                 {{"-compare", "a.json", "b.json", "c.json"}, ""},
+                 {{"-compare", "a.json", "b.json", "-log"}, nullptr},
+                 {{"-compare", "a.avs", "b.avs"}, nullptr},
+                 {{"-compared", "a.json", "b.json"}, nullptr}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
         std::string a, b, message;
-        EXPECT_TRUE(IsCompareCommand(c.args));
+        EXPECT_EQ(IsCompareCommand(c.args), c.parsed != nullptr);
+        if (c.parsed == nullptr) continue;
         const bool parsed = ParseCompareArguments(c.args, a, b, message);
         EXPECT_EQ(parsed ? a + "|" + b : "", c.parsed);
         EXPECT_EQ(message.empty(), parsed) << message;
     }
-    EXPECT_FALSE(IsCompareCommand({"-compared", "x.avs"}));
 }
 
 }  // namespace

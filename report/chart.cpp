@@ -346,4 +346,150 @@ std::string WriteChartFile(const bench::RunRecord& record) {
     return "";
 }
 
+namespace {
+
+// The comparison's drawing: as wide as a run's chart, a row for each script.
+constexpr double kCompareRight = 1160, kCompareTop = 84, kRowHeight = 34;
+// Past this no clock measures a rate; the margins and ticks stay finite below it.
+constexpr double kLargestRate = 1e300;
+// Names, mostly letters, take about 0.62 em a character; longer ones are cut in the middle.
+constexpr double kNameCharacter = 0.62 * kFontSize;
+constexpr size_t kNameCharacters = 40;
+
+bool Drawable(double fps) {
+    return std::isfinite(fps) && fps > 0 && fps <= kLargestRate;
+}
+
+// Where each character begins; a byte that is not part of well-formed UTF-8 counts as one, as
+// XmlEscaped makes it a single U+FFFD.
+std::vector<size_t> CharacterStarts(const std::string& text) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < text.size();) {
+        starts.push_back(i);
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : Utf8Length(c);
+        i += length != 0 && ValidUtf8(text, i, length) ? length : 1;
+    }
+    return starts;
+}
+
+// Both ends of a long name kept, as scripts often differ only in their last letters.
+std::string Shortened(const std::string& text, size_t characters) {
+    const std::vector<size_t> starts = CharacterStarts(text);
+    if (starts.size() <= characters) return text;
+    const size_t head = (characters - 1) / 2;
+    const size_t tail = characters - 1 - head;
+    return text.substr(0, starts[head]) + "\xE2\x80\xA6" +
+           text.substr(starts[starts.size() - tail]);
+}
+
+}  // namespace
+
+std::string ComparisonChartSvg(const std::vector<ComparedScript>& scripts,
+                               const std::string& title) {
+    double lowest = kLargestRate, highest = 0;
+    bool anyRun = false;
+    size_t longestName = 0;
+    for (const ComparedScript& s : scripts) {
+        for (double fps : s.runFps) {
+            if (!Drawable(fps)) continue;
+            anyRun = true;
+            lowest = std::min(lowest, fps);
+            highest = std::max(highest, fps);
+        }
+        for (double fps : {s.mean, s.low, s.high}) {
+            if (!Drawable(fps)) continue;
+            lowest = std::min(lowest, fps);
+            highest = std::max(highest, fps);
+        }
+        longestName =
+            std::max(longestName, CharacterStarts(Shortened(s.name, kNameCharacters)).size());
+    }
+    if (!anyRun) return "";
+
+    // A margin on both sides, even when every value is the same.
+    const double margin = std::max(0.05 * (highest - lowest), 0.005 * highest);
+    const AxisScale axis = NiceScale(std::max(lowest - margin, 0.0), highest + margin, 8);
+    const double left = std::max(80.0, 16 + kNameCharacter * static_cast<double>(longestName) + 10);
+    const auto X = [&](double v) {
+        return left + (v - axis.low) / (axis.high - axis.low) * (kCompareRight - left);
+    };
+    const double bottom = kCompareTop + kRowHeight * static_cast<double>(scripts.size());
+    const double height = bottom + 70;
+
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += CUtils::FormatString(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+        "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
+        "font-size=\"%.0f\">\n",
+        kWidth, height, kWidth, height, kFontSize);
+    svg += "<title>" + XmlEscaped("Trevalo: " + title) + "</title>\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    svg +=
+        Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"", title);
+    svg += Text(kWidth / 2, 60, "text-anchor=\"middle\" fill=\"#444444\"",
+                "dots: runs; bar: 95 % interval");
+
+    // Every other row shaded so that a long list stays readable, then the grid and the ticks.
+    for (size_t i = 1; i < scripts.size(); i += 2) {
+        svg += CUtils::FormatString(
+            "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#f6f6f6\"/>\n", left,
+            kCompareTop + kRowHeight * static_cast<double>(i), kCompareRight - left, kRowHeight);
+    }
+    const char* grid = "stroke=\"#e4e4e4\" stroke-width=\"1\"";
+    for (double v = axis.low; v <= axis.high + axis.step / 2; v += axis.step) {
+        svg += Line(X(v), kCompareTop, X(v), bottom, grid);
+        svg += Text(X(v), bottom + 20, "text-anchor=\"middle\"", TickLabel(v, axis.step, true));
+    }
+    svg += CUtils::FormatString(
+        "<rect x=\"%.1f\" y=\"%.0f\" width=\"%.1f\" height=\"%.0f\" fill=\"none\" "
+        "stroke=\"#888888\"/>\n",
+        left, kCompareTop, kCompareRight - left, bottom - kCompareTop);
+    svg += Text((left + kCompareRight) / 2, bottom + 48, "text-anchor=\"middle\"",
+                "Frames per second");
+
+    // Each row: the name, right-aligned so that it never runs into the plot; the interval
+    // under the runs, its centre on top.
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        const ComparedScript& s = scripts[i];
+        const double y = kCompareTop + kRowHeight * (static_cast<double>(i) + 0.5);
+        svg += Text(left - 10, y + 4.5, "text-anchor=\"end\"", Shortened(s.name, kNameCharacters));
+        if (Drawable(s.low) && Drawable(s.high) && s.low != s.high) {
+            const double from = X(std::min(s.low, s.high)), to = X(std::max(s.low, s.high));
+            svg += CUtils::FormatString(
+                "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"14\" fill=\"%s\" "
+                "fill-opacity=\"0.3\"/>\n",
+                from, y - 7, to - from, kFpsColour);
+        }
+        for (double fps : s.runFps) {
+            if (!Drawable(fps)) continue;
+            svg += CUtils::FormatString(
+                "<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4.5\" fill=\"%s\" fill-opacity=\"0.55\"/>\n",
+                X(fps), y, kFpsColour);
+        }
+        if (Drawable(s.mean))
+            svg +=
+                Line(X(s.mean), y - 11, X(s.mean), y + 11, "stroke=\"#1a1a1a\" stroke-width=\"2\"");
+    }
+    return svg + "</svg>\n";
+}
+
+std::string ComparisonChartPath(const std::string& firstScriptPath) {
+    const size_t slash = firstScriptPath.find_last_of("/\\");
+    const size_t nameBegin = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = firstScriptPath.rfind('.');
+    // A leading dot names the file rather than starting its extension.
+    const size_t stemEnd =
+        dot != std::string::npos && dot > nameBegin ? dot : firstScriptPath.size();
+    return firstScriptPath.substr(0, stemEnd) + ".compare.svg";
+}
+
+std::string WriteComparisonChartFile(const std::string& firstScriptPath,
+                                     const std::vector<ComparedScript>& scripts,
+                                     const std::string& title) {
+    const std::string path = ComparisonChartPath(firstScriptPath);
+    if (!sys::WriteFile(path, ComparisonChartSvg(scripts, title))) return CannotCreate(path);
+    return "";
+}
+
 }  // namespace report

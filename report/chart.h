@@ -1,5 +1,6 @@
 // The chart of a run: frames per second over the frame number, with the average, the 1 % low
-// and the CPU (and GPU) load, as a standalone SVG file beside the script.
+// and the CPU (and GPU) load, as a standalone SVG file beside the script. The chart of a
+// comparison: each script's runs and interval on one axis.
 #pragma once
 
 #include <cstddef>
@@ -41,5 +42,27 @@ std::string ChartSvg(const bench::RunRecord& record);
 
 // Writes script.svg beside the script. "" on success, else the message to print.
 std::string WriteChartFile(const bench::RunRecord& record);
+
+// One script of a comparison as its chart shows it.
+struct ComparedScript {
+    std::string name;            // the script's file name, as given (escape it for XML)
+    std::vector<double> runFps;  // each run's average frames per second, in run order
+    double mean = 0;             // the centre of its interval (the caller's estimate)
+    double low = 0, high = 0;    // its 95 % interval; low == high when the spread is unknown
+};
+
+// The SVG document: one row per script in the given order, each run a dot at its rate, the
+// interval a bar with the centre marked, on a shared frames-per-second axis. A value that is not
+// a finite positive rate is left out. "" when no script has a run.
+std::string ComparisonChartSvg(const std::vector<ComparedScript>& scripts,
+                               const std::string& title);
+
+// "<directory of first script>/<its stem>.compare.svg"
+std::string ComparisonChartPath(const std::string& firstScriptPath);
+
+// Writes it there. "" on success, else the message to print (as WriteChartFile does).
+std::string WriteComparisonChartFile(const std::string& firstScriptPath,
+                                     const std::vector<ComparedScript>& scripts,
+                                     const std::string& title);
 
 }  // namespace report

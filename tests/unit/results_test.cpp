@@ -459,5 +459,98 @@ TEST(Chart, ALargeRunIsThinnedAndItsNameEscaped) {
     EXPECT_GT(points, 3000u);
 }
 
+// Each run a circle where the axis puts its rate, in its script's row; values that are no rate
+// left out; the axis holding every run and interval end inside its own ends.
+TEST(ComparisonChart, RunsSitWhereTheAxisPutsThem) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char* what;
+        std::vector<ComparedScript> scripts;
+        size_t circles;
+    } cases[] = {
+        {"three",
+         {{"a.avs", {50.1, 51.3, 49.8}, 50.4, 48.9, 51.9},
+          {"b.avs", {61.0, 62.5, 60.2, 61.7}, 61.35, 59.8, 62.9},
+          {"c.avs", {55.5, 55.5}, 55.5, 54.0, 57.0}},
+         9},
+        {"no spread", {{"a.avs", {30, 30, 30}, 30, 30, 30}, {"b.avs", {30, 30}, 30, 30, 30}}, 5},
+        {"one run", {{"a.avs", {0.004}, 0.004, 0.004, 0.004}}, 1},
+        {"no rates among them",
+         {{"a.avs", {nan, 20, -1, 0, inf}, nan, -inf, inf}, {"b.avs", {}, 25, 24, 26}},
+         1},
+        {"huge", {{"a.avs", {1e300, 2e299}, 6e299, 1e299, 1e300}}, 2},
+    };
+    const std::regex tick(
+        "<text x=\"([0-9.]+)\" y=\"[0-9.]+\" text-anchor=\"middle\">([0-9][^<]*)<");
+    const std::regex circle("<circle cx=\"([0-9.]+)\" cy=\"([0-9.]+)\"");
+    for (const auto& c : cases) {
+        const std::string svg = ComparisonChartSvg(c.scripts, "Comparison");
+        ASSERT_NE(svg.find("</svg>"), std::string::npos) << c.what;
+        EXPECT_EQ(std::regex_search(svg, std::regex("nan|inf", std::regex::icase)), false)
+            << c.what;
+        std::vector<std::pair<double, std::string>> ticks;
+        for (std::sregex_iterator m(svg.begin(), svg.end(), tick), end; m != end; ++m)
+            ticks.emplace_back(std::stod((*m)[1]), (*m)[2]);
+        ASSERT_GE(ticks.size(), 2u) << c.what;
+        const double x0 = ticks.front().first, v0 = std::stod(ticks.front().second);
+        const double x1 = ticks.back().first, v1 = std::stod(ticks.back().second);
+        std::vector<std::pair<double, double>> expected;  // x, row
+        for (size_t s = 0; s < c.scripts.size(); ++s) {
+            const ComparedScript& script = c.scripts[s];
+            const auto rate = [](double fps) { return std::isfinite(fps) && fps > 0; };
+            for (double fps : {script.mean, script.low, script.high})
+                EXPECT_TRUE(!rate(fps) || (v0 < fps && fps < v1)) << c.what << " " << fps;
+            for (double fps : script.runFps)
+                if (rate(fps))
+                    expected.emplace_back(x0 + (fps - v0) / (v1 - v0) * (x1 - x0),
+                                          static_cast<double>(s));
+        }
+        std::vector<std::pair<double, double>> drawn;
+        for (std::sregex_iterator m(svg.begin(), svg.end(), circle), end; m != end; ++m)
+            drawn.emplace_back(std::stod((*m)[1]), std::stod((*m)[2]));
+        ASSERT_EQ(drawn.size(), c.circles) << c.what;
+        ASSERT_EQ(expected.size(), c.circles) << c.what;
+        for (size_t i = 0; i < drawn.size(); ++i) {
+            EXPECT_NEAR(drawn[i].first, expected[i].first, 0.11) << c.what << " run " << i;
+            if (i == 0) continue;
+            // Rows from the top in the given order.
+            EXPECT_EQ(drawn[i].second > drawn[i - 1].second,
+                      expected[i].second > expected[i - 1].second)
+                << c.what << " run " << i;
+            EXPECT_EQ(drawn[i].second == drawn[i - 1].second,
+                      expected[i].second == expected[i - 1].second)
+                << c.what << " run " << i;
+        }
+    }
+    EXPECT_EQ(ComparisonChartSvg({{"a.avs", {}, 5, 4, 6}, {"b.avs", {nan}, 0, 0, 0}}, "t"), "");
+    EXPECT_EQ(ComparisonChartSvg({}, "t"), "");
+}
+
+// Markup and controls in names and the title escaped; a long name cut in its middle, whole
+// characters kept on both sides.
+TEST(ComparisonChart, NamesAreEscapedAndLongOnesShortened) {
+    const std::string longName = "\xC3\xA9" + std::string(100, 'x') + "_variant_b.avs";
+    const std::string svg = ComparisonChartSvg(
+        {{"a&b <c> \"d\"\x01.avs", {10}, 10, 9, 11}, {longName, {12}, 12, 11, 13}}, "<T&>");
+    EXPECT_NE(svg.find(">a&amp;b &lt;c&gt; &quot;d&quot;\xEF\xBF\xBD.avs<"), std::string::npos);
+    EXPECT_NE(svg.find(">&lt;T&amp;&gt;<"), std::string::npos);
+    EXPECT_EQ(svg.find(longName), std::string::npos);
+    EXPECT_TRUE(std::regex_search(svg, std::regex(">\xC3\xA9x+\xE2\x80\xA6x+_variant_b\\.avs<")))
+        << svg;
+}
+
+TEST(ComparisonChart, PathIsTheFirstScriptsStemBesideIt) {
+    const struct {
+        const char *script, *chart;
+    } cases[] = {
+        {"/clips/a.avs", "/clips/a.compare.svg"},     {"a.avs", "a.compare.svg"},
+        {"C:\\v\\b.x.avs", "C:\\v\\b.x.compare.svg"}, {"/d.e/name", "/d.e/name.compare.svg"},
+        {"/c/.avs", "/c/.avs.compare.svg"},           {"movie.avsi", "movie.compare.svg"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ComparisonChartPath(c.script), c.chart);
+}
+
 }  // namespace
 }  // namespace report

@@ -3,6 +3,7 @@
 #include "app/console.h"
 #include "report/chart.h"
 #include "report/compare.h"
+#include <algorithm>
 #include <cmath>
 #include "report/reports.h"
 #include "report/results.h"
@@ -146,8 +147,12 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
             chart.push_back({FileName(r.name), r.rates, stats.mean, stats.mean - half,
                              stats.mean + half});
         }
+        const bool measured = std::any_of(rates.begin(), rates.end(),
+                                          [](const report::ScriptRates& r) { return !r.rates.empty(); });
         const std::string error =
-            report::WriteComparisonChartFile(scripts.front(), chart, "Comparison of scripts");
+            measured ? report::WriteComparisonChartFile(scripts.front(), chart,
+                                                        "Comparison of scripts")
+                     : "";
         if (!error.empty()) exitCode = Stop(error);
     }
     return exitCode;

@@ -16,6 +16,7 @@
 #include "app/watch.h"
 #include "avs/avisynth_info.h"
 #include "sys/gpu.h"
+#include "sys/machine.h"
 #include "sys/paths.h"
 #include "sys/process.h"
 #include "sys/se_exception.h"
@@ -138,6 +139,7 @@ ScriptJob JobFor(const RunSettings& settings, const CommandLineRequest& request,
     setup.scriptPath = request.scriptPath;
     setup.switches = request.switchesText;
     setup.avisynth = g_avsInfo.Facts();
+    setup.machine = sys::DescribeMachine();
     setup.display.fps = settings.DisplayFPS != 0;
     setup.display.tpf = settings.DisplayTPF != 0;
     setup.display.efficiency = settings.DisplayEfficiencyIndex != 0;

@@ -11,6 +11,7 @@
 #include "bench/display.h"
 #include "bench/measure.h"
 #include "bench/statistics.h"
+#include "sys/machine.h"
 
 namespace bench {
 
@@ -34,6 +35,7 @@ struct RunSetup {
     std::string scriptPath;
     std::string switches;  // the recognised switches as typed
     avs::Installation avisynth;
+    sys::MachineFacts machine;  // all unknown in a result file that names none
     DisplayOptions display;
 };
 

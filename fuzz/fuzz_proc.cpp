@@ -1,8 +1,9 @@
-// The /proc texts the process probe reads.
+// The /proc texts the process probe reads, and the machine's texts.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "sys/machine.h"
 #include "sys/process_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -13,5 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sys::ProcessMemory memory;
     sys::ParseStatusMemory(text, memory);
     sys::ParseStatusThreads(text);
+    sys::ProcessorModelFromCpuInfo(text);
+    sys::MemoryMBFromMemInfo(text);
+    sys::SystemFromOsRelease(text);
     return 0;
 }

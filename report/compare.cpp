@@ -15,15 +15,40 @@ using Figure = std::optional<double>;
 struct Figures {
     std::string script;
     std::string avisynthVersion;
+    std::string machine;  // "" when the file names none
     Figure frames, width, height, rangeFirst, rangeLast;
     Figure fpsAverage, fpsMin, fpsMax, tpfAverage, onePercentLow;
     Figure cpu, physicalMB, virtualMB, threads, efficiency;
 };
 
+// "AMD EPYC 7B13, 2 CPUs, 23 GB, Debian GNU/Linux 12 (bookworm) 6.1.0-18-amd64", the
+// unknown facts left out; memory in whole GB, as machines are told apart by it.
+std::string MachineText(const sys::MachineFacts& m) {
+    std::vector<std::string> parts;
+    if (!m.processor.empty()) parts.push_back(TerminalText(m.processor));
+    if (m.logicalProcessors != 0) {
+        parts.push_back(CUtils::FormatString("%u CPU%s", static_cast<unsigned>(m.logicalProcessors),
+                                             m.logicalProcessors == 1 ? "" : "s"));
+    }
+    if (m.memoryMB != 0) {
+        const double mb = static_cast<double>(m.memoryMB);
+        parts.push_back(mb < 1024 ? CUtils::FormatString("%.0f MB", mb)
+                                  : CUtils::FormatString("%.0f GB", mb / 1024));
+    }
+    std::string system = m.system;
+    if (!m.systemVersion.empty()) system += (system.empty() ? "" : " ") + m.systemVersion;
+    if (!system.empty()) parts.push_back(TerminalText(system));
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
+
 Figures FiguresOf(const bench::RunRecord& r) {
     Figures f;
     f.script = r.setup.scriptPath;
     f.avisynthVersion = r.setup.avisynth.versionString;
+    f.machine = MachineText(r.setup.machine);
     if (r.clip) {
         f.frames = r.clip->raw.num_frames;
         f.width = r.clip->raw.width;
@@ -170,6 +195,10 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     if (a.avisynthVersion != b.avisynthVersion) {
         differences.push_back("AviSynth version " + Pair(TerminalText(a.avisynthVersion),
                                                          TerminalText(b.avisynthVersion)));
+    }
+    // Only two named machines are told apart: an older file names none.
+    if (!a.machine.empty() && !b.machine.empty() && a.machine != b.machine) {
+        differences.push_back("machine " + Pair(a.machine, b.machine));
     }
     if (!differences.empty()) {
         text += "Warning: the runs differ in ";

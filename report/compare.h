@@ -17,9 +17,9 @@ namespace report {
 // are not UTF-8: on Windows it is in the system's code page, where they are letters.
 std::string TerminalText(const std::string& text, bool keepNonUtf8 = false);
 
-// The comparison: A and B named, a warning line when the clips or ranges differ, each figure
-// with the ratio of B to A, and the closing sentence by average frames per second. The scripts,
-// AviSynth versions and file names are shown as TerminalText.
+// The comparison: A and B named, a warning line when the clips, ranges or machines differ, each
+// figure with the ratio of B to A, and the closing sentence by average frames per second. The
+// scripts, AviSynth versions, machines and file names are shown as TerminalText.
 std::string ComparisonText(const bench::RunRecord& a, const bench::RunRecord& b,
                            const std::string& fileA, const std::string& fileB);
 

@@ -30,6 +30,15 @@ Json TextOrNull(const std::string& text) {
     return text.empty() ? Json(nullptr) : Json(text);
 }
 
+Json MachineJson(const sys::MachineFacts& m) {
+    return {
+        {"processor", TextOrNull(m.processor)},
+        {"logicalProcessors", m.logicalProcessors != 0 ? Json(m.logicalProcessors) : Json(nullptr)},
+        {"memoryMB", m.memoryMB != 0 ? Json(m.memoryMB) : Json(nullptr)},
+        {"system", TextOrNull(m.system)},
+        {"systemVersion", TextOrNull(m.systemVersion)}};
+}
+
 Json ClipJson(const avs::VideoInfo& vi) {
     const AVS_VideoInfo& raw = vi.raw;
     const bool video = vi.HasVideo();
@@ -142,9 +151,9 @@ constexpr size_t kMostTextBytes = size_t{1} << 20;
 constexpr const char* kMostTextShown = "1 MiB";
 
 // The objects whose fields are kept; kRoot is the document itself.
-enum Section { kRoot, kAvisynth, kClip, kRange, kDistribution, kSummary, kSections };
-constexpr const char* kSectionKeys[kSections] = {"",      "avisynth",     "clip",
-                                                 "range", "distribution", "summary"};
+enum Section { kRoot, kAvisynth, kClip, kRange, kDistribution, kSummary, kMachine, kSections };
+constexpr const char* kSectionKeys[kSections] = {
+    "", "avisynth", "clip", "range", "distribution", "summary", "machine"};
 
 // The kept fields, each by its object and key.
 constexpr struct {
@@ -177,6 +186,11 @@ constexpr struct {
     {kSummary, "virtualMemoryPeakMB"},
     {kSummary, "threads"},
     {kSummary, "efficiencyIndex"},
+    {kMachine, "processor"},
+    {kMachine, "logicalProcessors"},
+    {kMachine, "memoryMB"},
+    {kMachine, "system"},
+    {kMachine, "systemVersion"},
 };
 constexpr size_t kKeptCount = sizeof kKept / sizeof kKept[0];
 
@@ -402,6 +416,32 @@ std::string Text(const Kept& kept, Section section, const char* key) {
     return field.type == Field::Type::kText ? field.text : "";
 }
 
+// Megabytes as whole numbers that a double holds exactly.
+constexpr Span kMachineMB{0, true, 9007199254740992.0, true};
+
+// The machine, where the file names one: older files do not, and their machine is unknown.
+bool ReadMachine(const Kept& kept, sys::MachineFacts& machine, std::string& reason) {
+    if (!kept.IsObject(kMachine)) return true;
+    for (const char* key : {"processor", "system", "systemVersion"}) {
+        if (kept.Get(kMachine, key).tooLong) {
+            reason = "is not a Trevalo result file (machine." + std::string(key) +
+                     " is longer than " + kMostTextShown + ")";
+            return false;
+        }
+    }
+    double processors = 0, megabytes = 0;
+    if (!ReadLenient(kept, kMachine, "logicalProcessors", kWhole<uint32_t>, processors, reason) ||
+        !ReadLenient(kept, kMachine, "memoryMB", kMachineMB, megabytes, reason)) {
+        return false;
+    }
+    machine.processor = Text(kept, kMachine, "processor");
+    machine.logicalProcessors = static_cast<uint32_t>(processors);
+    machine.memoryMB = static_cast<uint64_t>(megabytes);
+    machine.system = Text(kept, kMachine, "system");
+    machine.systemVersion = Text(kept, kMachine, "systemVersion");
+    return true;
+}
+
 }  // namespace
 
 const char* EndName(bench::RunEnd end) {
@@ -436,6 +476,7 @@ Json ResultDocument(const bench::RunRecord& r) {
     doc["avisynth"] = {{"version", setup.avisynth.versionString},
                        {"fileVersion", setup.avisynth.fileVersion},
                        {"interfaceVersion", setup.avisynth.interfaceVersion}};
+    doc["machine"] = MachineJson(setup.machine);
     doc["clip"] = r.clip ? ClipJson(*r.clip) : Json(nullptr);
     doc["range"] =
         r.range ? Json{{"first", r.range->first}, {"last", r.range->last}} : Json(nullptr);
@@ -555,6 +596,7 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
     bench::RunRecord r;
     r.setup.scriptPath = Text(kept, kRoot, "script");
     r.setup.avisynth.versionString = Text(kept, kAvisynth, "version");
+    if (!ReadMachine(kept, r.setup.machine, reason)) return false;
     if (kept.IsObject(kClip)) {
         Figure frames, width, height;
         if (!Read(kept, kClip, "frames", kWhole<int>, frames, reason) ||

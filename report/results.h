@@ -43,7 +43,7 @@ std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
 // first frame is after its last: "is not a Trevalo result file (summary.fpsAverage is not a
 // figure a run can produce)"). Only those fields are kept while the text is parsed, each text
 // of them at most 1 MiB: whatever else the text holds, at any depth and of any size, costs no
-// memory.
+// memory. The machine is read as well where the file names one.
 bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string& reason);
 
 }  // namespace report

@@ -192,6 +192,9 @@ TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
         EXPECT_EQ(j["error"].is_null() ? "" : j["error"].get<std::string>(),
                   c.exitCode == 0 ? "" : "boom at 2900");
         EXPECT_TRUE(j["gpu"].is_null());
+        // The machine as this process sees it.
+        EXPECT_EQ(j["machine"]["logicalProcessors"], std::thread::hardware_concurrency());
+        EXPECT_GT(j["machine"]["memoryMB"], 0);
 
         // The samples are the CSV's rows.
         const bool declined = c.name == std::string("declined");

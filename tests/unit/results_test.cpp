@@ -11,6 +11,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <tuple>
 
 #include "bench/loop.h"
 #include "report/chart.h"
@@ -167,6 +168,8 @@ TEST(ResultFile, RefusesFiguresNoRunCanProduce) {
         {"/range/first", 4294967296},
         {"/distribution/p1", 0},
         {"/distribution/max", 1e16},
+        {"/machine/logicalProcessors", 4294967296},
+        {"/machine/memoryMB", 1.5},
     };
     bench::RunRecord back;
     std::string reason;
@@ -237,6 +240,79 @@ TEST(ComparisonText, AnOverflowingRatioIsNotShown) {
     const std::string compared = ComparisonText(a, b, "a.json", "b.json");
     EXPECT_EQ(compared.find("inf"), std::string::npos) << compared;
     EXPECT_NE(compared.find("\nThe average frame rates cannot be compared.\n"), std::string::npos);
+}
+
+// The machine goes out and comes back; unknown facts are null, and a file that names no machine
+// reads as one whose machine is unknown.
+TEST(ResultFile, TheMachineReadBack) {
+    const auto facts = [](const sys::MachineFacts& m) {
+        return std::make_tuple(m.processor, m.logicalProcessors, m.memoryMB, m.system,
+                               m.systemVersion);
+    };
+    bench::RunRecord r = KnownRun();
+    r.setup.machine = {"AMD EPYC 7B13", 2, 23000, "Debian GNU/Linux 12 (bookworm)", "6.1.0-18"};
+    const std::string text = ResultJson(r);
+    EXPECT_LT(text.find("\"avisynth\""), text.find("\"machine\""));
+    nlohmann::json j = nlohmann::json::parse(text);
+    EXPECT_EQ(j["machine"], nlohmann::json::parse(R"j({"processor": "AMD EPYC 7B13",
+        "logicalProcessors": 2, "memoryMB": 23000, "system": "Debian GNU/Linux 12 (bookworm)",
+        "systemVersion": "6.1.0-18"})j"));
+    bench::RunRecord back;
+    std::string reason;
+    ASSERT_TRUE(ReadResultFile(text, back, reason)) << reason;
+    EXPECT_EQ(facts(back.setup.machine), facts(r.setup.machine));
+
+    r.setup.machine = {};
+    j = nlohmann::json::parse(ResultJson(r));
+    for (const char* key :
+         {"processor", "logicalProcessors", "memoryMB", "system", "systemVersion"})
+        EXPECT_TRUE(j["machine"][key].is_null()) << key;
+    j["machine"]["system"] = "Windows 10 Pro";
+    ASSERT_TRUE(ReadResultFile(j.dump(), back, reason)) << reason;
+    EXPECT_EQ(facts(back.setup.machine), facts({"", 0, 0, "Windows 10 Pro", ""}));
+    j.erase("machine");
+    ASSERT_TRUE(ReadResultFile(j.dump(), back, reason)) << reason;
+    EXPECT_EQ(facts(back.setup.machine), facts({}));
+}
+
+// Two named machines that differ are named in the warning, whatever fact differs; a file
+// without a machine warns of nothing.
+TEST(ComparisonText, TheMachinesDifferOnlyWhenBothAreNamed) {
+    const sys::MachineFacts epyc{"AMD EPYC 7B13", 2, 23800, "Debian GNU/Linux 12 (bookworm)",
+                                 "6.1.0-18-amd64"};
+    sys::MachineFacts kernel = epyc, memory = epyc, controls = epyc;
+    kernel.systemVersion = "6.1.0-21-amd64";
+    memory.memoryMB = 512;
+    memory.logicalProcessors = 1;
+    controls.processor = "\x1B[2J";
+    const struct {
+        sys::MachineFacts a, b;
+        const char* warning;  // "" for none
+    } cases[] = {
+        {epyc, epyc, ""},
+        {epyc, {}, ""},
+        {{}, {"", 0, 0, "Windows 11 Pro", ""}, ""},
+        {epyc,
+         {"Intel(R) Core(TM) i7-8700", 12, 16384, "Windows 11 Pro", "10.0.22631"},
+         "machine (AMD EPYC 7B13, 2 CPUs, 23 GB, Debian GNU/Linux 12 (bookworm) 6.1.0-18-amd64 | "
+         "Intel(R) Core(TM) i7-8700, 12 CPUs, 16 GB, Windows 11 Pro 10.0.22631)"},
+        {epyc, kernel,
+         "machine (AMD EPYC 7B13, 2 CPUs, 23 GB, Debian GNU/Linux 12 (bookworm) 6.1.0-18-amd64 | "
+         "AMD EPYC 7B13, 2 CPUs, 23 GB, Debian GNU/Linux 12 (bookworm) 6.1.0-21-amd64)"},
+        {memory, controls,
+         "machine (AMD EPYC 7B13, 1 CPU, 512 MB, Debian GNU/Linux 12 (bookworm) 6.1.0-18-amd64 | "
+         "\\x1B[2J, 2 CPUs, 23 GB, Debian GNU/Linux 12 (bookworm) 6.1.0-18-amd64)"},
+    };
+    for (const auto& c : cases) {
+        bench::RunRecord a = KnownRun(), b = KnownRun();
+        a.setup.machine = c.a;
+        b.setup.machine = c.b;
+        const std::string compared = ComparisonText(a, b, "a.json", "b.json");
+        const size_t at = compared.find("Warning: ");
+        EXPECT_EQ(at == std::string::npos ? "" : compared.substr(at, compared.find('\n', at) - at),
+                  *c.warning ? "Warning: the runs differ in " + std::string(c.warning) : "")
+            << c.warning;
+    }
 }
 
 // Controls and bytes that are not UTF-8 shown as \xNN, by each of their bytes; text as it is.
@@ -332,7 +408,8 @@ TEST(ResultFile, AKeptTextIsAtMostOneMebibyte) {
         {"/script", "is not a Trevalo result file (script is longer than 1 MiB)"},
         {"/avisynth/version",
          "is not a Trevalo result file (avisynth.version is longer than 1 MiB)"},
-        {"/end", "is not a Trevalo result file (end is longer than 1 MiB)"}};
+        {"/end", "is not a Trevalo result file (end is longer than 1 MiB)"},
+        {"/machine/system", "is not a Trevalo result file (machine.system is longer than 1 MiB)"}};
     for (const auto& [pointer, why] : texts) {
         nlohmann::json copy = j;
         copy[nlohmann::json::json_pointer(pointer)] = std::string(1 << 20, 'a');

@@ -79,7 +79,9 @@ int WriteSeriesResults(const std::vector<bench::RunRecord>& runs,
         written(report::WriteSeriesLogFile(runs, report::SeriesSummaryText(series)));
     }
     if (settings.CreateCSV && !reportOnly) written(report::WriteSeriesCsvFile(runs));
-    if (request.jsonRequested) written(report::WriteSeriesResultFile(runs, series));
+    if (request.jsonRequested) {
+        written(report::WriteSeriesResultFile(runs, series, RatesOfCountedRuns(runs)));
+    }
     // The chart shows the last run with samples.
     for (auto it = runs.rbegin(); request.chartRequested && it != runs.rend(); ++it) {
         if (it->samples.empty()) continue;

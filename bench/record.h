@@ -44,6 +44,9 @@ inline std::string BannerVersion(const RunSetup& setup) {
     return setup.programVersion + " (" + setup.architecture + ")";
 }
 
+// No series measures a script more often than this.
+constexpr uint32_t kMostRuns = 1000;
+
 struct RunRecord {
     RunSetup setup;
     // An empty optional is a part the run never reached.
@@ -60,6 +63,8 @@ struct RunRecord {
     // The statistics, computed once when the run ends, or read back from a result file.
     std::optional<SummaryFigures> figures;  // with the summary
     std::optional<RateDistribution> rates;  // of the stored samples
+    // Read back from the result file of a series: the average rates of its counted runs.
+    std::vector<double> seriesRates;
 };
 
 }  // namespace bench

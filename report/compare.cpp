@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "report/results.h"
 #include "sys/utils.h"
 
 namespace report {
@@ -200,6 +201,12 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     if (!a.machine.empty() && !b.machine.empty() && a.machine != b.machine) {
         differences.push_back("machine " + Pair(a.machine, b.machine));
     }
+    // Runs that stopped early measured part of their range: said, never compared silently.
+    for (const auto& [letter, record] : {std::pair{"A", &recordA}, std::pair{"B", &recordB}}) {
+        if (record->end == bench::RunEnd::kCompleted) continue;
+        text += std::string("Warning: ") + letter + "'s run did not complete its range (it ended with \"" +
+                EndName(record->end) + "\")\n";
+    }
     if (!differences.empty()) {
         text += "Warning: the runs differ in ";
         for (size_t i = 0; i < differences.size(); ++i)
@@ -237,11 +244,19 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
         nameA += " (" + fileA + ")";
         nameB += " (" + fileB + ")";
     }
-    const std::string ratio = Ratio(a.fpsAverage, b.fpsAverage);
-    if (ratio == "n/a") {
+    // A series gives its runs' rates; a single run its average.
+    const auto ratesOf = [](const bench::RunRecord& r, const Figure& average) {
+        if (!r.seriesRates.empty()) return r.seriesRates;
+        return average ? std::vector<double>{*average} : std::vector<double>{};
+    };
+    const std::vector<double> ratesA = ratesOf(recordA, a.fpsAverage);
+    const std::vector<double> ratesB = ratesOf(recordB, b.fpsAverage);
+    const bench::RatioEstimate estimate = bench::CompareRates(ratesA, ratesB);
+    if (ratesA.empty() || ratesB.empty() || !(estimate.ratio > 0) ||
+        !std::isfinite(estimate.ratio)) {
         text += "\nThe average frame rates cannot be compared.\n";
     } else {
-        text += "\n" + nameB + " rendered " + ratio + " times as fast as " + nameA + "\n";
+        text += "\n" + VerdictSentence(nameA, nameB, ratesA.size(), ratesB.size(), estimate) + "\n";
     }
     return text;
 }

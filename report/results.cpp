@@ -151,9 +151,19 @@ constexpr size_t kMostTextBytes = size_t{1} << 20;
 constexpr const char* kMostTextShown = "1 MiB";
 
 // The objects whose fields are kept; kRoot is the document itself.
-enum Section { kRoot, kAvisynth, kClip, kRange, kDistribution, kSummary, kMachine, kSections };
+enum Section {
+    kRoot,
+    kAvisynth,
+    kClip,
+    kRange,
+    kDistribution,
+    kSummary,
+    kMachine,
+    kSeries,
+    kSections
+};
 constexpr const char* kSectionKeys[kSections] = {
-    "", "avisynth", "clip", "range", "distribution", "summary", "machine"};
+    "", "avisynth", "clip", "range", "distribution", "summary", "machine", "series"};
 
 // The kept fields, each by its object and key.
 constexpr struct {
@@ -191,6 +201,10 @@ constexpr struct {
     {kMachine, "memoryMB"},
     {kMachine, "system"},
     {kMachine, "systemVersion"},
+    {kSeries, "fpsMean"},
+    {kSeries, "fpsMin"},
+    {kSeries, "fpsMax"},
+    {kSeries, "runRates"},  // an array of numbers, kept in Kept::runRates
 };
 constexpr size_t kKeptCount = sizeof kKept / sizeof kKept[0];
 
@@ -210,6 +224,9 @@ struct Kept {
     bool rootIsObject = false;
     bool isObject[kSections] = {};
     Field fields[kKeptCount];
+    // series.runRates: its numbers while it is an array of at most kMostRuns numbers.
+    std::vector<double> runRates;
+    bool runRatesRead = false;
 
     const Field& Get(Section section, const char* key) const {
         for (size_t i = 0; i < kKeptCount; ++i) {
@@ -220,6 +237,7 @@ struct Kept {
         return missing;
     }
     bool IsObject(Section section) const { return isObject[section]; }
+    Field& Rates() { return const_cast<Field&>(Get(kSeries, "runRates")); }
 };
 
 // The parser's events, kept where they are wanted. A value that is not kept, scalar or
@@ -272,11 +290,25 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
         return true;
     }
     bool start_array(std::size_t) override {
+        if (skipped_ == 0 && !collecting_ && field_ == &kept_.Rates()) {
+            Begin();
+            field_->type = Field::Type::kOther;  // the numbers go to runRates instead
+            kept_.runRates.clear();
+            kept_.runRatesRead = true;
+            collecting_ = true;
+            field_ = nullptr;
+            return true;
+        }
         StartSkipping();
         return true;
     }
     bool end_array() override {
-        --skipped_;
+        if (skipped_ == 0 && collecting_) {
+            collecting_ = false;
+            Done();
+        } else {
+            --skipped_;
+        }
         return true;
     }
     bool key(string_t& name) override {
@@ -309,11 +341,19 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
             }
             kept_.isObject[section_] = false;
         }
+        if ((depth_ == 1 && section_ == kSeries) || field_ == &kept_.Rates()) {
+            kept_.runRates.clear();
+            kept_.runRatesRead = false;
+        }
         if (field_ != nullptr) *field_ = Field();
     }
     template <class Set>
     bool Scalar(Set set) {
         if (skipped_ > 0) return true;
+        if (collecting_) {  // only numbers belong in the rates
+            kept_.runRatesRead = false;
+            return true;
+        }
         Begin();
         if (field_ != nullptr) set(*field_);
         Done();
@@ -321,6 +361,11 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
     }
     template <class Value>
     bool Number(Value value, bool integer) {
+        if (skipped_ == 0 && collecting_) {
+            if (kept_.runRates.size() >= bench::kMostRuns) kept_.runRatesRead = false;
+            if (kept_.runRatesRead) kept_.runRates.push_back(static_cast<double>(value));
+            return true;
+        }
         return Scalar([value, integer](Field& f) {
             f.type = Field::Type::kNumber;
             f.number = static_cast<double>(value);
@@ -328,6 +373,7 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
         });
     }
     void StartSkipping() {
+        if (collecting_) kept_.runRatesRead = false;
         if (skipped_++ > 0) return;
         Begin();
         if (field_ != nullptr) field_->type = Field::Type::kOther;
@@ -341,6 +387,7 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
     Kept& kept_;
     std::string& reason_;
     size_t skipped_ = 0;       // depth inside a value that is passed over; 0 outside one
+    bool collecting_ = false;  // inside series.runRates
     int depth_ = 0;            // 1 inside the document's object, 2 inside a section's
     Section section_ = kRoot;  // depth 1: the section the key names; depth 2: the one entered
     Field* field_ = nullptr;   // the kept field the next value goes to
@@ -509,8 +556,18 @@ std::string ResultJson(const bench::RunRecord& r) {
     return Dumped(ResultDocument(r));
 }
 
+bench::RunEnd EndOfName(const std::string& name) {
+    for (const bench::RunEnd end :
+         {bench::RunEnd::kCompleted, bench::RunEnd::kTimeLimit, bench::RunEnd::kCancelled,
+          bench::RunEnd::kDeclined, bench::RunEnd::kInfo}) {
+        if (name == EndName(end)) return end;
+    }
+    return bench::RunEnd::kError;
+}
+
 std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
-                             const bench::SeriesStatistics& series) {
+                             const bench::SeriesStatistics& series,
+                             const std::vector<double>& rates) {
     // Described by its last run that reached the clip, ended as its last run ended.
     const bench::RunRecord* shown = &runs.back();
     for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
@@ -544,7 +601,8 @@ std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
                      {"fpsMax", series.runs > 0 ? Json(series.max) : Json(nullptr)},
                      {"coefficientOfVariation",
                       series.runs > 1 ? Json(series.coefficientOfVariation) : Json(nullptr)},
-                     {"outlierRuns", std::move(outliers)}};
+                     {"outlierRuns", std::move(outliers)},
+                     {"runRates", rates}};
     doc["runs"] = std::move(list);
     return Dumped(doc);
 }
@@ -556,9 +614,10 @@ std::string WriteResultFile(const bench::RunRecord& record) {
 }
 
 std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
-                                  const bench::SeriesStatistics& series) {
+                                  const bench::SeriesStatistics& series,
+                                  const std::vector<double>& rates) {
     const std::string path = SiblingPath(runs.front().setup.scriptPath, ".json");
-    if (!sys::WriteFile(path, SeriesResultJson(runs, series))) return CannotCreate(path);
+    if (!sys::WriteFile(path, SeriesResultJson(runs, series, rates))) return CannotCreate(path);
     return "";
 }
 
@@ -588,7 +647,8 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
             return false;
         }
     }
-    if (!kept.IsObject(kSummary)) {
+    const bool series = !kept.IsObject(kSummary) && kept.IsObject(kSeries);
+    if (!kept.IsObject(kSummary) && !series) {
         reason = "holds no summary: its run ended with \"" + Text(kept, kRoot, "end") + "\"";
         return false;
     }
@@ -596,6 +656,7 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
     bench::RunRecord r;
     r.setup.scriptPath = Text(kept, kRoot, "script");
     r.setup.avisynth.versionString = Text(kept, kAvisynth, "version");
+    r.end = EndOfName(Text(kept, kRoot, "end"));
     if (!ReadMachine(kept, r.setup.machine, reason)) return false;
     if (kept.IsObject(kClip)) {
         Figure frames, width, height;
@@ -657,7 +718,29 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
                   {"virtualMemoryPeakMB", kWhole<uint32_t>, virt},
                   {"threads", kWhole<uint16_t>, threads},
                   {"efficiencyIndex", kEfficiency, efficiency}};
+    if (series) {
+        // The series' own figures stand for its runs'; the others are not known.
+        if (!Read(kept, kSeries, "fpsMean", kRate, fpsAverage, reason) ||
+            !Read(kept, kSeries, "fpsMin", kRate, fpsMin, reason) ||
+            !Read(kept, kSeries, "fpsMax", kRate, fpsMax, reason)) {
+            return false;
+        }
+        if (!kept.runRatesRead) {
+            reason = "is not a Trevalo result file (series.runRates is missing or not an array "
+                     "of at most 1000 numbers)";
+            return false;
+        }
+        for (double rate : kept.runRates) {
+            if (!Produced(rate, kRate)) {
+                reason = NoFigure(kSeries, "runRates");
+                return false;
+            }
+            r.seriesRates.push_back(rate);
+        }
+        if (fpsAverage) tpfAverage = 1000.0 / *fpsAverage;
+    }
     for (const auto& field : fields) {
+        if (series) break;
         if (!Read(kept, kSummary, field.key, field.span, field.figure, reason)) return false;
     }
     bench::SummaryFigures& f = r.figures.emplace();

@@ -25,14 +25,20 @@ std::string ResultJson(const bench::RunRecord& record);
 
 // A series of runs of one script, however many it has: the series' facts as for one run,
 // "end" as its last run ended, then "series" (its statistics, runs numbered from 1) and
-// "runs", each with its number, end, error, summary, gpu, distribution and samples.
+// "runs", each with its number, end, error, summary, gpu, distribution and samples. rates:
+// the counted runs' average rates, which the statistics took, kept as series.runRates.
 std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
-                             const bench::SeriesStatistics& series);
+                             const bench::SeriesStatistics& series,
+                             const std::vector<double>& rates);
 
 // Writes script.json beside the script. "" on success, else the message to print.
 std::string WriteResultFile(const bench::RunRecord& record);
 std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
-                                  const bench::SeriesStatistics& series);
+                                  const bench::SeriesStatistics& series,
+                                  const std::vector<double>& rates);
+
+// The end a result file names; an unknown name is an error's.
+bench::RunEnd EndOfName(const std::string& name);
 
 // Reads what a comparison needs of a result file's text into a record: the script, the
 // AviSynth version, the clip's size and frames, the range, the summary's figures as the file
@@ -43,7 +49,9 @@ std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
 // first frame is after its last: "is not a Trevalo result file (summary.fpsAverage is not a
 // figure a run can produce)"). Only those fields are kept while the text is parsed, each text
 // of them at most 1 MiB: whatever else the text holds, at any depth and of any size, costs no
-// memory. The machine is read as well where the file names one.
+// memory. The machine is read as well where the file names one, and how the run ended. A
+// series' file gives its mean, lowest and highest run rate as the average, minimum and maximum
+// rate, and its counted runs' rates (series.runRates, at most kMostRuns) as seriesRates.
 bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string& reason);
 
 }  // namespace report

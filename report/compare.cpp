@@ -148,6 +148,19 @@ std::string Range(const Figures& f) {
     return f.rangeFirst && f.rangeLast ? Whole(*f.rangeFirst) + " - " + Whole(*f.rangeLast) : "n/a";
 }
 
+// The figure with two decimals, or up to four where it differs from 1 and would show as 1.
+std::string VerdictFigure(double v, bool apartFromOne) {
+    int decimals = 2;
+    while (apartFromOne && decimals < 4 &&
+           CUtils::FormatString("%.*f", decimals, v) == CUtils::FormatString("%.*f", decimals, 1.0))
+        ++decimals;
+    return CUtils::FormatString("%.*f", decimals, v);
+}
+
+std::string RunCount(size_t runs) {
+    return runs == 1 ? "a single run" : CUtils::FormatString("%zu runs", runs);
+}
+
 }  // namespace
 
 std::string TerminalText(const std::string& text, bool keepNonUtf8) {
@@ -259,6 +272,36 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
         text += "\n" + VerdictSentence(nameA, nameB, ratesA.size(), ratesB.size(), estimate) + "\n";
     }
     return text;
+}
+
+std::string VerdictSentence(const std::string& nameA, const std::string& nameB, size_t runsA,
+                            size_t runsB, const bench::RatioEstimate& e) {
+    const bool known = e.ratio > 0 && std::isfinite(e.ratio) &&
+                       (!e.spreadKnown || (e.low > 0 && e.low <= e.high && std::isfinite(e.high)));
+    if (!known)
+        return "The average frame rates of " + nameB + " and " + nameA + " cannot be compared";
+    const std::string ratio = VerdictFigure(e.ratio, e.ratio != 1);
+    if (!e.spreadKnown) {
+        const std::string runs = runsA == 1 && runsB == 1
+                                     ? "a single run each"
+                                     : RunCount(runsA) + " and " + RunCount(runsB);
+        return nameB + " rendered " + ratio + " times as fast as " + nameA + " in " + runs +
+               "; the spread is unknown: measure with -runs=5 or more to tell a real difference "
+               "from noise";
+    }
+    const bool excludesOne = e.low > 1 || e.high < 1;
+    const std::string interval = "95 % interval " + VerdictFigure(e.low, excludesOne) + " to " +
+                                 VerdictFigure(e.high, excludesOne);
+    if (!excludesOne) {
+        return nameB + " and " + nameA +
+               " rendered equally fast within the noise of these runs (ratio " + ratio + ", " +
+               interval + ")";
+    }
+    const std::string runs = runsA == runsB
+                                 ? CUtils::FormatString("%zu runs each", runsA)
+                                 : CUtils::FormatString("%zu and %zu runs", runsA, runsB);
+    return nameB + " rendered " + ratio + " times as fast as " + nameA + " (" + interval + "; " +
+           runs + ")";
 }
 
 std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts) {

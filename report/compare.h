@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-
 #include <vector>
 
 #include "bench/record.h"
@@ -22,6 +21,16 @@ std::string TerminalText(const std::string& text, bool keepNonUtf8 = false);
 // scripts, AviSynth versions, machines and file names are shown as TerminalText.
 std::string ComparisonText(const bench::RunRecord& a, const bench::RunRecord& b,
                            const std::string& fileA, const std::string& fileB);
+
+// The verdict on B against A in words, never claiming a speed-up the runs do not support: how
+// many times as fast where the interval lies above or below 1, equally fast within the noise
+// where it holds 1, the bare ratio and a call for more runs where the spread is unknown, and
+// that they cannot be compared where the estimate holds no ratio. Run counts are A's, then B's
+// ("5 and 4 runs"). Figures have two decimals, or as many as needed (at most 4) for one that
+// differs from 1 (a ratio other than 1, an end of an interval that excludes 1) not to show as
+// 1.00. The names are shown as given.
+std::string VerdictSentence(const std::string& nameA, const std::string& nameB, size_t runsA,
+                            size_t runsB, const bench::RatioEstimate& estimate);
 
 // One script of a comparison: its name as shown and its counted runs' average rates.
 struct ScriptRates {

@@ -1,5 +1,7 @@
 #include "report/reports.h"
 
+#include <cstring>
+
 #include "sys/file_info.h"
 #include "sys/timer.h"
 #include "sys/utils.h"

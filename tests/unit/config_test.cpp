@@ -40,18 +40,18 @@ std::string Describe(const RunSettings& s) {
         << s.FrameRangeLast << '|' << s.FrameRangeText << '|' << s.TimeLimit << '|'
         << s.InvokeDistributor << s.AllowOnlyOneInstance << s.UseColor << s.MonitorGPULoad << '|'
         << static_cast<int>(s.ProcessPriority) << '|' << s.ConUseSTDOUT << s.LogEstimatedTime
-        << s.AutoCompleteExtension;
+        << s.AutoCompleteExtension << '|' << s.Runs;
     return out.str();
 }
 
-TEST(DefaultIni, HoldsTheTwentyLinesAndReadsBackAsDefaults) {
+TEST(DefaultIni, HoldsTheTwentyOneLinesAndReadsBackAsDefaults) {
     const std::vector<std::string> lines = DefaultIniLines(kVersion);
-    ASSERT_EQ(lines.size(), 20u);
+    ASSERT_EQ(lines.size(), 21u);
     EXPECT_EQ(Joined(lines),
               "[Main]\nVersion=1.4.2\nAVSDLL=\nDisplayFPS=1\nDisplayTPF=0\n"
               "DisplayEfficiencyIndex=1\nCreateLog=0\nCreateCSV=0\nPauseBeforeExit=0\n"
               "FrameRange=0,-1\nInvokeDistributor=1\nAllowOnlyOneInstance=1\nUseColor=1\n"
-              "MonitorGPULoad=0\nProcessPriority=2\nConUseSTDOUT=0\nTimeLimit=-1\n"
+              "MonitorGPULoad=0\nProcessPriority=2\nConUseSTDOUT=0\nTimeLimit=-1\nRuns=1\n"
               "\n[Miscellaneous]\nLogEstimatedTime=0\nAutoCompleteExtension=0\n");
     const std::vector<std::string> read = SplitIniLines(Joined(lines));
     EXPECT_TRUE(IniIsUpToDate(read, kVersion));

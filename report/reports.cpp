@@ -1,6 +1,7 @@
 #include "report/reports.h"
 
 #include <cstring>
+#include <functional>
 
 #include "sys/file_info.h"
 #include "sys/timer.h"
@@ -353,32 +354,46 @@ std::string SeriesCsvText(const std::vector<bench::RunRecord>& runs) {
     return rows.empty() ? "" : "Run," + CsvHeader(runs.front()) + rows;
 }
 
-std::string WriteLogFile(const bench::RunRecord& record) {
-    return WriteSeriesLogFile({record}, "");
-}
+namespace {
 
-std::string WriteCsvFile(const bench::RunRecord& record) {
-    return WriteSeriesCsvFile({record});
-}
-
-std::string WriteSeriesLogFile(const std::vector<bench::RunRecord>& runs,
-                               const std::string& seriesText) {
-    const std::string& scriptPath = runs.front().setup.scriptPath;
+// The log beside the script, its text made from the script's.
+std::string WriteLog(const std::string& scriptPath,
+                     const std::function<std::string(const std::string&)>& text) {
     std::string script;
     if (!sys::ReadFileHead(scriptPath, script, kMostScriptBytes)) {
         return "\nCannot open \"" + scriptPath + "\"\n";
     }
     const std::string path = SiblingPath(scriptPath, ".log");
-    if (!sys::WriteFile(path, WithCrLf(SeriesLogText(runs, seriesText, script)))) {
-        return CannotCreate(path);
-    }
+    if (!sys::WriteFile(path, WithCrLf(text(script)))) return CannotCreate(path);
     return "";
 }
 
-std::string WriteSeriesCsvFile(const std::vector<bench::RunRecord>& runs) {
-    const std::string path = SiblingPath(runs.front().setup.scriptPath, ".csv");
-    if (!sys::WriteFile(path, WithCrLf(SeriesCsvText(runs)))) return CannotCreate(path);
+std::string WriteCsv(const std::string& scriptPath, const std::string& text) {
+    const std::string path = SiblingPath(scriptPath, ".csv");
+    if (!sys::WriteFile(path, WithCrLf(text))) return CannotCreate(path);
     return "";
+}
+
+}  // namespace
+
+std::string WriteLogFile(const bench::RunRecord& record) {
+    return WriteLog(record.setup.scriptPath,
+                    [&](const std::string& script) { return LogFileText(record, script); });
+}
+
+std::string WriteCsvFile(const bench::RunRecord& record) {
+    return WriteCsv(record.setup.scriptPath, CsvFileText(record));
+}
+
+std::string WriteSeriesLogFile(const std::vector<bench::RunRecord>& runs,
+                               const std::string& seriesText) {
+    return WriteLog(runs.front().setup.scriptPath, [&](const std::string& script) {
+        return SeriesLogText(runs, seriesText, script);
+    });
+}
+
+std::string WriteSeriesCsvFile(const std::vector<bench::RunRecord>& runs) {
+    return WriteCsv(runs.front().setup.scriptPath, SeriesCsvText(runs));
 }
 
 }  // namespace report

@@ -656,7 +656,9 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
     bench::RunRecord r;
     r.setup.scriptPath = Text(kept, kRoot, "script");
     r.setup.avisynth.versionString = Text(kept, kAvisynth, "version");
-    r.end = EndOfName(Text(kept, kRoot, "end"));
+    // A file that does not say how its run ended is taken as complete: nothing to warn of.
+    const std::string end = Text(kept, kRoot, "end");
+    r.end = end.empty() ? bench::RunEnd::kCompleted : EndOfName(end);
     if (!ReadMachine(kept, r.setup.machine, reason)) return false;
     if (kept.IsObject(kClip)) {
         Figure frames, width, height;

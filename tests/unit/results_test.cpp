@@ -85,6 +85,48 @@ bench::RunRecord KnownRun() {
     return r;
 }
 
+// A series' file read back gives its runs' rates, which -compare judges with their interval;
+// runs that stopped early are warned of, and rates no run writes are refused.
+TEST(ResultJson, ASeriesReadBackIsJudgedByItsRuns) {
+    std::vector<bench::RunRecord> runs(4, KnownRun());
+    for (bench::RunRecord& run : runs)
+        run.end = bench::RunEnd::kCompleted;
+    runs[3].end = bench::RunEnd::kCancelled;
+    const std::vector<double> slow = {50, 51, 49}, fast = {100, 102, 98};
+    const auto readBack = [&](const std::vector<double>& rates) {
+        const std::string text = SeriesResultJson(runs, bench::StatisticsOf(rates), rates);
+        bench::RunRecord back;
+        std::string reason;
+        EXPECT_TRUE(ReadResultFile(text, back, reason)) << reason;
+        return back;
+    };
+    const bench::RunRecord a = readBack(slow), b = readBack(fast);
+    EXPECT_EQ(b.seriesRates, fast);
+    EXPECT_EQ(b.figures->fpsAverage, 100.0);
+    EXPECT_EQ(b.figures->fpsMax, 102.0);
+    EXPECT_FALSE(b.figures->cpuAverage);
+    const std::string compared = ComparisonText(a, b, "a.json", "b.json");
+    EXPECT_NE(compared.find("Warning: A's run did not complete its range (it ended with "
+                            "\"cancelled\")\n"),
+              std::string::npos)
+        << compared;
+    const std::string verdict = VerdictSentence("a.avs (a.json)", "a.avs (b.json)", 3, 3,
+                                                bench::CompareRates(slow, fast));
+    EXPECT_NE(compared.find("\n" + verdict + "\n"), std::string::npos) << compared;
+    EXPECT_NE(verdict.find("(95 % interval "), std::string::npos) << verdict;
+
+    nlohmann::json j = nlohmann::json::parse(SeriesResultJson(runs, {}, slow));
+    for (const nlohmann::json& rates :
+         {nlohmann::json("50"), nlohmann::json({50, "51"}), nlohmann::json({50, {51}}),
+          nlohmann::json(std::vector<double>(1001, 50.0)), nlohmann::json({50, -1})}) {
+        j["series"]["runRates"] = rates;
+        bench::RunRecord back;
+        std::string reason;
+        EXPECT_FALSE(ReadResultFile(j.dump(), back, reason)) << rates.dump().substr(0, 40);
+        EXPECT_NE(reason.find("series.runRates"), std::string::npos) << reason;
+    }
+}
+
 // Each summary figure under its own name; read back, the record compares as the run did.
 TEST(ResultJson, EveryFigureInItsPlaceAndReadBack) {
     const bench::RunRecord r = KnownRun();

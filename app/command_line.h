@@ -16,7 +16,7 @@ struct CommandLineRequest {
     // -compare of scripts: each script named, in order (scriptPath is the first).
     bool compareScripts = false;
     std::vector<std::string> comparedScripts;
-    std::string switchesText;     // the recognised switches as typed, for the log
+    std::string switchesText;  // the recognised switches as typed, for the log
 };
 
 // Parses the arguments (without the program name) into settings and request. Stops at the

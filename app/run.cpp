@@ -202,7 +202,7 @@ int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     job.termination = &termination;
     const int exitCode = request.compareScripts && !request.clipInfoRequested
                              ? CompareScripts(job, settings, request)
-                                                : MeasureAndReport(job, settings, request);
+                             : MeasureAndReport(job, settings, request);
     watch.Finish();
     return exitCode;  // a signal kept since the first frame ends the process now
 }

@@ -130,7 +130,8 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
                 mirror->stage = bench::RunMirror::kClipKnown;
             }
 
-            if (job.clipReport) report::PrintClipInfo(s.videoInfo, record.mtAvailable, record.mtMode);
+            if (job.clipReport)
+                report::PrintClipInfo(s.videoInfo, record.mtAvailable, record.mtMode);
             if (job.gpu != nullptr) record.gpu->card = CardOf(*job.gpu);
             if (job.clipInfoOnly) {
                 record.end = bench::RunEnd::kInfo;

@@ -1,10 +1,10 @@
 #include "app/series.h"
 
+#include <algorithm>
+#include <cmath>
 #include "app/console.h"
 #include "report/chart.h"
 #include "report/compare.h"
-#include <algorithm>
-#include <cmath>
 #include "report/reports.h"
 #include "report/results.h"
 
@@ -111,14 +111,14 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
         for (size_t i = 0; i < jobs.size() && !stopped; ++i) {
             ScriptJob& one = jobs[i];
             if (job.mirror != nullptr) job.mirror->script = static_cast<uint32_t>(i);
-            one.runLabel = CUtils::FormatString("%s, run %u of %u",
-                                                ShownName(one.setup.scriptPath).c_str(),
-                                                round, runs);
+            one.runLabel = CUtils::FormatString(
+                "%s, run %u of %u", ShownName(one.setup.scriptPath).c_str(), round, runs);
             std::optional<bench::RunRecord> record = MeasureScript(one);
             if (!record) return kExitError;
             records[i].push_back(std::move(*record));
             const bench::RunRecord& done = records[i].back();
-            stopped = done.end != bench::RunEnd::kCompleted && done.end != bench::RunEnd::kTimeLimit;
+            stopped =
+                done.end != bench::RunEnd::kCompleted && done.end != bench::RunEnd::kTimeLimit;
             if (done.range) one.range = {done.range->first, done.range->last, job.range.text};
         }
     }
@@ -143,18 +143,19 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
         for (const report::ScriptRates& r : rates) {
             const bench::SeriesStatistics stats = bench::StatisticsOf(r.rates);
             const double half =
-                stats.runs > 1 ? bench::StudentTQuantile(0.975, static_cast<double>(stats.runs - 1)) *
-                                     stats.standardDeviation / std::sqrt(static_cast<double>(stats.runs))
-                               : 0.0;
-            chart.push_back({FileName(r.name), r.rates, stats.mean, stats.mean - half,
-                             stats.mean + half});
+                stats.runs > 1
+                    ? bench::StudentTQuantile(0.975, static_cast<double>(stats.runs - 1)) *
+                          stats.standardDeviation / std::sqrt(static_cast<double>(stats.runs))
+                    : 0.0;
+            chart.push_back(
+                {FileName(r.name), r.rates, stats.mean, stats.mean - half, stats.mean + half});
         }
-        const bool measured = std::any_of(rates.begin(), rates.end(),
-                                          [](const report::ScriptRates& r) { return !r.rates.empty(); });
-        const std::string error =
-            measured ? report::WriteComparisonChartFile(scripts.front(), chart,
-                                                        "Comparison of scripts")
-                     : "";
+        const bool measured =
+            std::any_of(rates.begin(), rates.end(),
+                        [](const report::ScriptRates& r) { return !r.rates.empty(); });
+        const std::string error = measured ? report::WriteComparisonChartFile(
+                                                 scripts.front(), chart, "Comparison of scripts")
+                                           : "";
         if (!error.empty()) exitCode = Stop(error);
     }
     return exitCode;

@@ -1,12 +1,13 @@
 // The benchmark of the tool itself: what Trevalo's measuring costs against a bare loop,
 // whether its figures match clips of known cost, whether its CPU figure matches the load,
-// and whether its comparisons of scripts find real differences and only those. Runs both programs side by side on this machine and prints the ratios.
+// and whether its comparisons of scripts find real differences and only those. Runs both programs
+// side by side on this machine and prints the ratios.
 #include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,16 +96,17 @@ struct Verdict {
 };
 
 Verdict Compare(const Paths& paths, const std::string& a, const std::string& b) {
-    const std::string out =
-        Capture("cd " + Quoted(paths.work) + " && ./trevalo -compare " + Quoted(a) + " " + Quoted(b));
+    const std::string out = Capture("cd " + Quoted(paths.work) + " && ./trevalo -compare " +
+                                    Quoted(a) + " " + Quoted(b));
     Verdict v;
     std::smatch m;
     if (std::regex_search(out, m,
                           std::regex("rendered ([0-9.]+) times as fast as \\S+ \\(95 % interval "
                                      "([0-9.]+) to ([0-9.]+);"))) {
-    } else if (std::regex_search(out, m,
-                                 std::regex("equally fast within the noise of these runs \\(ratio "
-                                            "([0-9.]+), 95 % interval ([0-9.]+) to ([0-9.]+)\\)"))) {
+    } else if (std::regex_search(
+                   out, m,
+                   std::regex("equally fast within the noise of these runs \\(ratio "
+                              "([0-9.]+), 95 % interval ([0-9.]+) to ([0-9.]+)\\)"))) {
         v.equal = true;
     } else {
         std::fprintf(stderr, "%s\n", out.c_str());
@@ -134,8 +136,9 @@ bool CheckComparisons(const Paths& paths, const char* title) {
                     i + 1, same.equal ? "equal" : "DIFFERENT", same.ratio, same.low, same.high,
                     apart.ratio, apart.low, apart.high, right ? "" : " MISSED");
     }
-    std::printf("  identical: equally fast in %d of 10; 1.25 apart: held and 1 excluded in %d of 10\n",
-                equal, holds);
+    std::printf(
+        "  identical: equally fast in %d of 10; 1.25 apart: held and 1 excluded in %d of 10\n",
+        equal, holds);
     bool ok = Check(equal >= 9, "identical scripts equally fast in at least 9 of 10");
     ok &= Check(holds == 10, "the interval holds 1.25 and excludes 1 in 10 of 10");
     return ok;
@@ -217,7 +220,8 @@ int main(int argc, char** argv) {
     ok &= Check(std::abs(all.cpuAverage - 100) <= 5, "within 5 points");
 
     // The comparison's power and honesty, on a quiet machine and beside two busy loops a core.
-    ok &= CheckComparisons(paths, "Comparisons: MSBusy(4) against MSBusy(4) and MSBusy(5), 5 runs each");
+    ok &= CheckComparisons(paths,
+                           "Comparisons: MSBusy(4) against MSBusy(4) and MSBusy(5), 5 runs each");
     {
         std::atomic<bool> stop{false};
         std::vector<std::thread> loops;

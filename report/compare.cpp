@@ -217,8 +217,9 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     // Runs that stopped early measured part of their range: said, never compared silently.
     for (const auto& [letter, record] : {std::pair{"A", &recordA}, std::pair{"B", &recordB}}) {
         if (record->end == bench::RunEnd::kCompleted) continue;
-        text += std::string("Warning: ") + letter + "'s run did not complete its range (it ended with \"" +
-                EndName(record->end) + "\")\n";
+        text += std::string("Warning: ") + letter +
+                "'s run did not complete its range (it ended with \"" + EndName(record->end) +
+                "\")\n";
     }
     if (!differences.empty()) {
         text += "Warning: the runs differ in ";

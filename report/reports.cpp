@@ -217,8 +217,8 @@ std::string PerformanceSection(const bench::RunRecord& r, const std::string& hea
     if (r.samples.empty()) return "";
     const bool gpu = r.gpu.has_value();
     const bool vpu = gpu && r.gpu->vpuAvailable;
-    std::string text = "\n[" + heading +
-                       "]\n       Frame    Frames/sec   Time/frame(ms)   CPU(%)   ";
+    std::string text =
+        "\n[" + heading + "]\n       Frame    Frames/sec   Time/frame(ms)   CPU(%)   ";
     if (gpu) text += "GPU(%)   ";
     if (vpu) text += "VPU(%)   ";
     text += "Threads   PhysMEM(MB)   VirtMEM(MB)\n";
@@ -299,14 +299,15 @@ std::string SeriesLogText(const std::vector<bench::RunRecord>& runs, const std::
         const std::string name = CUtils::FormatString("run %zu of %zu", i + 1, runs.size());
         if (r.totals) {
             text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display)
-                        .replace(0, std::strlen("\n\n[Runtime info]"), "\n\n[Runtime info, " + name + "]");
+                        .replace(0, std::strlen("\n\n[Runtime info]"),
+                                 "\n\n[Runtime info, " + name + "]");
         }
         text += PerformanceSection(r, "Performance data, " + name);
     }
     for (size_t i = 0; i < runs.size(); ++i) {
         if (runs[i].errorText.empty()) continue;
-        text += CUtils::FormatString("\n\n[AviSynth error, run %zu]\n", i + 1) +
-                runs[i].errorText + "\n";
+        text += CUtils::FormatString("\n\n[AviSynth error, run %zu]\n", i + 1) + runs[i].errorText +
+                "\n";
     }
     return text;
 }

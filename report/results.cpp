@@ -592,17 +592,17 @@ std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
     Json outliers = Json::array();
     for (const size_t index : series.outliers)
         outliers.push_back(index + 1);
-    doc["series"] = {{"runs", runs.size()},
-                     {"runsInStatistics", series.runs},
-                     {"fpsMean", series.runs > 0 ? Json(series.mean) : Json(nullptr)},
-                     {"fpsStandardDeviation",
-                      series.runs > 1 ? Json(series.standardDeviation) : Json(nullptr)},
-                     {"fpsMin", series.runs > 0 ? Json(series.min) : Json(nullptr)},
-                     {"fpsMax", series.runs > 0 ? Json(series.max) : Json(nullptr)},
-                     {"coefficientOfVariation",
-                      series.runs > 1 ? Json(series.coefficientOfVariation) : Json(nullptr)},
-                     {"outlierRuns", std::move(outliers)},
-                     {"runRates", rates}};
+    doc["series"] = {
+        {"runs", runs.size()},
+        {"runsInStatistics", series.runs},
+        {"fpsMean", series.runs > 0 ? Json(series.mean) : Json(nullptr)},
+        {"fpsStandardDeviation", series.runs > 1 ? Json(series.standardDeviation) : Json(nullptr)},
+        {"fpsMin", series.runs > 0 ? Json(series.min) : Json(nullptr)},
+        {"fpsMax", series.runs > 0 ? Json(series.max) : Json(nullptr)},
+        {"coefficientOfVariation",
+         series.runs > 1 ? Json(series.coefficientOfVariation) : Json(nullptr)},
+        {"outlierRuns", std::move(outliers)},
+        {"runRates", rates}};
     doc["runs"] = std::move(list);
     return Dumped(doc);
 }
@@ -728,8 +728,9 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
             return false;
         }
         if (!kept.runRatesRead) {
-            reason = "is not a Trevalo result file (series.runRates is missing or not an array "
-                     "of at most 1000 numbers)";
+            reason =
+                "is not a Trevalo result file (series.runRates is missing or not an array "
+                "of at most 1000 numbers)";
             return false;
         }
         for (double rate : kept.runRates) {

@@ -256,9 +256,10 @@ TEST_F(Trevalo, CompareShowsTheRatiosWithoutAviSynth) {
         testsupport::RunProgram(exe, {"-compare", "a.json", "b.json"}, options);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     // The texts are results_test's; here both files read, without AviSynth.
-    for (const char* expected : {"\nWarning: the runs differ in frame count (300 | 1500)\n",
-                                 "\nb.avs rendered 1.23 times as fast as a.avs in a single run each; the spread is "
-                                 "unknown: measure with -runs=5"})
+    for (const char* expected :
+         {"\nWarning: the runs differ in frame count (300 | 1500)\n",
+          "\nb.avs rendered 1.23 times as fast as a.avs in a single run each; the spread is "
+          "unknown: measure with -runs=5"})
         EXPECT_TRUE(Contains(std::regex_replace(Lines(r.out), std::regex(" +"), " "), expected))
             << expected;
 

@@ -113,8 +113,10 @@ TEST_F(Series, RunsOutsideTheirBoundsAreRefused) {
 // Scripts compared run for run in turn: each script's runs in its files, and the verdict's
 // ratio that of the geometric means of those runs, inside its interval.
 TEST_F(Series, CompareInterleavesTheScriptsAndJudgesByTheirRuns) {
-    const std::string a = Script("a.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(2)\n");
-    const std::string b = Script("b.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(4)\n");
+    const std::string a =
+        Script("a.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(2)\n");
+    const std::string b =
+        Script("b.avs", "BlankClip(length=300, width=64, height=64)\nMSBusy(4)\n");
     const testsupport::ProgramResult r = Run({"-compare", a, b, "-runs=3", "-json", "-chart"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string out = Lines(r.err);

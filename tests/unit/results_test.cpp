@@ -110,8 +110,8 @@ TEST(ResultJson, ASeriesReadBackIsJudgedByItsRuns) {
                             "\"cancelled\")\n"),
               std::string::npos)
         << compared;
-    const std::string verdict = VerdictSentence("a.avs (a.json)", "a.avs (b.json)", 3, 3,
-                                                bench::CompareRates(slow, fast));
+    const std::string verdict =
+        VerdictSentence("a.avs (a.json)", "a.avs (b.json)", 3, 3, bench::CompareRates(slow, fast));
     EXPECT_NE(compared.find("\n" + verdict + "\n"), std::string::npos) << compared;
     EXPECT_NE(verdict.find("(95 % interval "), std::string::npos) << verdict;
 

@@ -236,6 +236,22 @@ std::string XmlEscaped(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// The document's opening, title and white ground, for a chart as wide as every chart.
+std::string DocumentHead(double height, const std::string& title) {
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += CUtils::FormatString(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+        "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
+        "font-size=\"%.0f\">\n",
+        kWidth, height, kWidth, height, kFontSize);
+    svg += "<title>" + XmlEscaped("Trevalo: " + title) + "</title>\n";
+    return svg + "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+}
+
+}  // namespace
+
 std::string ChartSvg(const bench::RunRecord& r) {
     const std::optional<bench::RateDistribution>& rates = r.rates;
     if (!rates || r.samples.empty()) return "";
@@ -246,14 +262,7 @@ std::string ChartSvg(const bench::RunRecord& r) {
     frame.fps = NiceScale(0, std::max({rates->max, average}) * 1.05, 6);
     const bool gpu = r.gpu.has_value();
 
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg += CUtils::FormatString(
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-        "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
-        "font-size=\"%.0f\">\n",
-        kWidth, kHeight, kWidth, kHeight, kFontSize);
-    svg += "<title>" + XmlEscaped("Trevalo: " + FileName(r.setup.scriptPath)) + "</title>\n";
-    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    std::string svg = DocumentHead(kHeight, FileName(r.setup.scriptPath));
     svg += Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"",
                 FileName(r.setup.scriptPath));
     svg += Text(kWidth / 2, 58, "text-anchor=\"middle\" fill=\"#444444\"", Subtitle(r));
@@ -417,14 +426,7 @@ std::string ComparisonChartSvg(const std::vector<ComparedScript>& scripts,
     const double bottom = kCompareTop + kRowHeight * static_cast<double>(scripts.size());
     const double height = bottom + 70;
 
-    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    svg += CUtils::FormatString(
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-        "viewBox=\"0 0 %.0f %.0f\" font-family=\"DejaVu Sans, Arial, sans-serif\" "
-        "font-size=\"%.0f\">\n",
-        kWidth, height, kWidth, height, kFontSize);
-    svg += "<title>" + XmlEscaped("Trevalo: " + title) + "</title>\n";
-    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    std::string svg = DocumentHead(height, title);
     svg +=
         Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"", title);
     svg += Text(kWidth / 2, 60, "text-anchor=\"middle\" fill=\"#444444\"",

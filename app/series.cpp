@@ -122,18 +122,23 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
             if (done.range) one.range = {done.range->first, done.range->last, job.range.text};
         }
     }
-    std::vector<report::ScriptRates> rates;
+    // Named by their files, or by their paths where two files share a name.
+    std::vector<std::string> names;
+    for (const std::string& script : scripts)
+        names.push_back(FileName(script));
     for (size_t i = 0; i < scripts.size(); ++i) {
-        if (records[i].empty()) continue;
-        rates.push_back({scripts[i], RatesOfCountedRuns(records[i])});
+        if (std::count(names.begin(), names.end(), FileName(scripts[i])) > 1) names[i] = scripts[i];
     }
+    // Every script measured so far: a stop in the first round leaves the last ones out.
+    std::vector<report::ScriptRates> rates;
+    for (size_t i = 0; i < scripts.size() && !records[i].empty(); ++i)
+        rates.push_back({report::TerminalText(names[i], true), RatesOfCountedRuns(records[i])});
     const bool con = g_utils.ConsoleIsStdout();
     if (stopped) g_utils.Print(con, kCyan, "\nThe comparison was stopped.\n");
     g_utils.Print(con, kWhite, "%s", report::ScriptsComparisonText(rates).c_str());
 
     int exitCode = 0;
-    for (size_t i = 0; i < scripts.size(); ++i) {
-        if (records[i].empty()) continue;
+    for (size_t i = 0; i < rates.size(); ++i) {
         const int written = WriteSeriesResults(records[i], bench::StatisticsOf(rates[i].rates),
                                                settings, request, job.mirror);
         if (written != 0) exitCode = written;
@@ -148,7 +153,7 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
                           stats.standardDeviation / std::sqrt(static_cast<double>(stats.runs))
                     : 0.0;
             chart.push_back(
-                {FileName(r.name), r.rates, stats.mean, stats.mean - half, stats.mean + half});
+                {r.name, r.rates, stats.mean, stats.mean - half, stats.mean + half});
         }
         const bool measured =
             std::any_of(rates.begin(), rates.end(),

@@ -118,30 +118,38 @@ Verdict Compare(const Paths& paths, const std::string& a, const std::string& b) 
     return v;
 }
 
-// Ten comparisons of identical scripts and ten of scripts 1.25 times apart: the verdicts.
-bool CheckComparisons(const Paths& paths, const char* title) {
-    const std::string clip = "BlankClip(length=100, width=64, height=64)\n";
-    const std::string same1 = WriteScript(paths, "same1.avs", clip + "MSBusy(4)\n");
-    const std::string same2 = WriteScript(paths, "same2.avs", clip + "MSBusy(4)\n");
-    const std::string slow = WriteScript(paths, "slow.avs", clip + "MSBusy(5)\n");
-    int equal = 0, holds = 0;
+// Ten comparisons of identical scripts and ten of scripts 1.25 times apart, the cost counted
+// in the thread's own time so that it stays known beside other load. strict: every verdict
+// must find the difference; else an interval may be wider, but none may miss the truth in
+// more than one comparison of ten, nor claim the wrong direction.
+bool CheckComparisons(const Paths& paths, const char* title, bool strict) {
+    const std::string clip = "BlankClip(length=150, width=64, height=64)\n";
+    const std::string same1 = WriteScript(paths, "same1.avs", clip + "MSBusy(4, cpu=true)\n");
+    const std::string same2 = WriteScript(paths, "same2.avs", clip + "MSBusy(4, cpu=true)\n");
+    const std::string slow = WriteScript(paths, "slow.avs", clip + "MSBusy(5, cpu=true)\n");
+    int equal = 0, found = 0, held = 0, wrongWay = 0;
     std::printf("%s\n", title);
     for (int i = 0; i < 10; ++i) {
         const Verdict same = Compare(paths, same1, same2);
         const Verdict apart = Compare(paths, slow, same1);
         equal += same.equal ? 1 : 0;
-        const bool right = !apart.equal && apart.low <= 1.25 && apart.high >= 1.25 && apart.low > 1;
-        holds += right ? 1 : 0;
-        std::printf("  %2d: same %s %.3f (%.3f to %.3f); 1.25 apart: %.3f (%.3f to %.3f)%s\n",
+        const bool holds = apart.low <= 1.25 && apart.high >= 1.25;
+        held += holds ? 1 : 0;
+        found += holds && apart.low > 1 ? 1 : 0;
+        wrongWay += apart.high < 1 ? 1 : 0;
+        std::printf("  %2d: same %s %.3f (%.3f to %.3f); 1.25 apart: %s %.3f (%.3f to %.3f)\n",
                     i + 1, same.equal ? "equal" : "DIFFERENT", same.ratio, same.low, same.high,
-                    apart.ratio, apart.low, apart.high, right ? "" : " MISSED");
+                    apart.equal ? "equal" : "faster", apart.ratio, apart.low, apart.high);
     }
     std::printf(
-        "  identical: equally fast in %d of 10; 1.25 apart: held and 1 excluded in %d of 10\n",
-        equal, holds);
+        "  identical: equally fast in %d of 10; 1.25 apart: interval holds 1.25 in %d, "
+        "and excludes 1 too in %d, wrong way in %d\n",
+        equal, held, found, wrongWay);
     bool ok = Check(equal >= 9, "identical scripts equally fast in at least 9 of 10");
-    ok &= Check(holds == 10, "the interval holds 1.25 and excludes 1 in 10 of 10");
-    return ok;
+    if (strict)
+        return ok & Check(found == 10, "the interval holds 1.25 and excludes 1 in 10 of 10");
+    ok &= Check(held >= 9, "the interval holds 1.25 in at least 9 of 10");
+    return ok & Check(wrongWay == 0, "no verdict the wrong way");
 }
 
 }  // namespace
@@ -220,8 +228,8 @@ int main(int argc, char** argv) {
     ok &= Check(std::abs(all.cpuAverage - 100) <= 5, "within 5 points");
 
     // The comparison's power and honesty, on a quiet machine and beside two busy loops a core.
-    ok &= CheckComparisons(paths,
-                           "Comparisons: MSBusy(4) against MSBusy(4) and MSBusy(5), 5 runs each");
+    ok &= CheckComparisons(
+        paths, "Comparisons: MSBusy(4) against MSBusy(4) and MSBusy(5), 5 runs each", true);
     {
         std::atomic<bool> stop{false};
         std::vector<std::thread> loops;
@@ -232,7 +240,7 @@ int main(int argc, char** argv) {
                     spin = spin + 1;
             });
         }
-        ok &= CheckComparisons(paths, "The same beside two busy loops a core");
+        ok &= CheckComparisons(paths, "The same beside two busy loops a core", false);
         stop = true;
         for (std::thread& t : loops)
             t.join();

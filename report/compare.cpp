@@ -269,6 +269,8 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     if (ratesA.empty() || ratesB.empty() || !(estimate.ratio > 0) ||
         !std::isfinite(estimate.ratio)) {
         text += "\nThe average frame rates cannot be compared.\n";
+    } else if (!recordA.seriesRates.empty() || !recordB.seriesRates.empty()) {
+        text += ScriptsComparisonText({{nameA, ratesA}, {nameB, ratesB}});
     } else {
         text += "\n" + VerdictSentence(nameA, nameB, ratesA.size(), ratesB.size(), estimate) + "\n";
     }
@@ -310,7 +312,7 @@ std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts) {
     const std::vector<double>& reference = scripts.front().rates;
     size_t nameWidth = 6;
     for (const ScriptRates& s : scripts)
-        nameWidth = std::max(nameWidth, TerminalText(FileName(s.name)).size());
+        nameWidth = std::max(nameWidth, s.name.size());
     std::string text = "\n" + CUtils::FormatString("%-*s", static_cast<int>(nameWidth), "Script") +
                        "  Runs   FPS (mean +/- deviation)       Min to max" +
                        "                    Speed (95 % interval)\n";
@@ -318,7 +320,7 @@ std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts) {
     for (size_t i = 0; i < scripts.size(); ++i) {
         const ScriptRates& s = scripts[i];
         const bench::SeriesStatistics stats = bench::StatisticsOf(s.rates);
-        const std::string name = TerminalText(FileName(s.name));
+        const std::string& name = s.name;
         std::string row = CUtils::FormatString("%-*s %5zu   ", static_cast<int>(nameWidth),
                                                name.c_str(), stats.runs);
         if (stats.runs == 0) {
@@ -343,7 +345,7 @@ std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts) {
                 row += CUtils::FormatString("%.2f (spread unknown)", e.ratio);
             }
             if (e.ratio > 0) {
-                sentences += VerdictSentence(TerminalText(FileName(scripts.front().name)), name,
+                sentences += VerdictSentence(scripts.front().name, name,
                                              reference.size(), s.rates.size(), e) +
                              "\n";
             }

@@ -32,7 +32,8 @@ std::string ComparisonText(const bench::RunRecord& a, const bench::RunRecord& b,
 std::string VerdictSentence(const std::string& nameA, const std::string& nameB, size_t runsA,
                             size_t runsB, const bench::RatioEstimate& estimate);
 
-// One script of a comparison: its name as shown and its counted runs' average rates.
+// One script of a comparison: its name as the terminal shows it (escaped by the caller) and
+// its counted runs' average rates.
 struct ScriptRates {
     std::string name;
     std::vector<double> rates;
@@ -40,7 +41,7 @@ struct ScriptRates {
 
 // The comparison of scripts: a table (script, runs, fps mean +/- deviation, min to max, the
 // speed relative to the first with its 95 % interval), then a sentence on each script after
-// the first against the first. Names are shown as TerminalText.
+// the first against the first.
 std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts);
 
 }  // namespace report

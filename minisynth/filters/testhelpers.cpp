@@ -9,6 +9,7 @@
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <sys/resource.h>
+#include <time.h>
 #endif
 
 #include "filters.h"
@@ -25,24 +26,41 @@ namespace ms {
 
 namespace {
 
+// The time this thread has run, where the system keeps it finely; else the wall clock.
+std::chrono::nanoseconds ThreadTime() {
+#ifndef _WIN32
+    timespec now{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0) {
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    }
+#endif
+    return std::chrono::steady_clock::now().time_since_epoch();
+}
+
 class Busy final : public Filter {
   public:
-    Busy(PClip child, double ms)
+    Busy(PClip child, double ms, bool cpu)
         : Filter(child, child->GetVideoInfo()),
-          cost_(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-              std::chrono::duration<double, std::milli>(ms))) {}
+          cost_(std::chrono::duration_cast<std::chrono::nanoseconds>(
+              std::chrono::duration<double, std::milli>(ms))),
+          cpu_(cpu) {}
 
     PFrame GetFrame(int n) override {
         PFrame frame = child_->GetFrame(n);
-        // Spins rather than sleeps, so that the time shows as CPU load.
-        const auto until = std::chrono::steady_clock::now() + cost_;
-        while (std::chrono::steady_clock::now() < until) {
+        // Spins rather than sleeps, so that the time shows as CPU load. By the thread's own
+        // time the cost stays the same however busy the machine is.
+        const auto now = [this] {
+            return cpu_ ? ThreadTime() : std::chrono::steady_clock::now().time_since_epoch();
+        };
+        const auto until = now() + cost_;
+        while (now() < until) {
         }
         return frame;
     }
 
   private:
-    std::chrono::steady_clock::duration cost_;
+    std::chrono::nanoseconds cost_;
+    bool cpu_;
 };
 
 MS_RAW_FAULT void WriteThroughNull(int value) {
@@ -149,7 +167,7 @@ class Fault final : public Filter {
 Value MakeBusy(const std::vector<Value>& args) {
     const double ms = args[1].AsFloat();
     if (!(ms >= 0.0 && ms <= 60000.0)) throw Error("MSBusy: ms must be between 0 and 60000");
-    return Value::FromClip(std::make_shared<Busy>(args[0].AsClip(), ms));
+    return Value::FromClip(std::make_shared<Busy>(args[0].AsClip(), ms, args[2].AsBool(false)));
 }
 
 Value MakeFault(const std::vector<Value>& args) {
@@ -174,8 +192,8 @@ Value MakeFault(const std::vector<Value>& args) {
 }  // namespace
 
 void RegisterTestHelpers(std::vector<Function>& table) {
-    table.push_back(
-        {"MSBusy", "cf", [](Env&, const std::vector<Value>& args) { return MakeBusy(args); }});
+    table.push_back({"MSBusy", "cf[cpu]b",
+                     [](Env&, const std::vector<Value>& args) { return MakeBusy(args); }});
     table.push_back({"MSFault", "cis[message]s",
                      [](Env&, const std::vector<Value>& args) { return MakeFault(args); }});
 }

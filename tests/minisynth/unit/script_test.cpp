@@ -1,5 +1,6 @@
 // minisynth as the tool's end-to-end tests use it, driven through ms::Env.
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -80,6 +81,17 @@ TEST(TestHelpers, MSBusyAndMSFault) {
     const auto start = std::chrono::steady_clock::now();
     Frames(busy, 0, 1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+#ifndef _WIN32
+    // By the thread's own time: two frames cost it at least 30 ms of CPU, whatever the load.
+    const auto threadMs = [] {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+    };
+    const double before = threadMs();
+    Frames(ClipOf("BlankClip.MSBusy(15, cpu=true)"), 0, 1);
+    EXPECT_GE(threadMs() - before, 30.0);
+#endif
     EXPECT_EQ(Frames(ClipOf("num.MSFault(3, \"error\")"), 2, 4),
               "2 [MSFault: injected error at frame 3] 4");
     // The request is clamped to the last frame before it meets the fault.

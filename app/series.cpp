@@ -152,8 +152,7 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
                     ? bench::StudentTQuantile(0.975, static_cast<double>(stats.runs - 1)) *
                           stats.standardDeviation / std::sqrt(static_cast<double>(stats.runs))
                     : 0.0;
-            chart.push_back(
-                {r.name, r.rates, stats.mean, stats.mean - half, stats.mean + half});
+            chart.push_back({r.name, r.rates, stats.mean, stats.mean - half, stats.mean + half});
         }
         const bool measured =
             std::any_of(rates.begin(), rates.end(),

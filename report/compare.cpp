@@ -345,8 +345,8 @@ std::string ScriptsComparisonText(const std::vector<ScriptRates>& scripts) {
                 row += CUtils::FormatString("%.2f (spread unknown)", e.ratio);
             }
             if (e.ratio > 0) {
-                sentences += VerdictSentence(scripts.front().name, name,
-                                             reference.size(), s.rates.size(), e) +
+                sentences += VerdictSentence(scripts.front().name, name, reference.size(),
+                                             s.rates.size(), e) +
                              "\n";
             }
         }

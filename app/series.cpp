@@ -1,12 +1,12 @@
 #include "app/series.h"
 
 #include <algorithm>
-#include <cmath>
 #include "app/console.h"
 #include "report/chart.h"
 #include "report/compare.h"
 #include "report/reports.h"
 #include "report/results.h"
+#include "sys/paths.h"
 
 namespace app {
 namespace {
@@ -14,16 +14,6 @@ namespace {
 bool Counts(const bench::RunRecord& run) {
     return (run.end == bench::RunEnd::kCompleted || run.end == bench::RunEnd::kTimeLimit) &&
            run.figures && run.figures->fpsAverage;
-}
-
-std::string FileName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A script's name as the terminal may show it.
-std::string ShownName(const std::string& path) {
-    return report::TerminalText(FileName(path), true);
 }
 
 }  // namespace
@@ -105,14 +95,23 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
         if (!RunTrial(one)) return kExitError;
         jobs.push_back(std::move(one));
     }
+    // Named by their files, or by their paths where two files share a name.
+    std::vector<std::string> names;
+    for (const std::string& script : scripts)
+        names.push_back(sys::FileNameOf(script));
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        if (std::count(names.begin(), names.end(), sys::FileNameOf(scripts[i])) > 1) {
+            names[i] = scripts[i];
+        }
+        names[i] = report::TerminalText(names[i], true);
+    }
     std::vector<std::vector<bench::RunRecord>> records(scripts.size());
     bool stopped = false;
     for (uint32_t round = 1; round <= runs && !stopped; ++round) {
         for (size_t i = 0; i < jobs.size() && !stopped; ++i) {
             ScriptJob& one = jobs[i];
             if (job.mirror != nullptr) job.mirror->script = static_cast<uint32_t>(i);
-            one.runLabel = CUtils::FormatString(
-                "%s, run %u of %u", ShownName(one.setup.scriptPath).c_str(), round, runs);
+            one.runLabel = CUtils::FormatString("%s, run %u of %u", names[i].c_str(), round, runs);
             std::optional<bench::RunRecord> record = MeasureScript(one);
             if (!record) return kExitError;
             records[i].push_back(std::move(*record));
@@ -122,44 +121,33 @@ int CompareScripts(const ScriptJob& job, const RunSettings& settings,
             if (done.range) one.range = {done.range->first, done.range->last, job.range.text};
         }
     }
-    // Named by their files, or by their paths where two files share a name.
-    std::vector<std::string> names;
-    for (const std::string& script : scripts)
-        names.push_back(FileName(script));
-    for (size_t i = 0; i < scripts.size(); ++i) {
-        if (std::count(names.begin(), names.end(), FileName(scripts[i])) > 1) names[i] = scripts[i];
-    }
     // Every script measured so far: a stop in the first round leaves the last ones out.
     std::vector<report::ScriptRates> rates;
-    for (size_t i = 0; i < scripts.size() && !records[i].empty(); ++i)
-        rates.push_back({report::TerminalText(names[i], true), RatesOfCountedRuns(records[i])});
+    std::vector<bench::SeriesStatistics> stats;
+    for (size_t i = 0; i < scripts.size() && !records[i].empty(); ++i) {
+        rates.push_back({names[i], RatesOfCountedRuns(records[i])});
+        stats.push_back(bench::StatisticsOf(rates.back().rates));
+    }
     const bool con = g_utils.ConsoleIsStdout();
     if (stopped) g_utils.Print(con, kCyan, "\nThe comparison was stopped.\n");
     g_utils.Print(con, kWhite, "%s", report::ScriptsComparisonText(rates).c_str());
 
     int exitCode = 0;
     for (size_t i = 0; i < rates.size(); ++i) {
-        const int written = WriteSeriesResults(records[i], bench::StatisticsOf(rates[i].rates),
-                                               settings, request, job.mirror);
+        const int written = WriteSeriesResults(records[i], stats[i], settings, request, job.mirror);
         if (written != 0) exitCode = written;
     }
-    if (request.chartRequested) {
+    const bool measured = std::any_of(
+        rates.begin(), rates.end(), [](const report::ScriptRates& r) { return !r.rates.empty(); });
+    if (request.chartRequested && measured) {
         std::vector<report::ComparedScript> chart;
-        for (const report::ScriptRates& r : rates) {
-            const bench::SeriesStatistics stats = bench::StatisticsOf(r.rates);
-            const double half =
-                stats.runs > 1
-                    ? bench::StudentTQuantile(0.975, static_cast<double>(stats.runs - 1)) *
-                          stats.standardDeviation / std::sqrt(static_cast<double>(stats.runs))
-                    : 0.0;
-            chart.push_back({r.name, r.rates, stats.mean, stats.mean - half, stats.mean + half});
+        for (size_t i = 0; i < rates.size(); ++i) {
+            const double half = bench::MeanHalfWidth(stats[i]);
+            chart.push_back({rates[i].name, rates[i].rates, stats[i].mean, stats[i].mean - half,
+                             stats[i].mean + half});
         }
-        const bool measured =
-            std::any_of(rates.begin(), rates.end(),
-                        [](const report::ScriptRates& r) { return !r.rates.empty(); });
-        const std::string error = measured ? report::WriteComparisonChartFile(
-                                                 scripts.front(), chart, "Comparison of scripts")
-                                           : "";
+        const std::string error =
+            report::WriteComparisonChartFile(scripts.front(), chart, "Comparison of scripts");
         if (!error.empty()) exitCode = Stop(error);
     }
     return exitCode;

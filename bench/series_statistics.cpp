@@ -179,4 +179,11 @@ RatioEstimate CompareRates(const std::vector<double>& a, const std::vector<doubl
     return e;
 }
 
+double MeanHalfWidth(const SeriesStatistics& series, double confidence) {
+    if (series.runs < 2) return 0.0;
+    const double runs = static_cast<double>(series.runs);
+    return StudentTQuantile((1.0 + confidence) / 2.0, runs - 1.0) * series.standardDeviation /
+           std::sqrt(runs);
+}
+
 }  // namespace bench

@@ -28,6 +28,10 @@ SeriesStatistics StatisticsOf(const std::vector<double>& averageFps);
 // degrees of freedom not above 0.
 double StudentTQuantile(double probability, double degreesOfFreedom);
 
+// Half the width of the t-interval of the series' mean rate at that confidence; 0 with fewer
+// than two runs.
+double MeanHalfWidth(const SeriesStatistics& series, double confidence = 0.95);
+
 // B's speed relative to A: the ratio of the geometric means of the runs' average fps, with
 // Welch's t-interval on their logarithms.
 struct RatioEstimate {

@@ -6,6 +6,7 @@
 #include "report/reports.h"
 #include "report/results.h"
 #include "sys/file_info.h"
+#include "sys/paths.h"
 #include "sys/utils.h"
 
 namespace report {
@@ -89,11 +90,6 @@ std::vector<ChartPoint> Series(const bench::RunRecord& r, const Frame& frame, Va
     for (ChartPoint& p : points)
         p = {frame.X(p.x), mapY(p.y)};
     return points;
-}
-
-std::string FileName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string Subtitle(const bench::RunRecord& r) {
@@ -262,9 +258,9 @@ std::string ChartSvg(const bench::RunRecord& r) {
     frame.fps = NiceScale(0, std::max({rates->max, average}) * 1.05, 6);
     const bool gpu = r.gpu.has_value();
 
-    std::string svg = DocumentHead(kHeight, FileName(r.setup.scriptPath));
+    std::string svg = DocumentHead(kHeight, sys::FileNameOf(r.setup.scriptPath));
     svg += Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"",
-                FileName(r.setup.scriptPath));
+                sys::FileNameOf(r.setup.scriptPath));
     svg += Text(kWidth / 2, 58, "text-anchor=\"middle\" fill=\"#444444\"", Subtitle(r));
 
     // The grid and the tick labels: frames below, frames per second left, percent right.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "report/results.h"
+#include "sys/paths.h"
 #include "sys/utils.h"
 
 namespace report {
@@ -102,11 +103,6 @@ size_t Utf8Length(const std::string& text, size_t at) {
     for (size_t i = 2; i < length; ++i)
         if ((byte(at + i) & 0xC0) != 0x80) return 0;
     return length;
-}
-
-std::string FileName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string Shown(const Figure& f, std::string (*format)(double)) {
@@ -252,8 +248,9 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
     }
 
     // Named by their scripts; two runs of one script by their result files as well.
-    const bool sameName = FileName(a.script) == FileName(b.script);
-    std::string nameA = TerminalText(FileName(a.script)), nameB = TerminalText(FileName(b.script));
+    const bool sameName = sys::FileNameOf(a.script) == sys::FileNameOf(b.script);
+    std::string nameA = TerminalText(sys::FileNameOf(a.script)),
+                nameB = TerminalText(sys::FileNameOf(b.script));
     if (sameName) {
         nameA += " (" + fileA + ")";
         nameB += " (" + fileB + ")";

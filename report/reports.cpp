@@ -1,6 +1,5 @@
 #include "report/reports.h"
 
-#include <cstring>
 #include <functional>
 
 #include "sys/file_info.h"
@@ -201,8 +200,8 @@ std::string GraphicsCardText(const bench::CardDescription& card) {
 }
 
 std::string RuntimeInfoText(const bench::RunTotals& totals, const bench::GpuFigures* gpu,
-                            const bench::DisplayOptions& display) {
-    std::string text = "\n\n[Runtime info]\n";
+                            const bench::DisplayOptions& display, const std::string& heading) {
+    std::string text = "\n\n[" + heading + "]\n";
     if (bench::TooShortToMeasure(totals)) return text + bench::kTooShortText;
     for (const bench::BlockLine& line : bench::SummaryLines(totals, gpu, display)) {
         if (line.kind != bench::BlockLine::Kind::kEmpty) text += line.text + "\n";
@@ -298,9 +297,8 @@ std::string SeriesLogText(const std::vector<bench::RunRecord>& runs, const std::
         const bench::RunRecord& r = runs[i];
         const std::string name = CUtils::FormatString("run %zu of %zu", i + 1, runs.size());
         if (r.totals) {
-            text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display)
-                        .replace(0, std::strlen("\n\n[Runtime info]"),
-                                 "\n\n[Runtime info, " + name + "]");
+            text += RuntimeInfoText(*r.totals, r.gpu ? &r.gpu->last : nullptr, r.setup.display,
+                                    "Runtime info, " + name);
         }
         text += PerformanceSection(r, "Performance data, " + name);
     }

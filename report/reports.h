@@ -45,7 +45,8 @@ std::string GraphicsCardText(const bench::CardDescription& card);
 
 // "[Runtime info]": the summary's lines as the console showed them, or the too-short message.
 std::string RuntimeInfoText(const bench::RunTotals& totals, const bench::GpuFigures* gpu,
-                            const bench::DisplayOptions& display);
+                            const bench::DisplayOptions& display,
+                            const std::string& heading = "Runtime info");
 
 // The log file's whole text from the script's text; pure, so its layout can be checked.
 std::string LogFileText(const bench::RunRecord& record, const std::string& scriptText);

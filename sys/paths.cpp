@@ -54,6 +54,11 @@ std::string MakeAbsolute(const std::string& path, const std::string& cwd) {
     return result;
 }
 
+std::string FileNameOf(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string DirectoryOf(const std::string& path) {
     size_t pos = path.size();
     while (pos > 0 && !IsSeparator(path[pos - 1]))

@@ -23,6 +23,10 @@ std::string MakeAbsolute(const std::string& path);
 // The path cut before its last separator: "/a/b" -> "/a", "/a" -> "/", "a" -> "".
 std::string DirectoryOf(const std::string& path);
 
+// The part after the last '/' or '\\', for a path written on either system (a result file
+// may come from the other one).
+std::string FileNameOf(const std::string& path);
+
 // dir and name with exactly one separator between them (name alone when dir is empty).
 std::string JoinPath(const std::string& dir, const std::string& name);
 

@@ -42,6 +42,10 @@ TEST(DirectoryOfAndJoinPath, OneSeparatorBetweenTheParts) {
                                                                {"", ""}};
     for (const auto& [path, directory] : directories)
         EXPECT_EQ(sys::DirectoryOf(path), directory) << path;
+    for (const auto& [path, name] :
+         {std::pair{"/clips/a.avs", "a.avs"}, std::pair{"C:\\clips\\b.avs", "b.avs"},
+          std::pair{"c.avs", "c.avs"}, std::pair{"/clips/", ""}})
+        EXPECT_EQ(sys::FileNameOf(path), name) << path;
     const std::pair<const char*, const char*> joined[] = {
         {"/a", "/a/b.ini"}, {"/a/", "/a/b.ini"}, {"/", "/b.ini"}, {"", "b.ini"}};
     for (const auto& [directory, path] : joined)

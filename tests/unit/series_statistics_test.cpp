@@ -76,6 +76,9 @@ TEST(SeriesStatistics, SpreadOutliersAndNoise) {
         EXPECT_EQ(s.standardDeviation, 0);
         EXPECT_TRUE(s.outliers.empty());
     }
+    // The mean's interval: 4.3027 (t, 2 degrees) * 2 / sqrt(3) = 4.9683; none for one run.
+    EXPECT_NEAR(MeanHalfWidth(StatisticsOf({10, 12, 14})), 4.9683, 1e-4);
+    EXPECT_EQ(MeanHalfWidth(StatisticsOf({10})), 0.0);
 }
 
 TEST(CompareRates, WelchIntervalOnTheLogarithms) {

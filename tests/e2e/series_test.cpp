@@ -101,6 +101,21 @@ TEST_F(Series, EscStopsTheSeriesWithWhatWasMeasured) {
     EXPECT_NE(RowStarting(pty.Screen(), "Runs:"), "");
 }
 
+// An error ends the series at its run: its message, the files with that run, exit 255.
+TEST_F(Series, AnErrorEndsTheSeriesWithItsFiles) {
+    SKIP_ON_WINE("the trial run would read the failing clip there");
+    TrialThenRun part(dir.Path(), "part.avsi", kQuick,
+                      std::string(kQuick) + "MSFault(200, \"error\", \"broken at 200\")\n");
+    const std::string script = Script("run.avs", "Import(\"part.avsi\")\n");
+    const testsupport::ProgramResult r = Run({"-runs=3", "-json", script});
+    EXPECT_EQ(r.exitCode, kErrorStatus) << r.err;
+    EXPECT_TRUE(Contains(r.err, "broken at 200"));
+    const json result = json::parse(dir.Read("run.json"));
+    ASSERT_EQ(result["runs"].size(), 1u);
+    EXPECT_EQ(result["end"], "error");
+    EXPECT_TRUE(Contains(dir.Read("run.log"), "[AviSynth error, run 1]\r\nbroken at 200"));
+}
+
 TEST_F(Series, RunsOutsideTheirBoundsAreRefused) {
     const std::string script = Script("run.avs", kQuick);
     for (const char* value : {"0", "1001", "x", "-2"}) {

@@ -103,6 +103,7 @@ TEST(ResultJson, ASeriesReadBackIsJudgedByItsRuns) {
     const bench::RunRecord a = readBack(slow), b = readBack(fast);
     EXPECT_EQ(b.seriesRates, fast);
     EXPECT_EQ(b.figures->fpsAverage, 100.0);
+    EXPECT_EQ(b.figures->fpsMin, 98.0);
     EXPECT_EQ(b.figures->fpsMax, 102.0);
     EXPECT_FALSE(b.figures->cpuAverage);
     const std::string compared = ComparisonText(a, b, "a.json", "b.json");

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/config.h"
+#include "app/scan.h"
 #include "sys/paths.h"
 #include "sys/utils.h"
 
@@ -98,6 +99,20 @@ bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSett
     return false;
 }
 
+bool ParseScanSwitch(const std::string& raw, const std::string& typed, CommandLineRequest& request,
+                     std::string& message) {
+    std::string reason;
+    if (!request.scanValues.empty()) {
+        reason = "-scan is given once: a scan varies one variable";
+    } else if (request.compareScripts) {
+        reason = "-scan measures one script; -compare compares scripts: use one or the other";
+    } else if (app::ParseScan(typed.substr(6), request.scanValues, reason)) {
+        return true;
+    }
+    message = Quoted("\nInvalid parameter value: ", raw, ("\n" + reason + "\n").c_str());
+    return false;
+}
+
 bool ParseArgument(const std::string& raw, RunSettings& settings, CommandLineRequest& request,
                    std::string& message) {
     std::string typed = raw;
@@ -141,6 +156,9 @@ bool ParseArgument(const std::string& raw, RunSettings& settings, CommandLineReq
         return ParseBounded(raw, text.substr(11), "TimeLimit", settings, message);
     } else if (text == "-compare") {
         request.switchesText += append;
+    } else if (StartsWith(text, "-scan=")) {
+        request.switchesText += append;
+        return ParseScanSwitch(raw, typed, request, message);
     } else if (StartsWith(text, "-runs=")) {
         request.switchesText += append;
         request.runsGiven = true;
@@ -171,6 +189,26 @@ bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
         return false;
     }
     return true;
+}
+
+std::string ScanSwitchError(const std::vector<std::string>& args) {
+    CommandLineRequest request;
+    std::string message;
+    for (const std::string& raw : args) {
+        std::string typed = raw;
+        CUtils::Trim(typed);
+        std::string text = typed;
+        CUtils::ToLower(text);
+        if (text == "-compare") request.compareScripts = true;
+    }
+    for (const std::string& raw : args) {
+        std::string typed = raw;
+        CUtils::Trim(typed);
+        std::string text = typed;
+        CUtils::ToLower(text);
+        if (StartsWith(text, "-scan=") && !ParseScanSwitch(raw, typed, request, message)) break;
+    }
+    return message;
 }
 
 bool IsCompareCommand(const std::vector<std::string>& args) {
@@ -237,6 +275,9 @@ void PrintUsage() {
         "  -priority=n         Set process priority (1:low, 2:normal, 3:high)\n\n",
         "  -compare a.avs b.avs [c.avs ...]\n",
         "                      Compare scripts in interleaved runs (-runs=n, 5 if not given)\n",
+        "  -scan=name:values   Measure the script once per value of a script variable\n",
+        "                      in interleaved runs, e.g. -scan=threads:1,2,4,8 with\n",
+        "                      Prefetch(threads) in the script, or -scan=size:8..64:8\n",
         "  -compare a.json b.json\n",
         "                      Compare two json result files (no Avisynth needed)\n\n",
         "  For more info on the command line switches and INI file\n",

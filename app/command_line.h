@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "avs/script_variable.h"
 
 struct CommandLineRequest {
     std::string scriptPath;  // absolute; empty when no script was named
@@ -16,6 +17,8 @@ struct CommandLineRequest {
     // -compare of scripts: each script named, in order (scriptPath is the first).
     bool compareScripts = false;
     std::vector<std::string> comparedScripts;
+    // -scan=name:values: the script measured once per value of the variable.
+    std::vector<avs::ScriptVariable> scanValues;
     std::string switchesText;  // the recognised switches as typed, for the log
 };
 
@@ -23,6 +26,10 @@ struct CommandLineRequest {
 // first invalid argument: returns false with the message to print.
 bool ParseArguments(const std::vector<std::string>& args, RunSettings& settings,
                     CommandLineRequest& request, std::string& message);
+
+// The message for the first -scan switch that cannot be taken, "" when there is none: a scan is
+// checked before AviSynth is loaded.
+std::string ScanSwitchError(const std::vector<std::string>& args);
 
 // True when one of the arguments is -compare (any case, blanks around it ignored) and every
 // other argument names a result file (".json"): the run then compares result files and needs

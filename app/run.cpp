@@ -151,6 +151,11 @@ ScriptJob JobFor(const RunSettings& settings, const CommandLineRequest& request,
     job.range = {settings.FrameRangeFirst, settings.FrameRangeLast, settings.FrameRangeText};
     job.timeLimitSeconds = settings.TimeLimit;
     job.gpu = gpu;
+    // -info of a scan describes the clip of its first value.
+    if (!request.scanValues.empty()) {
+        job.globals = {request.scanValues.front()};
+        if (!request.clipInfoRequested) job.setup.variable = job.globals.front().Shown();
+    }
     return job;
 }
 
@@ -172,6 +177,9 @@ int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     g_utils.Print(g_utils.ConsoleIsStdout(), kRed, "\nTrevalo %s\n", BannerVersion().c_str());
     // Comparing two result files needs no AviSynth, nor the one-instance lock.
     if (IsCompareCommand(args)) return RunCompare(args);
+
+    const std::string scanError = ScanSwitchError(args);
+    if (!scanError.empty()) return Stop(scanError);
 
     const std::string dllPath = LibraryPathFromSetting(g_settings.AVSDLL);
     if (!QueryInstallation(dllPath)) return kExitError;
@@ -200,9 +208,14 @@ int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     job.mirror = watch.Mirror();
     std::optional<sys::TerminationDeferral> termination;
     job.termination = &termination;
-    const int exitCode = request.compareScripts && !request.clipInfoRequested
-                             ? CompareScripts(job, settings, request)
-                             : MeasureAndReport(job, settings, request);
+    int exitCode = 0;
+    if (request.clipInfoRequested || (!request.compareScripts && request.scanValues.empty())) {
+        exitCode = MeasureAndReport(job, settings, request);
+    } else if (request.compareScripts) {
+        exitCode = CompareScripts(job, settings, request);
+    } else {
+        exitCode = ScanScript(job, settings, request);
+    }
     watch.Finish();
     return exitCode;  // a signal kept since the first frame ends the process now
 }

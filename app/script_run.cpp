@@ -112,7 +112,7 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
     const avs::CycleResult cycle =
         avs::RunCycle({job.dllPath, job.interfaceVersion, false}, [&](avs::ScriptSession& s) {
             StatusLine("Loading script...");
-            s.value = s.env.Invoke("Import", scriptPath);
+            s.value = avs::ImportScript(s, scriptPath, job.globals);
             ClearLine("\r");
             if (!s.value.IsClip()) {
                 s.env.ThrowError("\"%s\":\nScript did not return a clip", scriptPath.c_str());
@@ -212,9 +212,9 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
 bool RunTrial(ScriptJob& job) {
     StatusLine("Analysing script...");
     std::string errorText;
-    job.refreshInterval =
-        avs::EstimateRefreshInterval({job.dllPath, job.interfaceVersion, job.invokeDistributor},
-                                     job.setup.scriptPath, errorText);
+    job.refreshInterval = avs::EstimateRefreshInterval(
+        {job.dllPath, job.interfaceVersion, job.invokeDistributor, job.globals},
+        job.setup.scriptPath, errorText);
     ClearLine("\r");
     if (job.refreshInterval != 0 && errorText.empty()) return true;
     Stop("\n" + errorText + "\n");

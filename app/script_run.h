@@ -13,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/settings.h"
+#include "avs/script_variable.h"
 #include "bench/record.h"
 #include "bench/run_mirror.h"
 #include "sys/terminal.h"
@@ -38,6 +39,8 @@ struct ScriptJob {
     // "Run 2 of 5"); empty: the summary replaces it, as after a single run.
     std::string runLabel;
     bool clipReport = true;  // the clip report is shown (a series shows it once)
+    // Set before each import: a scan's variable and its value for this run.
+    std::vector<avs::ScriptVariable> globals;
     // Emplaced as the first frame is requested: signals that end the process then wait until
     // the files are written. May be null.
     std::optional<sys::TerminationDeferral>* termination = nullptr;

@@ -37,4 +37,14 @@ int WriteSeriesResults(const std::vector<bench::RunRecord>& runs,
 int CompareScripts(const ScriptJob& job, const RunSettings& settings,
                    const CommandLineRequest& request);
 
+// The jobs of a scan: the script's job with each value set before its import, and each value
+// naming its run's files.
+std::vector<ScriptJob> ScanJobs(const ScriptJob& job,
+                                const std::vector<avs::ScriptVariable>& values);
+
+// -scan: the script's variants, one per value, compared as scripts are; the scan's table,
+// each value's log and CSV file, one result file and the chart of the scan. The exit code.
+int ScanScript(const ScriptJob& job, const RunSettings& settings,
+               const CommandLineRequest& request);
+
 }  // namespace app

@@ -70,6 +70,10 @@ int MeasuringWatch::Watch(const ScriptJob& job, const RunSettings& settings,
     if (m.script < request.comparedScripts.size()) {
         measured.setup.scriptPath = request.comparedScripts[m.script];
     }
+    if (m.script < request.scanValues.size()) {
+        measured.globals = {request.scanValues[m.script]};
+        measured.setup.variable = request.scanValues[m.script].Shown();
+    }
     WriteResults(RecordFromMirror(measured, m, text), settings, request);
     if (forwarded != 0) sys::EndBySignal(forwarded);
     return kExitError;

@@ -59,6 +59,10 @@ typedef const char*(AVSC_CC* avs_clip_get_error_func)(AVS_Clip*);
 typedef void(AVSC_CC* avs_release_video_frame_func)(AVS_VideoFrame*);
 typedef void(AVSC_CC* avs_release_value_func)(AVS_Value);
 typedef void(AVSC_CC* avs_delete_script_environment_func)(AVS_ScriptEnvironment*);
+typedef int(AVSC_CC* avs_set_global_var_func)(AVS_ScriptEnvironment*, const char* name,
+                                              AVS_Value val);
+typedef int(AVSC_CC* avs_set_var_func)(AVS_ScriptEnvironment*, const char* name, AVS_Value val);
+typedef char*(AVSC_CC* avs_save_string_func)(AVS_ScriptEnvironment*, const char* s, int length);
 
 }  // extern "C"
 
@@ -116,6 +120,9 @@ constexpr const char* kFnClipGetError = "avs_clip_get_error";
 constexpr const char* kFnReleaseVideoFrame = "avs_release_video_frame";
 constexpr const char* kFnReleaseValue = "avs_release_value";
 constexpr const char* kFnDeleteScriptEnvironment = "avs_delete_script_environment";
+// Needed only to set script variables.
+constexpr const char* kFnSetGlobalVar = "avs_set_global_var";
+constexpr const char* kFnSaveString = "avs_save_string";
 
 }  // namespace avs
 

@@ -61,6 +61,8 @@ bool AvsLibrary::Resolve(std::string& errorText) {
         {kFnDeleteScriptEnvironment,
          ResolveOne(library_, kFnDeleteScriptEnvironment, api_.delete_script_environment)},
     };
+    ResolveOne(library_, kFnSetGlobalVar, api_.set_global_var);
+    ResolveOne(library_, kFnSaveString, api_.save_string);
     for (const auto& entry : entries) {
         if (!entry.ok) {
             errorText = CUtils::FormatString("Failed to load %s()", entry.name);
@@ -200,6 +202,35 @@ Value ScriptEnvironment::InvokeWithoutArguments(const char* name) const {
 
 Clip ScriptEnvironment::TakeClip(const Value& value) const {
     return Clip(api_, api_->take_clip(value.Raw(), env_));
+}
+
+void ScriptEnvironment::SetGlobalVariable(const ScriptVariable& variable) const {
+    if (api_->set_global_var == nullptr || api_->save_string == nullptr) {
+        ThrowError("This AviSynth cannot set the script variable \"%s\" (it lacks %s)",
+                   variable.name.c_str(), kFnSetGlobalVar);
+    }
+    // The library must own every string it is handed; older ones keep even the name's pointer.
+    const char* name = api_->save_string(env_, variable.name.c_str(), -1);
+    AVS_Value value = Value::Void();
+    switch (variable.kind) {
+        case ScriptVariable::Kind::kInt:
+            value.type = kTypeInt;
+            value.d.integer = variable.integer;
+            break;
+        case ScriptVariable::Kind::kFloat:
+            value.type = kTypeFloat;
+            value.d.floating_pt = static_cast<float>(variable.decimal);
+            break;
+        case ScriptVariable::Kind::kString:
+            value = StringValue(api_->save_string(env_, variable.text.c_str(), -1));
+            if (value.d.string == nullptr) name = nullptr;
+            break;
+    }
+    if (name == nullptr || api_->set_global_var(env_, name, value) < 0) {
+        const char* error = api_->get_error(env_);
+        ThrowError("Cannot set the script variable %s%s%s", variable.Shown().c_str(),
+                   error != nullptr ? ":\n" : "", error != nullptr ? error : "");
+    }
 }
 
 void ScriptEnvironment::ThrowError(const char* format, ...) const {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "avs/c_interface.h"
+#include "avs/script_variable.h"
 #include "sys/library.h"
 
 namespace avs {
@@ -39,6 +40,9 @@ struct Api {
     avs_release_video_frame_func release_video_frame = nullptr;
     avs_release_value_func release_value = nullptr;
     avs_delete_script_environment_func delete_script_environment = nullptr;
+    // Optional: null where the library cannot set script variables.
+    avs_set_global_var_func set_global_var = nullptr;
+    avs_save_string_func save_string = nullptr;
 };
 
 // The loaded frame server library and its resolved functions.
@@ -198,6 +202,9 @@ class ScriptEnvironment {
     Value Invoke(const char* name, const Value& value) const;
     Value InvokeWithoutArguments(const char* name) const;
     Clip TakeClip(const Value& value) const;
+    // Sets a global variable for the scripts imported afterwards; AvisynthError when the
+    // library refuses it or has no such call.
+    void SetGlobalVariable(const ScriptVariable& variable) const;
     [[noreturn]] void ThrowError(const char* format, ...) const
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))

@@ -31,6 +31,13 @@ uint32_t RefreshIntervalFor(double tpf) {
     return 1;
 }
 
+Value ImportScript(const ScriptSession& session, const std::string& scriptPath,
+                   const std::vector<ScriptVariable>& globals) {
+    for (const ScriptVariable& variable : globals)
+        session.env.SetGlobalVariable(variable);
+    return session.env.Invoke("Import", scriptPath);
+}
+
 void ApplyMultiThreading(ScriptSession& session, bool invokeDistributor) {
     session.mtAvailable = 1;
     session.mtMode = 0;
@@ -55,7 +62,7 @@ uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string
     uint32_t interval = 0;
     const CycleResult cycle =
         RunCycle({settings.dllPath, settings.interfaceVersion, true}, [&](ScriptSession& session) {
-            session.value = session.env.Invoke("Import", scriptPath);
+            session.value = ImportScript(session, scriptPath, settings.globals);
             if (!session.value.IsClip()) {
                 session.env.ThrowError("Script did not return a video clip:\n(%s)",
                                        scriptPath.c_str());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "avs/host.h"
 
@@ -27,6 +28,7 @@ struct LoadSettings {
     std::string dllPath;  // empty: the default library
     int interfaceVersion = 0;
     bool invokeDistributor = true;
+    std::vector<ScriptVariable> globals;  // set before the import
 };
 
 // The refusal of a clip that has no frame to measure.
@@ -39,6 +41,10 @@ uint32_t RefreshIntervalFor(double timePerFrameMs);
 // Returns the refresh interval, or 0 with errorText set.
 uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string& scriptPath,
                                  std::string& errorText);
+
+// Sets the variables, then imports the script; AvisynthError as the import.
+Value ImportScript(const ScriptSession& session, const std::string& scriptPath,
+                   const std::vector<ScriptVariable>& globals);
 
 // The multi-threading set-up after the import: GetMTMode, then Distributor when a mode of
 // 1 to 4 is active. A missing function leaves mtAvailable 0 and the mode 0.

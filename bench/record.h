@@ -37,6 +37,8 @@ struct RunSetup {
     avs::Installation avisynth;
     sys::MachineFacts machine;  // all unknown in a result file that names none
     DisplayOptions display;
+    // In a scan, the variable this run set ("threads=4"): it names the run's log and CSV file.
+    std::string variable;
 };
 
 // "a.b.c (x64)": the program as the banner and the log name it.
@@ -46,6 +48,12 @@ inline std::string BannerVersion(const RunSetup& setup) {
 
 // No series measures a script more often than this.
 constexpr uint32_t kMostRuns = 1000;
+
+// One value of a scan as its result file keeps it: the value as typed, its counted runs' rates.
+struct ScanValueRates {
+    std::string value;
+    std::vector<double> rates;
+};
 
 struct RunRecord {
     RunSetup setup;
@@ -65,6 +73,9 @@ struct RunRecord {
     std::optional<RateDistribution> rates;  // of the stored samples
     // Read back from the result file of a series: the average rates of its counted runs.
     std::vector<double> seriesRates;
+    // Read back from the result file of a scan: its variable and each value's counted rates.
+    std::string scanVariable;
+    std::vector<ScanValueRates> scanValues;
 };
 
 }  // namespace bench

@@ -261,6 +261,56 @@ MS_EXPORT AVS_Value AVSC_CC avs_invoke(AVS_ScriptEnvironment* env, const char* n
     return v;
 }
 
+}  // extern "C"
+
+namespace {
+
+// One scope: a global and a local variable are the same. 1 when new, 0 when replaced.
+int SetVariable(AVS_ScriptEnvironment* env, const char* name, const AVS_Value& value) {
+    if (!env) return -1;
+    env->error = nullptr;
+    try {
+        if (!name || !*name) {
+            env->SetError("avs_set_var: no variable name");
+            return -1;
+        }
+        ms::Value existing;
+        const bool known = env->env.GetVar(name, existing);
+        env->env.SetVar(name, FromHost(value));
+        return known ? 0 : 1;
+    } catch (const std::exception& e) {
+        try {
+            env->SetError(e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+    return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+MS_EXPORT int AVSC_CC avs_set_global_var(AVS_ScriptEnvironment* env, const char* name,
+                                         AVS_Value value) {
+    return SetVariable(env, name, value);
+}
+
+MS_EXPORT int AVSC_CC avs_set_var(AVS_ScriptEnvironment* env, const char* name, AVS_Value value) {
+    return SetVariable(env, name, value);
+}
+
+MS_EXPORT char* AVSC_CC avs_save_string(AVS_ScriptEnvironment* env, const char* s, int length) {
+    if (!env || !s) return nullptr;
+    try {
+        const std::string text = length < 0 ? std::string(s) : std::string(s, size_t(length));
+        return const_cast<char*>(env->Keep(text));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 MS_EXPORT const char* AVSC_CC avs_get_error(AVS_ScriptEnvironment* env) {
     return env ? env->error : nullptr;
 }
@@ -356,3 +406,6 @@ MS_CHECK_TYPE(avs_clip_get_error);
 MS_CHECK_TYPE(avs_release_video_frame);
 MS_CHECK_TYPE(avs_release_value);
 MS_CHECK_TYPE(avs_delete_script_environment);
+MS_CHECK_TYPE(avs_set_global_var);
+MS_CHECK_TYPE(avs_set_var);
+MS_CHECK_TYPE(avs_save_string);

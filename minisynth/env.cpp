@@ -269,6 +269,11 @@ void Env::RegisterOwnFunctions() {
                                              : double(vi.fps_numerator) / vi.fps_denominator);
                  }});
 
+    AddFunction({"VarExist", "s", [](Env& env, const std::vector<Value>& a) {
+                     Value ignored;
+                     return Value::Bool(env.GetVar(a[0].AsString(), ignored));
+                 }});
+
     // The functions below tell AviSynth builds apart; a variant may lack any of them.
     const char* kOptional[] = {"VersionString", "Prefetch", "SetMTMode", "GetMTMode",
                                "Distributor"};

@@ -152,6 +152,46 @@ bool CheckComparisons(const Paths& paths, const char* title, bool strict) {
     return ok & Check(wrongWay == 0, "no verdict the wrong way");
 }
 
+// The speed column of a scan's row for the value: its ratio and interval; all 0 when missing.
+Verdict ScanRow(const std::string& out, const std::string& value) {
+    Verdict v;
+    std::smatch m;
+    if (std::regex_search(out, m,
+                          std::regex("\n" + value +
+                                     " +[0-9]+ +[^\n]*? ([0-9.]+) \\(([0-9.]+) to ([0-9.]+)\\)"))) {
+        v.ratio = std::atof(m[1].str().c_str());
+        v.low = std::atof(m[2].str().c_str());
+        v.high = std::atof(m[3].str().c_str());
+    }
+    return v;
+}
+
+// Scans: the cost of a frame as the variable, whose speeds are known in advance; the thread
+// count of a clip of fixed cost a frame, which two threads on two cores render twice as fast.
+bool CheckScans(const Paths& paths) {
+    const std::string clip = "BlankClip(length=150, width=64, height=64)\n";
+    WriteScript(paths, "cost.avs", clip + "MSBusy(cost, cpu=true)\n");
+    std::string out = Capture("cd " + Quoted(paths.work) + " && ./trevalo cost.avs -scan=cost:2,4,8");
+    std::printf("Scans: MSBusy(cost) for cost 2, 4 and 8 ms, 5 runs each\n");
+    bool ok = true;
+    for (const auto& [value, expected] : {std::pair{"4", 0.5}, std::pair{"8", 0.25}}) {
+        const Verdict v = ScanRow(out, value);
+        std::printf("  cost=%s: speed %.3f (%.3f to %.3f), expected %.2f\n", value, v.ratio, v.low,
+                    v.high, expected);
+        if (v.ratio == 0) std::fprintf(stderr, "%s\n", out.c_str());
+        ok &= Check(v.low <= expected && v.high >= expected, "the interval holds it");
+    }
+    WriteScript(paths, "threads.avs",
+                "BlankClip(length=400, width=64, height=64)\nMSBusy(4, cpu=true)\n"
+                "Prefetch(threads)\n");
+    out = Capture("cd " + Quoted(paths.work) + " && ./trevalo threads.avs -scan=threads:1,2");
+    const Verdict v = ScanRow(out, "2");
+    std::printf("  Prefetch(threads), 4 ms a frame: threads=2 speed-up %.3f (%.3f to %.3f)\n",
+                v.ratio, v.low, v.high);
+    if (v.ratio == 0) std::fprintf(stderr, "%s\n", out.c_str());
+    return ok & Check(v.ratio >= 1.8 && v.ratio <= 2.05, "speed-up between 1.8 and 2.05");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,6 +266,8 @@ int main(int argc, char** argv) {
     const TrevaloFigures all = Trevalo(paths, parallel);
     std::printf("  MSBusy with Prefetch(%u): %d %% (expected 100)\n", cores, all.cpuAverage);
     ok &= Check(std::abs(all.cpuAverage - 100) <= 5, "within 5 points");
+
+    ok &= CheckScans(paths);
 
     // The comparison's power and honesty, on a quiet machine and beside two busy loops a core.
     ok &= CheckComparisons(

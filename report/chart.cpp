@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "bench/series_statistics.h"
 #include "report/reports.h"
 #include "report/results.h"
 #include "sys/file_info.h"
@@ -487,6 +488,122 @@ std::string WriteComparisonChartFile(const std::string& firstScriptPath,
                                      const std::string& title) {
     const std::string path = ComparisonChartPath(firstScriptPath);
     if (!sys::WriteFile(path, ComparisonChartSvg(scripts, title))) return CannotCreate(path);
+    return "";
+}
+
+std::string ScanChartSvg(const ScanTable& scan) {
+    struct Drawn {
+        double mean = 0, low = 0, high = 0;
+        bool measured = false;
+    };
+    std::vector<Drawn> drawn;
+    double highest = 0;
+    for (const ScanPoint& p : scan.points) {
+        const bench::SeriesStatistics stats = bench::StatisticsOf(p.rates);
+        Drawn d;
+        d.measured = stats.runs > 0 && Drawable(stats.mean);
+        if (d.measured) {
+            const double half = bench::MeanHalfWidth(stats);
+            d.mean = stats.mean;
+            d.low = std::max(stats.mean - (std::isfinite(half) ? half : 0.0), 0.0);
+            d.high = stats.mean + (std::isfinite(half) ? half : 0.0);
+            highest = std::max({highest, d.high, stats.max});
+        }
+        drawn.push_back(d);
+    }
+    if (highest <= 0 || highest > kLargestRate) return "";
+    const AxisScale fps = NiceScale(0, highest * 1.05, 6);
+    const auto Y = [&](double v) {
+        return kBottom - (v - fps.low) / (fps.high - fps.low) * (kBottom - kTop);
+    };
+    const double count = static_cast<double>(scan.points.size());
+    const auto X = [&](size_t i) {
+        return kLeft + (static_cast<double>(i) + 0.5) / count * (kRight - kLeft);
+    };
+    const std::string title = "Scan of " + scan.variable + " in " + scan.script;
+    std::string svg = DocumentHead(kHeight, title);
+    svg +=
+        Text(kWidth / 2, 34, "text-anchor=\"middle\" font-size=\"20\" font-weight=\"bold\"", title);
+    svg += Text(kWidth / 2, 58, "text-anchor=\"middle\" fill=\"#444444\"",
+                "frames per second: mean of the runs, bar: 95 % interval; CPU use: share of all "
+                "processors");
+    const char* grid = "stroke=\"#e4e4e4\" stroke-width=\"1\"";
+    for (double v = fps.low; v <= fps.high + fps.step / 2; v += fps.step) {
+        svg += Line(kLeft, Y(v), kRight, Y(v), grid);
+        svg += Text(kLeft - 8, Y(v) + 4, "text-anchor=\"end\"", TickLabel(v, fps.step, true));
+    }
+    for (int percent = 0; percent <= 100; percent += 20) {
+        svg += Text(kRight + 8, Frame::Percent(percent) + 4, "text-anchor=\"start\"",
+                    std::to_string(percent));
+    }
+    // Values are labelled below their column; long words cut in the middle.
+    const size_t characters =
+        std::max<size_t>(4, static_cast<size_t>((kRight - kLeft) / count / (0.62 * kFontSize)));
+    for (size_t i = 0; i < scan.points.size(); ++i) {
+        svg += Line(X(i), kTop, X(i), kBottom, grid);
+        svg += Text(X(i), kBottom + 20, "text-anchor=\"middle\"",
+                    Shortened(scan.points[i].value, characters));
+    }
+    svg += CUtils::FormatString(
+        "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"none\" "
+        "stroke=\"#888888\"/>\n",
+        kLeft, kTop, kRight - kLeft, kBottom - kTop);
+    svg += Text(kWidth / 2, kBottom + 48, "text-anchor=\"middle\"", scan.variable);
+    const double middle = (kTop + kBottom) / 2;
+    svg += Text(24, middle,
+                "text-anchor=\"middle\" transform=\"rotate(-90 24 " + Number(middle) + ")\"",
+                "Frames per second");
+    svg += Text(kWidth - 24, middle,
+                "text-anchor=\"middle\" transform=\"rotate(90 " + Number(kWidth - 24) + " " +
+                    Number(middle) + ")\"",
+                "CPU use (% of all processors)");
+
+    // The lines join neighbouring values that both have a figure; a gap where one has none.
+    const auto joined = [&](auto has, auto y, const char* colour, const char* extra) {
+        std::string text;
+        std::vector<ChartPoint> run;
+        for (size_t i = 0; i <= scan.points.size(); ++i) {
+            if (i < scan.points.size() && has(i)) {
+                run.push_back({X(i), y(i)});
+                continue;
+            }
+            text += Polyline(run, colour, 2.0, extra);
+            run.clear();
+        }
+        return text;
+    };
+    svg += joined([&](size_t i) { return scan.points[i].cpu.has_value(); },
+                  [&](size_t i) { return Frame::Percent(*scan.points[i].cpu); }, kCpuColour,
+                  "stroke-dasharray=\"6 4\" ");
+    svg += joined([&](size_t i) { return drawn[i].measured; },
+                  [&](size_t i) { return Y(drawn[i].mean); }, kFpsColour, "");
+    for (size_t i = 0; i < drawn.size(); ++i) {
+        if (!drawn[i].measured) continue;
+        const double x = X(i);
+        if (drawn[i].high > drawn[i].low) {
+            const std::string bar = std::string("stroke=\"") + kFpsColour + "\" stroke-width=\"2\"";
+            svg += Line(x, Y(drawn[i].low), x, Y(drawn[i].high), bar);
+            svg += Line(x - 6, Y(drawn[i].low), x + 6, Y(drawn[i].low), bar);
+            svg += Line(x - 6, Y(drawn[i].high), x + 6, Y(drawn[i].high), bar);
+        }
+        svg += CUtils::FormatString("<circle cx=\"%.1f\" cy=\"%.1f\" r=\"4.5\" fill=\"%s\"/>\n", x,
+                                    Y(drawn[i].mean), kFpsColour);
+    }
+    // The legend, top left inside the drawing.
+    svg += Line(kLeft + 14, kTop + 18, kLeft + 44, kTop + 18,
+                std::string("stroke=\"") + kFpsColour + "\" stroke-width=\"2\"");
+    svg += Text(kLeft + 52, kTop + 22, "", "Frames per second");
+    svg += Line(
+        kLeft + 14, kTop + 40, kLeft + 44, kTop + 40,
+        std::string("stroke=\"") + kCpuColour + "\" stroke-width=\"2\" stroke-dasharray=\"6 4\"");
+    svg += Text(kLeft + 52, kTop + 44, "", "CPU use");
+    return svg + "</svg>\n";
+}
+
+std::string WriteScanChartFile(const std::string& scriptPath, const ScanTable& scan) {
+    std::string path = ComparisonChartPath(scriptPath);
+    path = path.substr(0, path.size() - std::string(".compare.svg").size()) + ".scan.svg";
+    if (!sys::WriteFile(path, ScanChartSvg(scan))) return CannotCreate(path);
     return "";
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bench/record.h"
+#include "report/scan.h"
 
 namespace report {
 
@@ -64,5 +65,13 @@ std::string ComparisonChartPath(const std::string& firstScriptPath);
 std::string WriteComparisonChartFile(const std::string& firstScriptPath,
                                      const std::vector<ComparedScript>& scripts,
                                      const std::string& title);
+
+// The SVG document of a scan: frames per second against the value (the values evenly apart, in
+// their order), each value's mean with its 95 % interval, and its CPU use on a second axis;
+// titled with the script and the variable. "" when no value has a run.
+std::string ScanChartSvg(const ScanTable& scan);
+
+// Writes "<directory of script>/<its stem>.scan.svg". "" on success, else the message to print.
+std::string WriteScanChartFile(const std::string& scriptPath, const ScanTable& scan);
 
 }  // namespace report

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "report/results.h"
+#include "report/scan.h"
 #include "sys/paths.h"
 #include "sys/utils.h"
 
@@ -224,6 +225,17 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
         text += "\n";
     }
 
+    // Named by their scripts; two runs of one script by their result files as well.
+    const bool sameName = sys::FileNameOf(a.script) == sys::FileNameOf(b.script);
+    std::string nameA = TerminalText(sys::FileNameOf(a.script)),
+                nameB = TerminalText(sys::FileNameOf(b.script));
+    if (sameName) {
+        nameA += " (" + fileA + ")";
+        nameB += " (" + fileB + ")";
+    }
+    if (!recordA.scanValues.empty() || !recordB.scanValues.empty())
+        return text + ScanResultsComparisonText(recordA, recordB, nameA, nameB);
+
     const struct {
         const char* label;
         const Figure& a;
@@ -247,14 +259,6 @@ std::string ComparisonText(const bench::RunRecord& recordA, const bench::RunReco
                 Column(Shown(row.b, row.format), 14) + Column(Ratio(row.a, row.b), 10) + "\n";
     }
 
-    // Named by their scripts; two runs of one script by their result files as well.
-    const bool sameName = sys::FileNameOf(a.script) == sys::FileNameOf(b.script);
-    std::string nameA = TerminalText(sys::FileNameOf(a.script)),
-                nameB = TerminalText(sys::FileNameOf(b.script));
-    if (sameName) {
-        nameA += " (" + fileA + ")";
-        nameB += " (" + fileB + ")";
-    }
     // A series gives its runs' rates; a single run its average.
     const auto ratesOf = [](const bench::RunRecord& r, const Figure& average) {
         if (!r.seriesRates.empty()) return r.seriesRates;

@@ -1,5 +1,6 @@
 #include "report/reports.h"
 
+#include <cctype>
 #include <functional>
 
 #include "sys/file_info.h"
@@ -89,6 +90,19 @@ std::string SiblingPath(const std::string& scriptPath, const char* extension) {
     return scriptPath.substr(0, scriptPath.size() - 4) + extension;
 }
 
+std::string ResultPath(const bench::RunSetup& setup, const char* extension) {
+    if (setup.variable.empty()) return SiblingPath(setup.scriptPath, extension);
+    // The value as typed may hold anything; the file's name keeps what every system allows.
+    std::string variant;
+    for (const char c : setup.variable) {
+        const bool plain = std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' ||
+                           c == '-' || c == '_' || c == '=' || c == '+';
+        variant += plain ? c : '_';
+    }
+    if (variant.size() > 64) variant.resize(64);
+    return SiblingPath(setup.scriptPath, ("." + variant + extension).c_str());
+}
+
 std::string GeneralInfo(const bench::RunSetup& setup) {
     const avs::Installation& avs = setup.avisynth;
     std::string text = "[General info]\n";
@@ -96,6 +110,8 @@ std::string GeneralInfo(const bench::RunSetup& setup) {
     text += "Script file:                           " + setup.scriptPath + "\n";
     if (!setup.switches.empty())
         text += "Command line switches:                 " + setup.switches + "\n";
+    if (!setup.variable.empty())
+        text += "Script variable:                       " + setup.variable + "\n";
     text += "Avisynth version string:               " + avs.versionString + "\n";
     text += "Avisynth file version:                 " + avs.fileVersion + "\n";
     text +=
@@ -356,19 +372,20 @@ std::string SeriesCsvText(const std::vector<bench::RunRecord>& runs) {
 namespace {
 
 // The log beside the script, its text made from the script's.
-std::string WriteLog(const std::string& scriptPath,
+std::string WriteLog(const bench::RunSetup& setup,
                      const std::function<std::string(const std::string&)>& text) {
+    const std::string& scriptPath = setup.scriptPath;
     std::string script;
     if (!sys::ReadFileHead(scriptPath, script, kMostScriptBytes)) {
         return "\nCannot open \"" + scriptPath + "\"\n";
     }
-    const std::string path = SiblingPath(scriptPath, ".log");
+    const std::string path = ResultPath(setup, ".log");
     if (!sys::WriteFile(path, WithCrLf(text(script)))) return CannotCreate(path);
     return "";
 }
 
-std::string WriteCsv(const std::string& scriptPath, const std::string& text) {
-    const std::string path = SiblingPath(scriptPath, ".csv");
+std::string WriteCsv(const bench::RunSetup& setup, const std::string& text) {
+    const std::string path = ResultPath(setup, ".csv");
     if (!sys::WriteFile(path, WithCrLf(text))) return CannotCreate(path);
     return "";
 }
@@ -376,23 +393,23 @@ std::string WriteCsv(const std::string& scriptPath, const std::string& text) {
 }  // namespace
 
 std::string WriteLogFile(const bench::RunRecord& record) {
-    return WriteLog(record.setup.scriptPath,
+    return WriteLog(record.setup,
                     [&](const std::string& script) { return LogFileText(record, script); });
 }
 
 std::string WriteCsvFile(const bench::RunRecord& record) {
-    return WriteCsv(record.setup.scriptPath, CsvFileText(record));
+    return WriteCsv(record.setup, CsvFileText(record));
 }
 
 std::string WriteSeriesLogFile(const std::vector<bench::RunRecord>& runs,
                                const std::string& seriesText) {
-    return WriteLog(runs.front().setup.scriptPath, [&](const std::string& script) {
+    return WriteLog(runs.front().setup, [&](const std::string& script) {
         return SeriesLogText(runs, seriesText, script);
     });
 }
 
 std::string WriteSeriesCsvFile(const std::vector<bench::RunRecord>& runs) {
-    return WriteCsv(runs.front().setup.scriptPath, SeriesCsvText(runs));
+    return WriteCsv(runs.front().setup, SeriesCsvText(runs));
 }
 
 }  // namespace report

@@ -15,6 +15,9 @@ namespace report {
 // The script path with its last four characters replaced by the extension (".log",
 // ".csv"); a path of at most four characters gets the extension appended.
 std::string SiblingPath(const std::string& scriptPath, const char* extension);
+// Where a run's log or CSV file goes: beside the script, a scan's run named by its value too
+// ("x.threads=4.log"), any character a file name may not hold replaced by "_".
+std::string ResultPath(const bench::RunSetup& setup, const char* extension);
 
 // The message for a result file that could not be written, with the system's reason.
 std::string CannotCreate(const std::string& path);

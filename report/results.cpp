@@ -160,10 +160,11 @@ enum Section {
     kSummary,
     kMachine,
     kSeries,
+    kScan,
     kSections
 };
 constexpr const char* kSectionKeys[kSections] = {
-    "", "avisynth", "clip", "range", "distribution", "summary", "machine", "series"};
+    "", "avisynth", "clip", "range", "distribution", "summary", "machine", "series", "scan"};
 
 // The kept fields, each by its object and key.
 constexpr struct {
@@ -204,9 +205,37 @@ constexpr struct {
     {kSeries, "fpsMean"},
     {kSeries, "fpsMin"},
     {kSeries, "fpsMax"},
-    {kSeries, "runRates"},  // an array of numbers, kept in Kept::runRates
+    {kSeries, "runRates"},  // the arrays: their items kept in Kept::arrays
+    {kScan, "variable"},
+    {kScan, "valueTexts"},
+    {kScan, "runCounts"},
+    {kScan, "runRates"},
 };
 constexpr size_t kKeptCount = sizeof kKept / sizeof kKept[0];
+
+// The arrays whose items are kept, numbers or texts, while there are at most `most` of them.
+constexpr size_t kMostScanValues = 100;
+constexpr size_t kMostValueBytes = 4096;
+constexpr struct {
+    Section section;
+    const char* key;
+    bool texts;
+    size_t most;
+} kArrays[] = {
+    {kSeries, "runRates", false, bench::kMostRuns},
+    {kScan, "valueTexts", true, kMostScanValues},
+    {kScan, "runCounts", false, kMostScanValues},
+    {kScan, "runRates", false, kMostScanValues* bench::kMostRuns},
+};
+constexpr size_t kArrayCount = sizeof kArrays / sizeof kArrays[0];
+enum Array { kSeriesRates, kScanValues, kScanCounts, kScanRates };
+
+// An array's items; read while it is an array of items of its kind, at most its `most`.
+struct KeptArray {
+    std::vector<double> numbers;
+    std::vector<std::string> texts;
+    bool read = false;
+};
 
 // A kept field's value as the file states it.
 struct Field {
@@ -224,9 +253,7 @@ struct Kept {
     bool rootIsObject = false;
     bool isObject[kSections] = {};
     Field fields[kKeptCount];
-    // series.runRates: its numbers while it is an array of at most kMostRuns numbers.
-    std::vector<double> runRates;
-    bool runRatesRead = false;
+    KeptArray arrays[kArrayCount];
 
     const Field& Get(Section section, const char* key) const {
         for (size_t i = 0; i < kKeptCount; ++i) {
@@ -237,7 +264,13 @@ struct Kept {
         return missing;
     }
     bool IsObject(Section section) const { return isObject[section]; }
-    Field& Rates() { return const_cast<Field&>(Get(kSeries, "runRates")); }
+    // The array whose field this is; -1 for a field of one value.
+    int ArrayOf(const Field* field) const {
+        for (size_t a = 0; a < kArrayCount; ++a) {
+            if (field == &Get(kArrays[a].section, kArrays[a].key)) return static_cast<int>(a);
+        }
+        return -1;
+    }
 };
 
 // The parser's events, kept where they are wanted. A value that is not kept, scalar or
@@ -258,6 +291,14 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
         return Number(value, false);
     }
     bool string(string_t& value) override {
+        if (skipped_ == 0 && collecting_ >= 0) {
+            KeptArray& array = kept_.arrays[collecting_];
+            if (!kArrays[collecting_].texts || array.texts.size() >= kArrays[collecting_].most ||
+                value.size() > kMostValueBytes)
+                array.read = false;
+            if (array.read) array.texts.push_back(value);
+            return true;
+        }
         return Scalar([&value](Field& f) {
             f.type = Field::Type::kText;
             f.tooLong = value.size() > kMostTextBytes;
@@ -290,12 +331,13 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
         return true;
     }
     bool start_array(std::size_t) override {
-        if (skipped_ == 0 && !collecting_ && field_ == &kept_.Rates()) {
+        const int array = kept_.ArrayOf(field_);
+        if (skipped_ == 0 && collecting_ < 0 && array >= 0) {
             Begin();
-            field_->type = Field::Type::kOther;  // the numbers go to runRates instead
-            kept_.runRates.clear();
-            kept_.runRatesRead = true;
-            collecting_ = true;
+            field_->type = Field::Type::kOther;  // the items go to the array instead
+            kept_.arrays[array] = KeptArray();
+            kept_.arrays[array].read = true;
+            collecting_ = array;
             field_ = nullptr;
             return true;
         }
@@ -303,8 +345,8 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
         return true;
     }
     bool end_array() override {
-        if (skipped_ == 0 && collecting_) {
-            collecting_ = false;
+        if (skipped_ == 0 && collecting_ >= 0) {
+            collecting_ = -1;
             Done();
         } else {
             --skipped_;
@@ -341,17 +383,18 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
             }
             kept_.isObject[section_] = false;
         }
-        if ((depth_ == 1 && section_ == kSeries) || field_ == &kept_.Rates()) {
-            kept_.runRates.clear();
-            kept_.runRatesRead = false;
+        for (size_t a = 0; a < kArrayCount; ++a) {
+            const bool sectionBegins = depth_ == 1 && section_ == kArrays[a].section;
+            if (sectionBegins || kept_.ArrayOf(field_) == static_cast<int>(a))
+                kept_.arrays[a] = KeptArray();
         }
         if (field_ != nullptr) *field_ = Field();
     }
     template <class Set>
     bool Scalar(Set set) {
         if (skipped_ > 0) return true;
-        if (collecting_) {  // only numbers belong in the rates
-            kept_.runRatesRead = false;
+        if (collecting_ >= 0) {  // no other kind of value belongs in an array
+            kept_.arrays[collecting_].read = false;
             return true;
         }
         Begin();
@@ -361,9 +404,11 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
     }
     template <class Value>
     bool Number(Value value, bool integer) {
-        if (skipped_ == 0 && collecting_) {
-            if (kept_.runRates.size() >= bench::kMostRuns) kept_.runRatesRead = false;
-            if (kept_.runRatesRead) kept_.runRates.push_back(static_cast<double>(value));
+        if (skipped_ == 0 && collecting_ >= 0) {
+            KeptArray& array = kept_.arrays[collecting_];
+            if (kArrays[collecting_].texts || array.numbers.size() >= kArrays[collecting_].most)
+                array.read = false;
+            if (array.read) array.numbers.push_back(static_cast<double>(value));
             return true;
         }
         return Scalar([value, integer](Field& f) {
@@ -373,7 +418,7 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
         });
     }
     void StartSkipping() {
-        if (collecting_) kept_.runRatesRead = false;
+        if (collecting_ >= 0) kept_.arrays[collecting_].read = false;
         if (skipped_++ > 0) return;
         Begin();
         if (field_ != nullptr) field_->type = Field::Type::kOther;
@@ -387,7 +432,7 @@ class Keeper final : public nlohmann::json_sax<AnyJson> {
     Kept& kept_;
     std::string& reason_;
     size_t skipped_ = 0;       // depth inside a value that is passed over; 0 outside one
-    bool collecting_ = false;  // inside series.runRates
+    int collecting_ = -1;      // the array whose items come, -1 outside one
     int depth_ = 0;            // 1 inside the document's object, 2 inside a section's
     Section section_ = kRoot;  // depth 1: the section the key names; depth 2: the one entered
     Field* field_ = nullptr;   // the kept field the next value goes to
@@ -491,6 +536,45 @@ bool ReadMachine(const Kept& kept, sys::MachineFacts& machine, std::string& reas
 
 }  // namespace
 
+namespace {
+
+// A scan's variable and its values' counted rates, checked against each other.
+bool ReadScan(const Kept& kept, bench::RunRecord& r, std::string& reason) {
+    const Field& variable = kept.Get(kScan, "variable");
+    const KeptArray& texts = kept.arrays[kScanValues];
+    const KeptArray& counts = kept.arrays[kScanCounts];
+    const KeptArray& rates = kept.arrays[kScanRates];
+    bool whole = texts.read && counts.read && rates.read && !texts.texts.empty() &&
+                 texts.texts.size() == counts.numbers.size() &&
+                 variable.type == Field::Type::kText && !variable.text.empty() &&
+                 variable.text.size() <= kMostValueBytes;
+    size_t next = 0;
+    for (size_t i = 0; whole && i < counts.numbers.size(); ++i) {
+        const double count = counts.numbers[i];
+        whole = count >= 0 && count <= bench::kMostRuns && count == std::floor(count) &&
+                next + static_cast<size_t>(count) <= rates.numbers.size();
+        if (!whole) break;
+        bench::ScanValueRates value{texts.texts[i], {}};
+        for (size_t k = 0; k < static_cast<size_t>(count); ++k) {
+            double rate = rates.numbers[next++];
+            whole = whole && Produced(rate, kRate);
+            value.rates.push_back(rate);
+        }
+        r.scanValues.push_back(std::move(value));
+    }
+    if (!whole || next != rates.numbers.size()) {
+        r.scanValues.clear();
+        reason =
+            "is not a Trevalo result file (its scan's variable, valueTexts, runCounts and "
+            "runRates do not agree)";
+        return false;
+    }
+    r.scanVariable = variable.text;
+    return true;
+}
+
+}  // namespace
+
 const char* EndName(bench::RunEnd end) {
     switch (end) {
         case bench::RunEnd::kCompleted:
@@ -565,21 +649,10 @@ bench::RunEnd EndOfName(const std::string& name) {
     return bench::RunEnd::kError;
 }
 
-std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
-                             const bench::SeriesStatistics& series,
-                             const std::vector<double>& rates) {
-    // Described by its last run that reached the clip, ended as its last run ended.
-    const bench::RunRecord* shown = &runs.back();
-    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
-        if (it->clip) {
-            shown = &*it;
-            break;
-        }
-    }
-    Json doc = ResultDocument(*shown);
-    for (const char* key : kRunKeys)
-        doc.erase(key);
-    doc["end"] = EndName(runs.back().end);
+namespace {
+
+// The runs of a series, each numbered from 1 with what differs between runs.
+Json RunsJson(const std::vector<bench::RunRecord>& runs) {
     Json list = Json::array();
     for (size_t i = 0; i < runs.size(); ++i) {
         Json whole = ResultDocument(runs[i]);
@@ -589,10 +662,15 @@ std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
             run[key] = std::move(whole[key]);
         list.push_back(std::move(run));
     }
+    return list;
+}
+
+Json SeriesJson(const std::vector<bench::RunRecord>& runs, const bench::SeriesStatistics& series,
+                const std::vector<double>& rates) {
     Json outliers = Json::array();
     for (const size_t index : series.outliers)
         outliers.push_back(index + 1);
-    doc["series"] = {
+    return {
         {"runs", runs.size()},
         {"runsInStatistics", series.runs},
         {"fpsMean", series.runs > 0 ? Json(series.mean) : Json(nullptr)},
@@ -603,8 +681,74 @@ std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
          series.runs > 1 ? Json(series.coefficientOfVariation) : Json(nullptr)},
         {"outlierRuns", std::move(outliers)},
         {"runRates", rates}};
-    doc["runs"] = std::move(list);
+}
+
+// The facts the runs share, from the last of them that reached the clip; "end" as the last
+// one ended.
+Json SharedFacts(const std::vector<bench::RunRecord>& runs, bench::RunEnd end) {
+    const bench::RunRecord* shown = &runs.back();
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        if (it->clip) {
+            shown = &*it;
+            break;
+        }
+    }
+    Json doc = ResultDocument(*shown);
+    for (const char* key : kRunKeys)
+        doc.erase(key);
+    doc["end"] = EndName(end);
+    return doc;
+}
+
+}  // namespace
+
+std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
+                             const bench::SeriesStatistics& series,
+                             const std::vector<double>& rates) {
+    Json doc = SharedFacts(runs, runs.back().end);
+    doc["series"] = SeriesJson(runs, series, rates);
+    doc["runs"] = RunsJson(runs);
     return Dumped(doc);
+}
+
+std::string ScanResultJson(const ScanTable& scan,
+                           const std::vector<std::vector<bench::RunRecord>>& runs) {
+    // The facts of the first value measured; the end of the value that ended the scan.
+    std::vector<bench::RunRecord> all;
+    bench::RunEnd end = bench::RunEnd::kCompleted;
+    for (const std::vector<bench::RunRecord>& value : runs) {
+        for (const bench::RunRecord& run : value) {
+            if (run.end != bench::RunEnd::kCompleted && run.end != bench::RunEnd::kTimeLimit)
+                end = run.end;
+        }
+    }
+    Json doc = SharedFacts(runs.front(), end);
+    Json values = Json::array(), texts = Json::array(), counts = Json::array(),
+         rates = Json::array();
+    for (size_t i = 0; i < scan.points.size() && i < runs.size(); ++i) {
+        const ScanPoint& p = scan.points[i];
+        values.push_back({{"value", p.value},
+                          {"kind", p.kind},
+                          {"cpuAveragePercent", OrNull(p.cpu)},
+                          {"efficiencyIndex", OrNull(p.efficiency)},
+                          {"series", SeriesJson(runs[i], bench::StatisticsOf(p.rates), p.rates)},
+                          {"runs", RunsJson(runs[i])}});
+        texts.push_back(p.value);
+        counts.push_back(p.rates.size());
+        for (double rate : p.rates)
+            rates.push_back(rate);
+    }
+    doc["scan"] = {{"variable", scan.variable},      {"threadCounts", scan.threadCounts},
+                   {"values", std::move(values)},    {"valueTexts", std::move(texts)},
+                   {"runCounts", std::move(counts)}, {"runRates", std::move(rates)}};
+    return Dumped(doc);
+}
+
+std::string WriteScanResultFile(const ScanTable& scan,
+                                const std::vector<std::vector<bench::RunRecord>>& runs) {
+    const std::string path = SiblingPath(runs.front().front().setup.scriptPath, ".json");
+    if (!sys::WriteFile(path, ScanResultJson(scan, runs))) return CannotCreate(path);
+    return "";
 }
 
 std::string WriteResultFile(const bench::RunRecord& record) {
@@ -647,8 +791,9 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
             return false;
         }
     }
+    const bool scan = kept.IsObject(kScan);
     const bool series = !kept.IsObject(kSummary) && kept.IsObject(kSeries);
-    if (!kept.IsObject(kSummary) && !series) {
+    if (!kept.IsObject(kSummary) && !series && !scan) {
         reason = "holds no summary: its run ended with \"" + Text(kept, kRoot, "end") + "\"";
         return false;
     }
@@ -727,13 +872,13 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
             !Read(kept, kSeries, "fpsMax", kRate, fpsMax, reason)) {
             return false;
         }
-        if (!kept.runRatesRead) {
+        if (!kept.arrays[kSeriesRates].read) {
             reason =
                 "is not a Trevalo result file (series.runRates is missing or not an array "
                 "of at most 1000 numbers)";
             return false;
         }
-        for (double rate : kept.runRates) {
+        for (double rate : kept.arrays[kSeriesRates].numbers) {
             if (!Produced(rate, kRate)) {
                 reason = NoFigure(kSeries, "runRates");
                 return false;
@@ -741,6 +886,11 @@ bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string
             r.seriesRates.push_back(rate);
         }
         if (fpsAverage) tpfAverage = 1000.0 / *fpsAverage;
+    }
+    if (scan && !ReadScan(kept, r, reason)) return false;
+    if (scan && !series && !kept.IsObject(kSummary)) {
+        record = std::move(r);
+        return true;
     }
     for (const auto& field : fields) {
         if (series) break;

@@ -10,6 +10,7 @@
 
 #include "bench/record.h"
 #include "bench/series_statistics.h"
+#include "report/scan.h"
 
 namespace report {
 
@@ -31,6 +32,16 @@ std::string SeriesResultJson(const std::vector<bench::RunRecord>& runs,
                              const bench::SeriesStatistics& series,
                              const std::vector<double>& rates);
 
+// A scan: the facts of the script as for a series, "end" as the scan ended, then "scan": the
+// variable, whether its values count threads, and each value (as typed, with its kind) with its
+// CPU use, efficiency index, statistics and runs; the values' texts, counted runs and their
+// rates also as flat arrays (valueTexts, runCounts, runRates) for a comparison to read. runs[i]
+// holds the runs of scan.points[i].
+std::string ScanResultJson(const ScanTable& scan,
+                           const std::vector<std::vector<bench::RunRecord>>& runs);
+std::string WriteScanResultFile(const ScanTable& scan,
+                                const std::vector<std::vector<bench::RunRecord>>& runs);
+
 // Writes script.json beside the script. "" on success, else the message to print.
 std::string WriteResultFile(const bench::RunRecord& record);
 std::string WriteSeriesResultFile(const std::vector<bench::RunRecord>& runs,
@@ -51,7 +62,9 @@ bench::RunEnd EndOfName(const std::string& name);
 // of them at most 1 MiB: whatever else the text holds, at any depth and of any size, costs no
 // memory. The machine is read as well where the file names one, and how the run ended. A
 // series' file gives its mean, lowest and highest run rate as the average, minimum and maximum
-// rate, and its counted runs' rates (series.runRates, at most kMostRuns) as seriesRates.
+// rate, and its counted runs' rates (series.runRates, at most kMostRuns) as seriesRates. A
+// scan's file gives its variable and each value's counted rates (scanVariable, scanValues),
+// and no summary figures.
 bool ReadResultFile(std::string_view text, bench::RunRecord& record, std::string& reason);
 
 }  // namespace report

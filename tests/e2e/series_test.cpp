@@ -166,5 +166,71 @@ TEST_F(Series, CompareInterleavesTheScriptsAndJudgesByTheirRuns) {
     EXPECT_TRUE(Contains(dir.Read("a.compare.svg"), "b.avs"));
 }
 
+// A scan: each value set before every import of its runs, the values interleaved; its table;
+// each value's log named by it, one result file holding every value, the chart.
+TEST_F(Series, ScanSetsEachValueBeforeTheImportsOfItsRuns) {
+    const std::string script =
+        Script("run.avs", "BlankClip(length=600, width=64, height=64)\nMSBusy(cost)\n");
+    const testsupport::ProgramResult r =
+        Run({"-scan=cost:1..3:2", "-runs=2", "-json", "-log", "-chart", script});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string out = Lines(r.err);
+    size_t at = 0;
+    for (const char* line : {"cost=1, run 1 of 2:", "cost=3, run 1 of 2:", "cost=1, run 2 of 2:",
+                             "cost=3, run 2 of 2:", "\ncost   Runs   FPS (mean +/- deviation)",
+                             "\n1         2   ", "\n3         2   "}) {
+        const size_t found = out.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << " after " << at << "\n" << out;
+        at = found;
+    }
+    const json scan = json::parse(dir.Read("run.json"))["scan"];
+    EXPECT_EQ(scan["variable"], "cost");
+    EXPECT_EQ(scan["valueTexts"], json::array({"1", "3"}));
+    ASSERT_EQ(scan["values"].size(), 2u);
+    for (const json& value : scan["values"]) {
+        EXPECT_EQ(value["kind"], "int");
+        EXPECT_EQ(value["runs"].size(), 2u);
+        EXPECT_EQ(value["series"]["runRates"].size(), 2u);
+    }
+    for (const char* value : {"1", "3"}) {
+        EXPECT_TRUE(Contains(dir.Read(std::string("run.cost=") + value + ".log"),
+                             std::string("Script variable:                       cost=") + value));
+    }
+    EXPECT_TRUE(Contains(dir.Read("run.scan.svg"), "Scan of cost in run.avs"));
+
+    // Words become strings; a script that never names the variable is said to have alike variants.
+    const std::string words =
+        Script("words.avs",
+               "BlankClip(length=600, width=mode == \"big\" ? 128 : 64, height=64)\nMSBusy(1)\n");
+    const testsupport::ProgramResult w = Run({"-scan=mode:small,big", "-runs=1", "-log", words});
+    ASSERT_EQ(w.exitCode, 0) << w.err;
+    EXPECT_TRUE(Contains(dir.Read("words.mode=big.log"), "Frame width:                       128"));
+    EXPECT_TRUE(
+        Contains(dir.Read("words.mode=small.log"), "Frame width:                        64"));
+    const testsupport::ProgramResult unused =
+        Run({"-scan=radius:0.5,1.5", "-runs=1", Script("plain.avs", kQuick)});
+    EXPECT_TRUE(Contains(Lines(unused.err), "Note: plain.avs never names radius")) << unused.err;
+}
+
+// A scan that cannot be taken is refused before AviSynth is loaded.
+TEST_F(Series, AMalformedScanIsRefusedBeforeAnythingIsLoaded) {
+    const std::string script = Script("run.avs", kQuick);
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"-scan=threads:8..1", script}, "The range runs backwards"},
+        {{"-scan=threads", script}, "A scan is -scan=name:values"},
+        {{"-scan=a:1", "-scan=b:2", script}, "-scan is given once"},
+        {{"-compare", script, script, "-scan=a:1,2"}, "use one or the other"},
+    };
+    for (const auto& c : cases) {
+        const testsupport::ProgramResult r = Run(c.args);
+        EXPECT_EQ(r.exitCode, kErrorStatus) << c.message;
+        EXPECT_TRUE(Contains(r.out + r.err, c.message)) << r.out + r.err;
+        EXPECT_FALSE(Contains(r.out + r.err, "Query Avisynth info")) << r.out + r.err;
+    }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,6 +1,8 @@
 // The trial run against the stand-in frame server, loaded in this process as the tool does.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "avs/host.h"
 #include "avs/script.h"
 #include "support/process.h"
@@ -36,13 +38,36 @@ TEST(PreRun, IntervalOrTheReasonThereIsNone) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
-        avs::LoadSettings settings{MINISYNTH_LIB, 6, true};
+        avs::LoadSettings settings{MINISYNTH_LIB, 6, true, {}};
         std::string error;
         EXPECT_EQ(avs::EstimateRefreshInterval(settings, c.script, error), c.interval);
         EXPECT_EQ(error, c.error);
     }
-    avs::LoadSettings missing{"/nonexistent/libavisynth.so", 6, true};
+    // Variables reach the script with their kinds: 3 / 2 is whole, 0.5 * 2 is not.
+    const std::string typed =
+        dir.Write("typed.avs",
+                  "Assert(n / 2 == 1 && f * 2 == 1.0 && s == \"Fast\", \"not the values set\")\n"
+                  "BlankClip(length=50, width=16, height=16)\n");
+    avs::LoadSettings withVariables{MINISYNTH_LIB, 6, true, {}};
     std::string error;
+    const auto variable = [](const char* name, avs::ScriptVariable::Kind kind, const char* text) {
+        avs::ScriptVariable v;
+        v.name = name;
+        v.kind = kind;
+        v.text = text;
+        v.integer = std::atoi(text);
+        v.decimal = std::atof(text);
+        return v;
+    };
+    EXPECT_EQ(avs::EstimateRefreshInterval(withVariables, typed, error), 0u);
+    EXPECT_NE(error.find("I don't know what"), std::string::npos) << error;
+    withVariables.globals = {variable("n", avs::ScriptVariable::Kind::kInt, "3"),
+                             variable("f", avs::ScriptVariable::Kind::kFloat, "0.5"),
+                             variable("s", avs::ScriptVariable::Kind::kString, "fast")};
+    EXPECT_EQ(avs::EstimateRefreshInterval(withVariables, typed, error), 50000u);
+    EXPECT_EQ(error, "Script runtime is too short for accurate measurements");
+
+    avs::LoadSettings missing{"/nonexistent/libavisynth.so", 6, true, {}};
     EXPECT_EQ(avs::EstimateRefreshInterval(missing, "x.avs", error), 0u);
     EXPECT_EQ(error, "Failed to load avisynth.dll");
 }

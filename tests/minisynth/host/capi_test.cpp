@@ -46,6 +46,40 @@ TEST(CApi, Invoke) {
     EXPECT_EQ(h.Show(first), "error Function Not Found");
 }
 
+// Variables set before an import are the script's, of the kind given; the library keeps its
+// own copies of names and of the strings it saved.
+TEST(CApi, GlobalVariablesReachTheScriptsImportedAfterThem) {
+    Host h;
+    const auto set = reinterpret_cast<avs_set_global_var_func>(h.Symbol(avs::kFnSetGlobalVar));
+    const auto save = reinterpret_cast<avs_save_string_func>(h.Symbol(avs::kFnSaveString));
+    ASSERT_NE(set, nullptr);
+    ASSERT_NE(save, nullptr);
+    const testsupport::TempDir dir;
+    const std::string times = dir.Write("times.avs", "radius * 10\n");
+    const std::string defaulted =
+        dir.Write("default.avs", "r = VarExist(\"radius\") ? radius : 5\nr\n");
+    const std::string joined = dir.Write("joined.avs", "mode + \"!\"\n");
+    const auto import = [&h](const std::string& path) {
+        return h.Show(h.Call("Import", host::Str(path.c_str())));
+    };
+    EXPECT_EQ(import(defaulted), "int 5");
+    std::string name = "radius";
+    EXPECT_EQ(set(h.env, name.c_str(), host::Int(3)), 1);
+    name = "xxxxxx";
+    EXPECT_EQ(import(times), "int 30");
+    AVS_Value half = host::Val(avs::kTypeFloat);
+    half.d.floating_pt = 0.5f;
+    EXPECT_EQ(set(h.env, "RADIUS", half), 0);  // names are case-insensitive
+    EXPECT_EQ(import(defaulted), "float 0.5");
+    std::string text = "fast and more";
+    char* kept = save(h.env, text.c_str(), 4);
+    text = "xxxxxxxxxxxxx";
+    EXPECT_EQ(set(h.env, "mode", host::Str(kept)), 1);
+    EXPECT_EQ(import(joined), "string fast!");
+    EXPECT_EQ(set(h.env, "", host::Int(1)), -1);
+    EXPECT_NE(h.getError(h.env), nullptr);
+}
+
 // Handles hold references of their own: values and the environment may go first.
 TEST(CApi, HandlesOutliveTheirValuesAndEnvironment) {
     const Host h;

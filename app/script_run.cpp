@@ -217,7 +217,10 @@ bool RunTrial(ScriptJob& job) {
         job.setup.scriptPath, errorText);
     ClearLine("\r");
     if (job.refreshInterval != 0 && errorText.empty()) return true;
-    Stop("\n" + errorText + "\n");
+    // In a scan, the value the script could not take.
+    const std::string value =
+        job.setup.variable.empty() ? "" : "With " + job.setup.variable + ":\n";
+    Stop("\n" + value + errorText + "\n");
     return false;
 }
 

@@ -207,6 +207,12 @@ TEST_F(Series, ScanSetsEachValueBeforeTheImportsOfItsRuns) {
     EXPECT_TRUE(Contains(dir.Read("words.mode=big.log"), "Frame width:                       128"));
     EXPECT_TRUE(
         Contains(dir.Read("words.mode=small.log"), "Frame width:                        64"));
+    // A value the script cannot take is named with the script's error.
+    const std::string picky =
+        Script("picky.avs", std::string("Assert(mode != \"bad\", \"no bad mode\")\n") + kQuick);
+    const testsupport::ProgramResult refused = Run({"-scan=mode:good,bad", picky});
+    EXPECT_EQ(refused.exitCode, kErrorStatus);
+    EXPECT_TRUE(Contains(Lines(refused.err), "\nWith mode=bad:\nno bad mode")) << refused.err;
     const testsupport::ProgramResult unused =
         Run({"-scan=radius:0.5,1.5", "-runs=1", Script("plain.avs", kQuick)});
     EXPECT_TRUE(Contains(Lines(unused.err), "Note: plain.avs never names radius")) << unused.err;

@@ -64,6 +64,17 @@ std::string Trimmed(std::string text) {
     return text;
 }
 
+// The items between commas, blanks around them dropped; an empty item stays.
+std::vector<std::string> CommaSeparated(const std::string& text) {
+    std::vector<std::string> items;
+    for (size_t from = 0;;) {
+        const size_t comma = text.find(',', from);
+        items.push_back(Trimmed(text.substr(from, comma - from)));
+        if (comma == std::string::npos) return items;
+        from = comma + 1;
+    }
+}
+
 bool ParseRange(const std::string& name, const std::string& text,
                 std::vector<avs::ScriptVariable>& values, std::string& reason) {
     const size_t dots = text.find("..");
@@ -105,13 +116,7 @@ bool ParseRange(const std::string& name, const std::string& text,
 
 bool ParseList(const std::string& name, const std::string& text,
                std::vector<avs::ScriptVariable>& values, std::string& reason) {
-    std::vector<std::string> items;
-    for (size_t from = 0;;) {
-        const size_t comma = text.find(',', from);
-        items.push_back(Trimmed(text.substr(from, comma - from)));
-        if (comma == std::string::npos) break;
-        from = comma + 1;
-    }
+    const std::vector<std::string> items = CommaSeparated(text);
     if (items.size() > kMostScanValues) {
         reason = CUtils::FormatString("A scan takes at most %zu values; this list has %zu",
                                       kMostScanValues, items.size());
@@ -252,14 +257,7 @@ bool PassesToPrefetch(const std::string& scriptText, const std::string& name) {
         const size_t close = code.find(')', i);
         const std::string args =
             code.substr(i + 1, close == std::string::npos ? std::string::npos : close - i - 1);
-        std::vector<std::string> parts;
-        for (size_t from = 0;;) {
-            const size_t comma = args.find(',', from);
-            parts.push_back(Trimmed(args.substr(from, comma - from)));
-            if (comma == std::string::npos) break;
-            from = comma + 1;
-        }
-        for (std::string part : parts) {
+        for (std::string part : CommaSeparated(args)) {
             if (part.compare(0, 7, "threads") == 0 && part.find('=') != std::string::npos)
                 part = Trimmed(part.substr(part.find('=') + 1));
             if (part == variable) return true;

@@ -169,9 +169,11 @@ Verdict ScanRow(const std::string& out, const std::string& value) {
 // Scans: the cost of a frame as the variable, whose speeds are known in advance; the thread
 // count of a clip of fixed cost a frame, which two threads on two cores render twice as fast.
 bool CheckScans(const Paths& paths) {
-    const std::string clip = "BlankClip(length=150, width=64, height=64)\n";
-    WriteScript(paths, "cost.avs", clip + "MSBusy(cost, cpu=true)\n");
-    std::string out = Capture("cd " + Quoted(paths.work) + " && ./trevalo cost.avs -scan=cost:2,4,8");
+    // 0.6 s a run at 2 ms a frame: long enough for the trial run.
+    WriteScript(paths, "cost.avs",
+                "BlankClip(length=300, width=64, height=64)\nMSBusy(cost, cpu=true)\n");
+    std::string out =
+        Capture("cd " + Quoted(paths.work) + " && ./trevalo cost.avs -scan=cost:2,4,8");
     std::printf("Scans: MSBusy(cost) for cost 2, 4 and 8 ms, 5 runs each\n");
     bool ok = true;
     for (const auto& [value, expected] : {std::pair{"4", 0.5}, std::pair{"8", 0.25}}) {

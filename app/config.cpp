@@ -5,6 +5,7 @@
 
 #include "app/version.h"
 #include "sys/file_info.h"
+#include "sys/library.h"
 #include "sys/paths.h"
 #include "sys/utils.h"
 
@@ -217,6 +218,16 @@ std::string ConfigurationPath(const std::string& version) {
                                    sys::GetEnvironment("XDG_CONFIG_HOME"),
                                    sys::GetEnvironment("HOME"));
 #endif
+}
+
+std::string LibraryLoadHint(const std::string& iniPath) {
+#ifdef _WIN32
+    const char* example = "C:\\AviSynth\\";
+#else
+    const char* example = "/path/to/";
+#endif
+    return "Set AVSDLL=" + std::string(example) + sys::AvisynthLibraryFileName() + " in \"" +
+           iniPath + "\", or add the library's folder to " + sys::LibrarySearchVariable() + ".\n";
 }
 
 std::string ReadConfigurationAt(const std::string& iniPath, const std::string& version,

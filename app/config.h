@@ -20,6 +20,10 @@ std::string ReadConfigurationAt(const std::string& iniPath, const std::string& v
 // and holds no INI file of this version) in the user's configuration directory.
 std::string ConfigurationPath(const std::string& version);
 
+// How a user points the tool at a library it could not load: the AVSDLL key of the INI file
+// at iniPath, or the loader's search variable. One line, ending in a line feed.
+std::string LibraryLoadHint(const std::string& iniPath);
+
 // The location rule on given facts. exeDir: directory of the executable ("" when unknown);
 // currentIniBesideExecutable: an INI file of this version lies there; xdgConfigHome, home:
 // the environment values ("" when unset).

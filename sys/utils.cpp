@@ -75,11 +75,17 @@ void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...
     va_start(args, format);
     std::string text = FormatV(format, args);
     va_end(args);
-    // A carriage return only serves to overwrite a line on a terminal; in a file or a pipe it
-    // would start lines with garbage.
-    if (!terminal) text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    bool& lineOpen = lineOpen_[toStdout ? 0 : 1];
+    if (!terminal) {
+        // A carriage return only serves to overwrite a line on a terminal; in a file or a
+        // pipe it would start lines with garbage. What would overwrite an open line (a
+        // prompt's) starts a line of its own instead.
+        const bool overwrites = !text.empty() && text[0] == '\r';
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        if (overwrites && lineOpen && !text.empty() && text[0] != '\n') text.insert(0, "\n");
+    }
     if (text.empty()) return;
-    lineOpen_[toStdout ? 0 : 1] = text.back() != '\n';
+    lineOpen = text.back() != '\n';
     if (coloured) sys::BeginColour(toStdout, stream, colour);
     std::fwrite(text.data(), 1, text.size(), stream);
     if (coloured) {
@@ -111,7 +117,7 @@ void CUtils::PrintPadded(unsigned short colour, const std::string& text, const c
         // a blanking not at all, except that a blank whole line ends one left open (a prompt).
         if (std::strcmp(tail, "\n") != 0) return;
         if (!text.empty()) {
-            Print(toStdout_, colour, "%s\n", text.c_str());
+            Print(toStdout_, colour, "\r%s\n", text.c_str());
         } else if (lineOpen_[toStdout_ ? 0 : 1]) {
             Print(toStdout_, 0, "\n");
         }

@@ -183,10 +183,23 @@ void ApplyIniLines(const std::vector<std::string>& lines, RunSettings& settings)
     }
 }
 
+bool IsInstallationDirectory(const std::string& dir) {
+    for (const char* prefix : {"/usr", "/opt"}) {
+        const size_t length = std::char_traits<char>::length(prefix);
+        if (dir.compare(0, length, prefix) == 0 && (dir.size() == length || dir[length] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string ChooseConfigurationPath(const std::string& exeDir, bool exeDirWritable,
                                     bool currentIniBesideExecutable,
                                     const std::string& xdgConfigHome, const std::string& home) {
-    if (!exeDir.empty() && (exeDirWritable || currentIniBesideExecutable)) {
+    // An installed program writes nothing beside itself, where no package manager would
+    // remove it; run by root it could.
+    if (!exeDir.empty() && !IsInstallationDirectory(exeDir) &&
+        (exeDirWritable || currentIniBesideExecutable)) {
         return sys::JoinPath(exeDir, kIniName);
     }
     // A system-wide installation, whose own INI file (if any) cannot be rewritten: the

@@ -302,6 +302,19 @@ TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
         const std::string key = "<code>" + line.substr(0, equals) + "</code>";
         EXPECT_TRUE(Contains(pages[0].second, key)) << key << " in Trevalo.html";
     }
+    // The page's contents link to every heading, and it shows a chart of its own inline.
+    const std::string& html = pages[0].second;
+    const std::regex heading("<h[234]( id=\"([^\"]*)\")?>");
+    size_t headings = 0;
+    for (std::sregex_iterator it(html.begin(), html.end(), heading), end; it != end; ++it) {
+        ++headings;
+        EXPECT_TRUE(Contains(html, "<a href=\"#" + (*it)[2].str() + "\">")) << (*it)[0];
+    }
+    EXPECT_GT(headings, 30u);
+    EXPECT_TRUE(Contains(html, "<figure>\n<svg xmlns=\"http://www.w3.org/2000/svg\""));
+    // The man page has the sections that readers of man pages look for.
+    for (const char* section : {"EXIT STATUS", "FILES", "EXAMPLES", "SEE ALSO"})
+        EXPECT_TRUE(Contains(pages[1].second, std::string(".SH\n") + section + "\n"));
 }
 
 }  // namespace

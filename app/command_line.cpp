@@ -61,6 +61,16 @@ const char* NotFoundText(const std::string& absolute) {
     return sys::IsPathTooLong(absolute) ? "\nPath too long: " : "\nFile not found: ";
 }
 
+// A later script name replaces an earlier one; a user who meant to compare them is told how.
+void NoteReplacedScript(CommandLineRequest& request, const std::string& raw) {
+    std::string replaced = sys::FileNameOf(request.scriptPath);
+    std::string replacing = raw;
+    CUtils::Trim(replacing);
+    request.notice = "\nTwo scripts named: only \"" + replacing +
+                     "\" is run (to compare scripts: Trevalo -compare " + replaced + " " +
+                     sys::FileNameOf(replacing) + ")\n";
+}
+
 // Script names: "x.avs" (any letter case), or "x" completed with ".avs" when allowed.
 bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSettings& settings,
                      CommandLineRequest& request, std::string& message) {
@@ -80,6 +90,9 @@ bool ParseScriptName(const std::string& raw, const std::string& lowered, RunSett
     if (n > 4 && EndsWith(lowered, ".avs")) {
         const std::string absolute = sys::MakeAbsolute(raw);
         if (!absolute.empty()) {
+            if (!request.scriptPath.empty() && request.scriptPath != absolute) {
+                NoteReplacedScript(request, raw);
+            }
             request.scriptPath = absolute;
             if (CUtils::FileExists(absolute)) return true;
             message = Quoted(NotFoundText(absolute), raw);
@@ -253,7 +266,12 @@ bool ParseCompareArguments(const std::vector<std::string>& args, std::string& fi
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLineRequest& request) {
     std::string message;
-    if (ParseArguments(args, g_settings, request, message)) return true;
+    if (ParseArguments(args, g_settings, request, message)) {
+        if (!request.notice.empty() && !request.avisynthInfoRequested) {
+            g_utils.Print(g_settings.ConUseSTDOUT != 0, 0x0B, "%s", request.notice.c_str());
+        }
+        return true;
+    }
     g_utils.Print(g_settings.ConUseSTDOUT != 0, 0x0B, "%s", message.c_str());
     return false;
 }
@@ -262,6 +280,8 @@ void PrintUsage() {
     static const char* const kLines[] = {
         "\nUsage:  Trevalo script.avs [switches]\n\n",
         "Switches:\n",
+        "  -help [-h, -?]      Show this text\n",
+        "  -version            Show the program's version\n",
         "  -avsinfo            Display Avisynth info\n",
         "  -info [-i]          Display clip info\n",
         "  -log  [-l]          Create log file\n",
@@ -287,4 +307,17 @@ void PrintUsage() {
     for (const char* line : kLines)
         g_utils.Print(true, 0x0F, "%s", line);
     g_utils.Print(true, 0, "\n");
+}
+
+InfoRequest FindInfoRequest(const std::vector<std::string>& args) {
+    InfoRequest found = InfoRequest::kNone;
+    for (std::string text : args) {
+        CUtils::Trim(text);
+        CUtils::ToLower(text);
+        if (text == "-h" || text == "-help" || text == "--help" || text == "-?" || text == "/?") {
+            return InfoRequest::kHelp;
+        }
+        if (text == "-version" || text == "--version") found = InfoRequest::kVersion;
+    }
+    return found;
 }

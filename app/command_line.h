@@ -9,6 +9,7 @@
 
 struct CommandLineRequest {
     std::string scriptPath;  // absolute; empty when no script was named
+    std::string notice;      // a line for the console about what the arguments meant, or ""
     bool avisynthInfoRequested = false;
     bool clipInfoRequested = false;
     bool jsonRequested = false;   // -json: script.json beside the script
@@ -46,3 +47,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLineRequest& 
 
 // The usage text, to standard output.
 void PrintUsage();
+
+// What a start asks for before anything else: help (-h, -help, --help, -?, /?) or the
+// version (-version, --version), anywhere on the command line; help wins.
+enum class InfoRequest { kNone, kHelp, kVersion };
+InfoRequest FindInfoRequest(const std::vector<std::string>& args);

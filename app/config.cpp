@@ -5,6 +5,7 @@
 
 #include "app/version.h"
 #include "sys/file_info.h"
+#include "sys/library.h"
 #include "sys/paths.h"
 #include "sys/utils.h"
 
@@ -182,10 +183,23 @@ void ApplyIniLines(const std::vector<std::string>& lines, RunSettings& settings)
     }
 }
 
+bool IsInstallationDirectory(const std::string& dir) {
+    for (const char* prefix : {"/usr", "/opt"}) {
+        const size_t length = std::char_traits<char>::length(prefix);
+        if (dir.compare(0, length, prefix) == 0 && (dir.size() == length || dir[length] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string ChooseConfigurationPath(const std::string& exeDir, bool exeDirWritable,
                                     bool currentIniBesideExecutable,
                                     const std::string& xdgConfigHome, const std::string& home) {
-    if (!exeDir.empty() && (exeDirWritable || currentIniBesideExecutable)) {
+    // An installed program writes nothing beside itself, where no package manager would
+    // remove it; run by root it could.
+    if (!exeDir.empty() && !IsInstallationDirectory(exeDir) &&
+        (exeDirWritable || currentIniBesideExecutable)) {
         return sys::JoinPath(exeDir, kIniName);
     }
     // A system-wide installation, whose own INI file (if any) cannot be rewritten: the
@@ -217,6 +231,16 @@ std::string ConfigurationPath(const std::string& version) {
                                    sys::GetEnvironment("XDG_CONFIG_HOME"),
                                    sys::GetEnvironment("HOME"));
 #endif
+}
+
+std::string LibraryLoadHint(const std::string& iniPath) {
+#ifdef _WIN32
+    const char* example = "C:\\AviSynth\\";
+#else
+    const char* example = "/path/to/";
+#endif
+    return "Set AVSDLL=" + std::string(example) + sys::AvisynthLibraryFileName() + " in \"" +
+           iniPath + "\", or add the library's folder to " + sys::LibrarySearchVariable() + ".\n";
 }
 
 std::string ReadConfigurationAt(const std::string& iniPath, const std::string& version,

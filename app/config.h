@@ -16,9 +16,17 @@ std::string ReadConfiguration();
 std::string ReadConfigurationAt(const std::string& iniPath, const std::string& version,
                                 RunSettings& settings);
 
-// Where the INI file lies: beside the executable, or (when that directory cannot be written
-// and holds no INI file of this version) in the user's configuration directory.
+// Where the INI file lies: beside the executable, or (when the executable is installed under
+// /usr or /opt, or its directory cannot be written and holds no INI file of this version) in
+// the user's configuration directory.
 std::string ConfigurationPath(const std::string& version);
+
+// How a user points the tool at a library it could not load: the AVSDLL key of the INI file
+// at iniPath, or the loader's search variable. One line, ending in a line feed.
+std::string LibraryLoadHint(const std::string& iniPath);
+
+// True for a directory under /usr or /opt, where installations put programs.
+bool IsInstallationDirectory(const std::string& dir);
 
 // The location rule on given facts. exeDir: directory of the executable ("" when unknown);
 // currentIniBesideExecutable: an INI file of this version lies there; xdgConfigHome, home:

@@ -16,6 +16,7 @@
 #include "app/watch.h"
 #include "avs/avisynth_info.h"
 #include "sys/gpu.h"
+#include "sys/library.h"
 #include "sys/machine.h"
 #include "sys/paths.h"
 #include "sys/process.h"
@@ -52,8 +53,9 @@ std::string LibraryPathFromSetting(const std::string& value) {
 // line below the banner. false after printing why it cannot serve.
 bool QueryInstallation(const std::string& dllPath) {
     StatusLine("Query Avisynth info...");
+    const std::string library = sys::AvisynthLibraryFileName();
     if (!sys::DirectoryOf(dllPath).empty() && !CUtils::FileExists(dllPath)) {
-        Stop(CUtils::FormatString("Specified avisynth.dll does not exist:\n%s\n",
+        Stop(CUtils::FormatString("Specified %s does not exist:\n%s\n", library.c_str(),
                                   g_settings.AVSDLL.c_str()));
         return false;
     }
@@ -61,17 +63,20 @@ bool QueryInstallation(const std::string& dllPath) {
     const int queried = g_avsInfo.QueryAvisynthInfo(errorText, dllPath);
     ClearLine("\r");
     if (!queried) {
+        std::string message;
         if (g_avsInfo.loadFailed) {
-            Stop("\n" + errorText + "\n");
+            message = "\n" + errorText + "\n";
         } else if (g_avsInfo.foreignArchitecture) {
-            Stop(CUtils::FormatString("\nTrevalo (%s) cannot load a %d Bit avisynth.dll.\n",
-                                      ArchitectureName().c_str(), g_avsInfo.is64Bit ? 64 : 32));
+            message = CUtils::FormatString("\nTrevalo (%s) cannot load a %d Bit %s.\n",
+                                           ArchitectureName().c_str(), g_avsInfo.is64Bit ? 64 : 32,
+                                           library.c_str());
         } else if (!errorText.empty()) {
-            Stop("\n" + errorText + "\n");
+            message = "\n" + errorText + "\n";
         } else {
-            Stop(CUtils::FormatString("\nCannot load avisynth.dll\n%s\n",
-                                      CUtils::GetLastErrorText().c_str()));
+            message = CUtils::FormatString("\nCannot load %s\n%s\n", library.c_str(),
+                                           CUtils::GetLastErrorText().c_str());
         }
+        Stop(message + LibraryLoadHint(ConfigurationPath(ProgramVersion())));
         return false;
     }
     const bool con = g_utils.ConsoleIsStdout();
@@ -173,6 +178,18 @@ int MeasureAndReport(const ScriptJob& job, const RunSettings& settings,
 
 // Every phase of a start in its order; each way out returns its exit code, without the pause.
 int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
+    // Help and the version need neither the settings nor AviSynth: they work on a machine
+    // where nothing else does yet.
+    switch (FindInfoRequest(args)) {
+        case InfoRequest::kHelp:
+            PrintUsage();
+            return 0;
+        case InfoRequest::kVersion:
+            g_utils.Print(true, kNoColor, "Trevalo %s\n", BannerVersion().c_str());
+            return 0;
+        case InfoRequest::kNone:
+            break;
+    }
     if (!Configure()) return kExitError;
     g_utils.Print(g_utils.ConsoleIsStdout(), kRed, "\nTrevalo %s\n", BannerVersion().c_str());
     // Comparing two result files needs no AviSynth, nor the one-instance lock.
@@ -206,6 +223,9 @@ int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     const MeasuringWatch watch;
     if (watch.Watching()) return watch.Watch(job, settings, request, pauseDone);
     job.mirror = watch.Mirror();
+    // Keys typed during the trial run and the load are neither echoed over the status line
+    // nor lost: the loop reads them at its first refresh, so an early Esc stops it there.
+    const sys::KeyboardMode keys;
     std::optional<sys::TerminationDeferral> termination;
     job.termination = &termination;
     int exitCode = 0;

@@ -10,6 +10,7 @@
 #include "report/reports.h"
 #include "report/results.h"
 #include "sys/gpu.h"
+#include "sys/library.h"
 #include "sys/terminal.h"
 
 namespace app {
@@ -189,7 +190,8 @@ std::optional<bench::RunRecord> MeasureScript(const ScriptJob& job,
     const bool con = g_utils.ConsoleIsStdout();
     switch (cycle.failure) {
         case avs::CycleFailure::kLoad:
-            g_utils.Print(con, kCyan, "\nCannot load avisynth.dll\n%s\n", cycle.systemText.c_str());
+            g_utils.Print(con, kCyan, "\nCannot load %s\n%s\n",
+                          sys::AvisynthLibraryFileName().c_str(), cycle.systemText.c_str());
             return std::nullopt;
         case avs::CycleFailure::kEntryPoint:
             g_utils.Print(con, kCyan, "\n%s\n", cycle.text.c_str());

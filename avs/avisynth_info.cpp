@@ -18,7 +18,8 @@ namespace {
 constexpr size_t kLargestImage = 256u * 1024u * 1024u;
 
 std::string LoadTextOf(const std::string& system) {
-    return system.empty() ? "Cannot load avisynth.dll" : "Cannot load avisynth.dll\n" + system;
+    const std::string text = "Cannot load " + sys::AvisynthLibraryFileName();
+    return system.empty() ? text : text + "\n" + system;
 }
 
 std::string LoadText() {
@@ -88,11 +89,11 @@ int CAvisynthInfo::InspectLibraryFile(const std::string& name, std::string& modu
     if (facts.machine != 0 && IsForeignArchitecture(facts)) {
         is64Bit = facts.is64Bit ? 1 : 0;
         foreignArchitecture = 1;
-        errorText = "Cannot load avisynth.dll";
+        errorText = "Cannot load " + sys::AvisynthLibraryFileName();
         return 0;
     }
     if (!ok) {
-        errorText = "Cannot load avisynth.dll\n" + inspectError;
+        errorText = "Cannot load " + sys::AvisynthLibraryFileName() + "\n" + inspectError;
         return 0;
     }
     linkerVersion = facts.linkerVersion;

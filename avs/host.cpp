@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "sys/library.h"
 #include "sys/utils.h"
 
 namespace avs {
@@ -84,7 +85,8 @@ void AvsLibrary::Abandon() {
 
 std::string UnloadErrorText() {
     std::string system = CUtils::GetLastErrorText();
-    return system.empty() ? "Cannot unload avisynth.dll" : "Cannot unload avisynth.dll\n" + system;
+    const std::string text = "Cannot unload " + sys::AvisynthLibraryFileName();
+    return system.empty() ? text : text + "\n" + system;
 }
 
 AVS_Value Value::Void() {

@@ -1,6 +1,7 @@
 #include "avs/script.h"
 
 #include "avs/cycle.h"
+#include "sys/library.h"
 #include "sys/timer.h"
 #include "sys/utils.h"
 
@@ -102,7 +103,7 @@ uint32_t EstimateRefreshInterval(const LoadSettings& settings, const std::string
         case CycleFailure::kNone:
             return interval;
         case CycleFailure::kLoad:
-            errorText = "Failed to load avisynth.dll";
+            errorText = "Failed to load " + sys::AvisynthLibraryFileName();
             break;
         case CycleFailure::kEnvironment:
             errorText = "Could not create IScriptenvironment";

@@ -104,13 +104,16 @@ uint32_t PrintBlock(const std::vector<BlockLine>& block) {
     for (const BlockLine& line : block) {
         switch (line.kind) {
             case BlockLine::Kind::kFigure:
-                PrintPaddedLine(kWhite, line.text);
+                // A line that wrapped would take two rows, and the next refresh's move up
+                // would fall short.
+                PrintPaddedLine(kWhite, g_utils.FitToConsoleWidth(line.text));
                 break;
             case BlockLine::Kind::kEmpty:
                 g_utils.Print(g_utils.ConsoleIsStdout(), 0, "\n");
                 break;
             case BlockLine::Kind::kHint:
-                g_utils.Print(g_utils.ConsoleIsStdout(), 0, "\n%s\n\n", line.text.c_str());
+                g_utils.Print(g_utils.ConsoleIsStdout(), 0, "\n%s\n\n",
+                              g_utils.FitToConsoleWidth(line.text).c_str());
                 break;
         }
     }

@@ -79,6 +79,7 @@ RunEnd RunLoop(Host& host, int64_t timeLimitSeconds, RunTotals& t, FrameSample* 
             record.currentFps = t.currentFps;
             record.averageFps = t.averageFps;
             record.cpuPercent = probe.cpuUsage;
+            record.cpuMeasured = probe.cpuMeasured;
             record.gpuPercent = monitoringGpu ? gpu.gpuLoad : 0;
             record.vpuPercent = monitoringGpu ? gpu.vpuLoad : 0;
             record.threadCount = probe.threadCount;

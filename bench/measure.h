@@ -23,6 +23,7 @@ struct FrameSample {
     uint32_t physicalMB = 0;
     uint32_t virtualMB = 0;
     uint16_t threadCount = 0;
+    bool cpuMeasured = true;  // false before the probe timed its first period: no reading
 };
 
 // Allocated once before the first frame, zeroed; RunTotals::recordCount of them are used.

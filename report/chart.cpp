@@ -81,16 +81,57 @@ std::string Polyline(const std::vector<ChartPoint>& points, const char* colour, 
 
 // One series of the samples, thinned, mapped to drawing units.
 template <class Value, class MapY>
-std::vector<ChartPoint> Series(const bench::RunRecord& r, const Frame& frame, Value value,
-                               MapY mapY) {
-    std::vector<ChartPoint> points(r.samples.size());
-    for (size_t i = 0; i < r.samples.size(); ++i)
-        points[i] = {static_cast<double>(r.samples[i].frame) + 1.0,
-                     static_cast<double>(value(r.samples[i]))};
+std::vector<ChartPoint> Series(const std::vector<bench::FrameSample>& samples, const Frame& frame,
+                               Value value, MapY mapY) {
+    std::vector<ChartPoint> points(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i)
+        points[i] = {static_cast<double>(samples[i].frame) + 1.0,
+                     static_cast<double>(value(samples[i]))};
     points = MinMaxBuckets(points, kBuckets);
     for (ChartPoint& p : points)
         p = {frame.X(p.x), mapY(p.y)};
     return points;
+}
+
+template <class Value, class MapY>
+std::vector<ChartPoint> Series(const bench::RunRecord& r, const Frame& frame, Value value,
+                               MapY mapY) {
+    return Series(r.samples, frame, value, mapY);
+}
+
+// The CPU load in pieces: where a sample holds no reading the line breaks off rather than
+// falling to 0.
+std::string CpuLines(const bench::RunRecord& r, const Frame& frame) {
+    std::string svg;
+    std::vector<bench::FrameSample> piece;
+    for (size_t i = 0; i <= r.samples.size(); ++i) {
+        if (i < r.samples.size() && r.samples[i].cpuMeasured) {
+            piece.push_back(r.samples[i]);
+            continue;
+        }
+        svg += Polyline(Series(
+                            piece, frame, [](const bench::FrameSample& s) { return s.cpuPercent; },
+                            [](double v) { return Frame::Percent(v); }),
+                        kCpuColour, 1.0, "opacity=\"0.8\" ");
+        piece.clear();
+    }
+    return svg;
+}
+
+// Digits grouped by thousands, as the axes write them, from five digits on.
+std::string Grouped(std::string text) {
+    const size_t digitsEnd = text.find('.') == std::string::npos ? text.size() : text.find('.');
+    const size_t digitsBegin = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (digitsEnd - digitsBegin < 5) return text;  // 1000 to 9999 read well as they are
+    for (size_t at = digitsEnd; at > digitsBegin + 3; at -= 3)
+        text.insert(at - 3, ",");
+    return text;
+}
+
+// "2026-12-07T20:58:56+01:00" as "2026-12-07 20:58"; any other text as it is.
+std::string RunDate(const std::string& iso) {
+    if (iso.size() < 16 || iso[10] != 'T') return iso;
+    return iso.substr(0, 10) + " " + iso.substr(11, 5);
 }
 
 std::string Subtitle(const bench::RunRecord& r) {
@@ -105,6 +146,10 @@ std::string Subtitle(const bench::RunRecord& r) {
     }
     text += r.setup.avisynth.versionString;
     if (r.end != bench::RunEnd::kCompleted) text += std::string(" | run ended: ") + EndName(r.end);
+    if (!r.setup.programVersion.empty()) {
+        text += " | Trevalo " + bench::BannerVersion(r.setup);
+        if (!r.setup.date.empty()) text += ", " + RunDate(r.setup.date);
+    }
     return text;
 }
 
@@ -180,13 +225,7 @@ std::string TickLabel(double value, double step, bool compact) {
             thousands <= 8 ? kPrefixes[thousands - 1] : "e" + std::to_string(3 * thousands);
         return CUtils::FormatString("%.*f", Decimals(step / unit), value / unit) + suffix;
     }
-    std::string text = CUtils::FormatString("%.*f", Decimals(step), value);
-    const size_t digitsEnd = text.find('.') == std::string::npos ? text.size() : text.find('.');
-    const size_t digitsBegin = text[0] == '-' ? 1 : 0;
-    if (digitsEnd - digitsBegin < 5) return text;  // 1000 to 9999 read well as they are
-    for (size_t at = digitsEnd; at > digitsBegin + 3; at -= 3)
-        text.insert(at - 3, ",");
-    return text;
+    return Grouped(CUtils::FormatString("%.*f", Decimals(step), value));
 }
 
 std::string XmlEscaped(const std::string& text) {
@@ -295,18 +334,16 @@ std::string ChartSvg(const bench::RunRecord& r) {
                 "text-anchor=\"middle\" transform=\"rotate(-90 " + Number(titleX) + " " +
                     Number(middle) + ")\"",
                 "Frames per second");
-    svg += Text(kWidth - 24, middle,
-                "text-anchor=\"middle\" transform=\"rotate(90 " + Number(kWidth - 24) + " " +
-                    Number(middle) + ")\"",
-                gpu ? "CPU and GPU load (%)" : "CPU load (%)");
+    svg +=
+        Text(kWidth - 24, middle,
+             "text-anchor=\"middle\" transform=\"rotate(90 " + Number(kWidth - 24) + " " +
+                 Number(middle) + ")\"",
+             gpu ? "CPU (% of all processors) and GPU load (%)" : "CPU load (% of all processors)");
 
     // The loads under the rates, the two reference lines on top.
     const auto percent = [](double v) { return Frame::Percent(v); };
     const auto fpsY = [&](double v) { return frame.Fps(v); };
-    svg +=
-        Polyline(Series(
-                     r, frame, [](const bench::FrameSample& s) { return s.cpuPercent; }, percent),
-                 kCpuColour, 1.0, "opacity=\"0.8\" ");
+    svg += CpuLines(r, frame);
     if (gpu) {
         svg += Polyline(
             Series(
@@ -330,9 +367,9 @@ std::string ChartSvg(const bench::RunRecord& r) {
     };
     std::vector<Entry> entries = {
         {kFpsColour, false, "Frames per second"},
-        {kAverageColour, true, "Average " + CUtils::FormatFPS(average) + " fps"},
-        {kLowColour, true, "1 % low " + CUtils::FormatFPS(rates->p1) + " fps"},
-        {kCpuColour, false, "CPU load"}};
+        {kAverageColour, true, "Average " + Grouped(CUtils::FormatFPS(average)) + " fps"},
+        {kLowColour, true, "1 % low " + Grouped(CUtils::FormatFPS(rates->p1)) + " fps"},
+        {kCpuColour, false, "CPU load (all processors)"}};
     if (gpu) entries.push_back({kGpuColour, false, "GPU load"});
     double x = kLeft;
     for (const Entry& e : entries) {

@@ -40,4 +40,10 @@ class Library {
 // The frame server's library name on this system, as the loader searches it.
 std::string DefaultAvisynthLibraryName();
 
+// The frame server's library as messages name it: "libavisynth.so", "avisynth.dll".
+std::string AvisynthLibraryFileName();
+
+// The environment variable that adds folders to the loader's search.
+const char* LibrarySearchVariable();
+
 }  // namespace sys

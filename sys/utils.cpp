@@ -1,6 +1,7 @@
 // Portable half of CUtils: printing, text formats and the last-error store.
 #include "sys/utils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -68,13 +69,25 @@ void CUtils::SetConsoleStream(bool toStdout) {
 void CUtils::Print(bool toStdout, unsigned short colour, const char* format, ...) {
     if (format == nullptr) return;
     std::FILE* stream = toStdout ? stdout : stderr;
-    const bool coloured =
-        colour != 0 && ColorEnabled(useColor_, sys::IsTerminal(toStdout), std::getenv("NO_COLOR"));
-    if (coloured) sys::BeginColour(toStdout, stream, colour);
+    const bool terminal = sys::IsTerminal(toStdout);
+    const bool coloured = colour != 0 && ColorEnabled(useColor_, terminal, std::getenv("NO_COLOR"));
     va_list args;
     va_start(args, format);
-    std::vfprintf(stream, format, args);
+    std::string text = FormatV(format, args);
     va_end(args);
+    bool& lineOpen = lineOpen_[toStdout ? 0 : 1];
+    if (!terminal) {
+        // A carriage return only serves to overwrite a line on a terminal; in a file or a
+        // pipe it would start lines with garbage. What would overwrite an open line (a
+        // prompt's) starts a line of its own instead.
+        const bool overwrites = !text.empty() && text[0] == '\r';
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        if (overwrites && lineOpen && !text.empty() && text[0] != '\n') text.insert(0, "\n");
+    }
+    if (text.empty()) return;
+    lineOpen = text.back() != '\n';
+    if (coloured) sys::BeginColour(toStdout, stream, colour);
+    std::fwrite(text.data(), 1, text.size(), stream);
     if (coloured) {
         sys::EndColour(toStdout, stream);
     } else {
@@ -99,6 +112,17 @@ std::string CUtils::OutputFailure(bool toStdout) {
 }
 
 void CUtils::PrintPadded(unsigned short colour, const std::string& text, const char* tail) {
+    if (!sys::IsTerminal(toStdout_)) {
+        // Nothing can be overwritten here: a whole line is written plainly, a status line or
+        // a blanking not at all, except that a blank whole line ends one left open (a prompt).
+        if (std::strcmp(tail, "\n") != 0) return;
+        if (!text.empty()) {
+            Print(toStdout_, colour, "\r%s\n", text.c_str());
+        } else if (lineOpen_[toStdout_ ? 0 : 1]) {
+            Print(toStdout_, 0, "\n");
+        }
+        return;
+    }
     Print(toStdout_, colour, "\r%s%s", PadToConsoleWidth(text).c_str(), tail);
 }
 
@@ -125,16 +149,26 @@ std::string CUtils::PadToConsoleWidth(const std::string& text) const {
     return text + std::string(static_cast<std::size_t>(count), ' ');
 }
 
+std::string CUtils::FitToConsoleWidth(const std::string& text) const {
+    if (consoleWidth_ <= 1 || text.size() < static_cast<std::size_t>(consoleWidth_)) return text;
+    return text.substr(0, static_cast<std::size_t>(consoleWidth_ - 1));
+}
+
 std::string CUtils::FormatString(const char* format, ...) {
     if (format == nullptr) return std::string();
-    // Messages carry paths and the frame server's texts whole, however long they are.
-    char buffer[512];
     va_list args;
     va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return text;
+}
+
+std::string CUtils::FormatV(const char* format, va_list args) {
+    // Messages carry paths and the frame server's texts whole, however long they are.
+    char buffer[512];
     va_list again;
     va_copy(again, args);
     const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
     std::string text;
     if (length >= 0 && static_cast<std::size_t>(length) < sizeof buffer) {
         text.assign(buffer, static_cast<std::size_t>(length));

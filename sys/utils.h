@@ -1,6 +1,7 @@
 // Console output and small text helpers shared by the whole tool.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -31,11 +32,13 @@ class CUtils {
     int ConsoleWidth() const;
 
     // printf-style output to standard output or standard error, flushed at once. colour 0
-    // leaves the colour alone; others are console attributes (0x0F, 0x0B, 0x0C, 0x0A).
+    // leaves the colour alone; others are console attributes (0x0F, 0x0B, 0x0C, 0x0A). On a
+    // stream that is no terminal, carriage returns are left out.
     void Print(bool toStdout, unsigned short colour, const char* format, ...)
         TREVALO_PRINTF_FORMAT(4, 5);
     // On the console stream: a carriage return, the text padded to the console width, then
     // tail ("\r" for a status line that the next output overwrites, "\n" for a whole line).
+    // Off a terminal only whole lines, as plain text; a blank one only ends an open line.
     void PrintPadded(unsigned short colour, const std::string& text, const char* tail);
     // Moves the cursor n lines up to column 0 on the console stream (terminal only).
     void CursorUp(int n);
@@ -46,6 +49,8 @@ class CUtils {
     std::string OutputFailure(bool toStdout);
     // The text followed by blanks up to one column less than the console width.
     std::string PadToConsoleWidth(const std::string& text) const;
+    // The text cut to one column less than the console width, so that it cannot wrap.
+    std::string FitToConsoleWidth(const std::string& text) const;
 
     // The whole formatted text, however long; empty for a null format.
     static std::string FormatString(const char* format, ...) TREVALO_PRINTF_FORMAT(1, 2);
@@ -64,11 +69,13 @@ class CUtils {
   private:
     // Records a stream's first write error, with errno as the failed call left it.
     void NoteOutputState(bool toStdout);
+    static std::string FormatV(const char* format, va_list args);
 
     bool toStdout_ = false;
     bool useColor_ = true;
     int outputError_[2] = {0, 0};  // errno of the first failed write: [0] stdout, [1] stderr
     int consoleWidth_ = 0;
+    bool lineOpen_[2] = {false, false};  // the last text ended without a line feed
 };
 
 extern CUtils g_utils;

@@ -80,4 +80,16 @@ std::string DefaultAvisynthLibraryName() {
 #endif
 }
 
+std::string AvisynthLibraryFileName() {
+    return DefaultAvisynthLibraryName();
+}
+
+const char* LibrarySearchVariable() {
+#if defined(__APPLE__)
+    return "DYLD_LIBRARY_PATH";
+#else
+    return "LD_LIBRARY_PATH";
+#endif
+}
+
 }  // namespace sys

@@ -64,4 +64,12 @@ std::string DefaultAvisynthLibraryName() {
     return "avisynth";
 }
 
+std::string AvisynthLibraryFileName() {
+    return "avisynth.dll";
+}
+
+const char* LibrarySearchVariable() {
+    return "PATH";
+}
+
 }  // namespace sys

@@ -72,6 +72,10 @@ std::string LibraryDir() {
     return std::filesystem::path(MINISYNTH_LIB).parent_path().string();
 }
 
+std::string LibraryFileName() {
+    return OnWine() ? "avisynth.dll" : "libavisynth.so";
+}
+
 std::string VariantLibrary(const std::string& variant) {
     if (OnWine()) return WindowsBuild() + "/variants/" + variant + "/avisynth.dll";
     return std::string(MINISYNTH_VARIANTS_DIR) + "/" + variant + "/libavisynth.so";

@@ -14,6 +14,8 @@
 namespace e2e {
 
 std::string LibraryDir();
+// The frame server's library as the program's messages name it.
+std::string LibraryFileName();
 std::string VariantLibrary(const std::string& variant);
 
 // TREVALO_E2E_WINDOWS_BUILD names a MinGW build whose trevalo.exe runs under Wine instead.

@@ -132,11 +132,11 @@ const ExitCase kCases[] = {
     {"ConfigurationError", "SCRIPT", kQuick, Blocked("Trevalo.ini"), "", kErrorStatus,
      "\nCannot create \"{dir}/Trevalo.ini\": "},
     {"MissingAvsdll", "SCRIPT", kQuick, Avsdll("{dir}/absent/libavisynth.so"), "", kErrorStatus,
-     "\nSpecified avisynth.dll does not exist:\n{dir}/absent/libavisynth.so\n"},
+     "\nSpecified {lib} does not exist:\n{dir}/absent/libavisynth.so\n"},
+    // How to point the program at a library: the INI file it reads, or the loader's path.
     {"NoLibrary", "SCRIPT", kQuick, kNoLibraryOnThePath, "", kErrorStatus,
-     "\nCannot load avisynth.dll\n"},
-    {"NotALibrary", "SCRIPT", kQuick, kTextAsLibrary, "", kErrorStatus,
-     "\nCannot load avisynth.dll\n"},
+     "{lib} in \"{dir}/Trevalo.ini\", or add the library's folder to "},
+    {"NotALibrary", "SCRIPT", kQuick, kTextAsLibrary, "", kErrorStatus, "\nCannot load {lib}\n"},
     {"LibraryTooOld", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-linkage")), "", kErrorStatus,
      ").\nPlease update to Avisynth 2.6 or Avisynth+.\n"},
     {"NoEntryPoint", "SCRIPT", kQuick, Avsdll(VariantLibrary("no-create-entry")), "", kErrorStatus,
@@ -211,6 +211,8 @@ TEST_P(ExitCodes, EachWayOutHasItsCodeAndItsMessage) {
     std::string message = c.message;
     const size_t at = message.find("{dir}/");
     if (at != std::string::npos) message.replace(at, 6, Shown(dir.Path() + "/"));
+    const size_t lib = message.find("{lib}");
+    if (lib != std::string::npos) message.replace(lib, 5, LibraryFileName());
     EXPECT_TRUE(Contains(shown, message));
     if (c.leaves != nullptr) {
         EXPECT_TRUE(dir.Exists(c.leaves)) << c.leaves;

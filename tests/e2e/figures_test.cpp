@@ -392,22 +392,87 @@ TEST_F(Trevalo, TheLiveBlockIsReplacedByTheSummaryAtEveryEnd) {
     EXPECT_TRUE(dir.Exists("run.csv"));
 }
 
-// Into a pipe or a dumb terminal only the status lines and the summary are written.
-TEST_F(Trevalo, NoLiveBlockWhenTheConsoleIsNoTerminal) {
+// Below the width of its lines the block is cut rather than wrapped, so that each refresh
+// lands on the last; keys typed before the loop are not echoed, and an Esc among them stops
+// the run at its first refresh.
+TEST_F(Trevalo, TheBlockFitsANarrowTerminalAndEarlyKeysCount) {
     SKIP_PTY_ON_WINE();
-    const std::string script = Script("run.avs", kShortTrial);
-    ProgramResult piped = Run({"-range=0,299", script});
-    EXPECT_EQ(piped.exitCode, 0);
-    EXPECT_FALSE(Contains(piped.err, "Frame (current"));
-    EXPECT_TRUE(Contains(piped.err, "Frames processed:               300 (0 - 299)"));
+    const std::string script = Script("run.avs", kImport);
+    for (const bool early : {false, true}) {
+        SCOPED_TRACE(early ? "keys during the trial run" : "40 columns");
+        TrialThenRun part(dir.Path(), "part.avsi", kShortTrial, kThreeSeconds);
+        PtySession pty(exe, {script}, Options(), early ? 100 : 40);
+        if (early) {
+            ASSERT_TRUE(pty.WaitFor("Analysing script", 30s)) << pty.Output();
+            pty.Type("qz\x1b");
+        } else {
+            ASSERT_TRUE(pty.WaitFor("Press 'Esc' to cancel", 30s)) << pty.Output();
+            std::this_thread::sleep_for(1s);  // several refreshes
+            const std::vector<std::string> screen = pty.Screen();
+            EXPECT_EQ(RowsWith(screen, "Frame (current"), 1u) << testsupport::Joined(screen);
+            EXPECT_EQ(RowsWith(screen, "Time (elapsed"), 1u);
+            pty.Type("\x1b");
+        }
+        const ProgramResult r = pty.Wait(30s);
+        const std::vector<std::string> screen = pty.Screen();
+        EXPECT_EQ(r.exitCode, 0) << testsupport::Joined(screen);
+        EXPECT_TRUE(pty.TerminalIsCooked());
+        EXPECT_EQ(RowsWith(screen, "Frame (current"), 0u) << testsupport::Joined(screen);
+        // Not even for a moment, before a status line's blanks cover it.
+        EXPECT_FALSE(Contains(pty.Output(), "qz")) << "no echo";
+        EXPECT_FALSE(Contains(pty.Output(), "^[")) << "no echo";
+        const std::string frames = RowStarting(screen, "Frames processed:");
+        ASSERT_FALSE(frames.empty()) << testsupport::Joined(screen);
+        EXPECT_LT(std::stol(frames.substr(17)), 1500) << "stopped early";
+    }
+    // A status line names a single frame as one.
+    PtySession one(exe, {"-range=5,5", Script("one.avs", kShortTrial)}, Options());
+    EXPECT_EQ(one.Wait(30s).exitCode, 0);
+    EXPECT_TRUE(Contains(one.Output(), "\rReading frame... "));
+}
 
+// Text that reads as written: no line starts with a carriage return or ends in blanks, no
+// status line, no live block, and the summary's lines where grep '^FPS' finds them.
+::testing::AssertionResult PlainText(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // a terminal's own CR LF
+        if ((!line.empty() && (line[0] == '\r' || line.back() == ' ')) ||
+            line.find("...") != std::string::npos || line.rfind("Frame (current", 0) == 0) {
+            return ::testing::AssertionFailure()
+                   << "line " << lines.size() + 1 << ": \"" << line << "\" in\n"
+                   << text;
+        }
+        lines.push_back(line);
+    }
+    if (RowStarting(lines, "FPS (min | max | average):").empty() ||
+        RowStarting(lines, "Frames processed:               300 (0 - 299)").empty()) {
+        return ::testing::AssertionFailure() << "no summary in\n" << text;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Into a pipe, a file or a dumb terminal only plain lines are written.
+TEST_F(Trevalo, ARedirectedRunWritesPlainLines) {
+    const std::string script = Script("run.avs", kShortTrial);
+    const ProgramResult piped = Run({"-range=0,299", script});
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_TRUE(PlainText(piped.err));
+
+    WriteIni({{"ConUseSTDOUT", "1"}});
     testsupport::ProgramOptions options = Options();
+    options.stdoutFile = dir.Write("out.txt", "");
+    EXPECT_EQ(testsupport::RunProgram(exe, {"-range=0,299", script}, options).exitCode, 0);
+    EXPECT_TRUE(PlainText(Lines(dir.Read("out.txt"))));
+
+    SKIP_PTY_ON_WINE();
+    options = Options();
     options.setEnv["TERM"] = "dumb";
-    PtySession dumb(exe, {"-range=0,99", script}, options);
+    PtySession dumb(exe, {"-range=0,299", script}, options);
     EXPECT_EQ(dumb.Wait(30s).exitCode, 0);
-    EXPECT_FALSE(Contains(dumb.Output(), "Frame (current"));
+    EXPECT_TRUE(PlainText(dumb.Output()));
     EXPECT_FALSE(Contains(dumb.Output(), "\x1b")) << "no colour, no cursor moves";
-    EXPECT_TRUE(Contains(dumb.Output(), "Frames processed:               100 (0 - 99)"));
 }
 
 // An error blanks the block's last two lines and takes the Esc hint's place (a fault one lower,

@@ -109,12 +109,63 @@ TEST_F(Trevalo, LibrariesThatCannotServeAreRefusedInOrder) {
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
     EXPECT_TRUE(Contains(
-        r.err, "\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit avisynth.dll.\n"));
+        r.err, "\nTrevalo (" + ArchitectureName() + ") cannot load a 32 Bit " + LibraryFileName()));
 
     WriteIni({{"AVSDLL", dir.File("missing/libavisynth.so")}});
     r = Run({});
     EXPECT_EQ(r.exitCode, kErrorStatus);
     EXPECT_FALSE(Contains(r.out, "Usage:")) << "the broken installation stops first";
+}
+
+// Help and the version work before anything can fail: no library on the loader's path, an INI
+// file that cannot be made, and no lock taken; they end with 0 on standard output.
+TEST_F(Trevalo, HelpAndVersionNeedNeitherAviSynthNorTheIniFile) {
+    testsupport::ProgramOptions options = Options();
+    options.setEnv["LD_LIBRARY_PATH"] = runtimeDir;
+    options.setEnv["WINEPATH"] = Shown(runtimeDir);
+    std::filesystem::create_directory(dir.File("Trevalo.ini"));
+    const std::string version = "Trevalo " + ProgramVersion() + " (" + ArchitectureName() + ")\n";
+    const struct {
+        std::vector<std::string> args;
+        bool help;
+    } cases[] = {{{"-h"}, true},
+                 {{"-help"}, true},
+                 {{"--help"}, true},
+                 {{"-?"}, true},
+                 {{"/?"}, true},
+                 {{"missing.avs", " -H "}, true},
+                 {{"-version"}, false},
+                 {{"--Version", "-log"}, false},
+                 {{"-version", "-?"}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testsupport::Joined(c.args));
+        const ProgramResult r = testsupport::RunProgram(exe, c.args, options);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Lines(r.err), "");
+        if (c.help) {
+            EXPECT_TRUE(Contains(Lines(r.out), "\nUsage:  Trevalo script.avs [switches]\n"));
+        } else {
+            EXPECT_EQ(Lines(r.out), version);
+        }
+    }
+    EXPECT_FALSE(dir.Exists("run/__trevalo__single__instance__lock__"));
+    // Without arguments the usage text still comes after the installation check, and fails.
+    const ProgramResult none = testsupport::RunProgram(exe, {}, options);
+    EXPECT_EQ(none.exitCode, kErrorStatus);
+    EXPECT_FALSE(Contains(none.out, "Usage:"));
+}
+
+// A second script name replaces the first, and the console says which one runs.
+TEST_F(Trevalo, ASecondScriptNameIsTheOneRunAndTheConsoleSaysSo) {
+    Script("a.avs", "BlankClip(length=10, width=64)\n");
+    Script("b.avs", "BlankClip(length=20, width=32)\n");
+    const ProgramResult r = Run({"-info", "a.avs", "b.avs"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.err,
+                         "\nTwo scripts named: only \"b.avs\" is run (to compare scripts: "
+                         "Trevalo -compare a.avs b.avs)\n"));
+    EXPECT_TRUE(Contains(r.err, "Frame width:                        32"));
+    EXPECT_FALSE(Contains(Run({"-info", "a.avs", "a.avs"}).err, "Two scripts"));
 }
 
 // With a standard stream closed, nothing is written into the files the tool opens: the lock.
@@ -154,7 +205,8 @@ TEST_F(Trevalo, DevicesAndFifosAreRefusedLikeMissingFiles) {
     WriteIni({{"AVSDLL", dir.File("fifo.so")}});
     ProgramResult r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + dir.File("fifo.so")));
+    EXPECT_TRUE(
+        Contains(r.err, "Specified libavisynth.so does not exist:\n" + dir.File("fifo.so")));
 
     std::filesystem::remove(dir.File("Trevalo.ini"));
     ASSERT_EQ(mkfifo(dir.File("Trevalo.ini").c_str(), 0600), 0);
@@ -184,7 +236,7 @@ TEST_F(Trevalo, MessagesCarryPathsOfAnyLength) {
     WriteIni({{"AVSDLL", library}});
     r = Run({"-avsinfo"});
     EXPECT_EQ(r.exitCode, kErrorStatus);
-    EXPECT_TRUE(Contains(r.err, "Specified avisynth.dll does not exist:\n" + library + "\n"))
+    EXPECT_TRUE(Contains(r.err, "Specified libavisynth.so does not exist:\n" + library + "\n"))
         << r.err.size();
 }
 
@@ -250,6 +302,19 @@ TEST_F(Trevalo, TheManualDocumentsEverySwitchAndIniKey) {
         const std::string key = "<code>" + line.substr(0, equals) + "</code>";
         EXPECT_TRUE(Contains(pages[0].second, key)) << key << " in Trevalo.html";
     }
+    // The page's contents link to every heading, and it shows a chart of its own inline.
+    const std::string& html = pages[0].second;
+    const std::regex heading("<h[234]( id=\"([^\"]*)\")?>");
+    size_t headings = 0;
+    for (std::sregex_iterator it(html.begin(), html.end(), heading), end; it != end; ++it) {
+        ++headings;
+        EXPECT_TRUE(Contains(html, "<a href=\"#" + (*it)[2].str() + "\">")) << (*it)[0];
+    }
+    EXPECT_GT(headings, 30u);
+    EXPECT_TRUE(Contains(html, "<figure>\n<svg xmlns=\"http://www.w3.org/2000/svg\""));
+    // The man page has the sections that readers of man pages look for.
+    for (const char* section : {"EXIT STATUS", "FILES", "EXAMPLES", "SEE ALSO"})
+        EXPECT_TRUE(Contains(pages[1].second, std::string(".SH\n") + section + "\n"));
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ TEST(PreRun, IntervalOrTheReasonThereIsNone) {
 
     avs::LoadSettings missing{"/nonexistent/libavisynth.so", 6, true, {}};
     EXPECT_EQ(avs::EstimateRefreshInterval(missing, "x.avs", error), 0u);
-    EXPECT_EQ(error, "Failed to load avisynth.dll");
+    EXPECT_EQ(error, "Failed to load libavisynth.so");
 }
 
 }  // namespace

@@ -283,7 +283,7 @@ TEST_F(ReadConfigurationTest, WhatCannotBeWrittenIsNamedAndNothingIsCreatedOver)
     EXPECT_EQ(dir_.Read("elsewhere.ini"), old);
 }
 
-TEST(ConfigurationLocation, BesideTheExecutableUnlessItCannotBeWrittenThere) {
+TEST(ConfigurationLocation, BesideTheExecutableUnlessInstalledOrItCannotBeWrittenThere) {
     const struct {
         const char* exeDir;
         bool writable, currentIni;
@@ -291,8 +291,14 @@ TEST(ConfigurationLocation, BesideTheExecutableUnlessItCannotBeWrittenThere) {
         const char* home;
         const char* expected;
     } cases[] = {
-        {"/opt/t", true, false, "/x", "/h", "/opt/t/Trevalo.ini"},
-        {"/opt/t", false, true, "/x", "/h", "/opt/t/Trevalo.ini"},
+        {"/home/u/t", true, false, "/x", "/h", "/home/u/t/Trevalo.ini"},
+        {"/srv/t", false, true, "/x", "/h", "/srv/t/Trevalo.ini"},
+        {"/usrlocal", true, false, "/x", "/h", "/usrlocal/Trevalo.ini"},
+        // Installed: nothing beside the program, even for root or with an INI file there.
+        {"/usr/bin", true, true, "/x", "/h", "/x/trevalo/Trevalo.ini"},
+        {"/usr/local/bin", true, false, "", "/h", "/h/.config/trevalo/Trevalo.ini"},
+        {"/opt", true, false, "", "/h", "/h/.config/trevalo/Trevalo.ini"},
+        {"/opt/trevalo/bin", true, true, "", "/h", "/h/.config/trevalo/Trevalo.ini"},
         // Read-only, without an INI file of this version: the user's own directory.
         {"/usr/bin", false, false, "/x/cfg", "/home/u", "/x/cfg/trevalo/Trevalo.ini"},
         {"/usr/bin", false, false, "", "/home/u", "/home/u/.config/trevalo/Trevalo.ini"},

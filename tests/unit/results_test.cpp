@@ -556,6 +556,29 @@ TEST(Chart, TickLabelsAreWholeFramesAndRatesFitBesideTheTitle) {
     }
 }
 
+// What the chart says beside its lines: the load's scale, the run's program and date, grouped
+// figures; and the CPU line starts at the first reading instead of at 0.
+TEST(Chart, SaysWhatItShowsAndDrawsNoCpuLoadWithoutAReading) {
+    bench::RunRecord r;
+    r.samples = Rates({12000, 12500, 13000, 14000, 15000});
+    r.samples[0].cpuMeasured = r.samples[1].cpuMeasured = r.samples[3].cpuMeasured = false;
+    r.rates = bench::DistributionOf(r.samples);
+    r.setup.programVersion = "1.2.3";
+    r.setup.architecture = "x64";
+    r.setup.date = "2026-12-07T20:58:56+01:00";
+    const std::string svg = ChartSvg(r);
+    EXPECT_NE(svg.find("| Trevalo 1.2.3 (x64), 2026-12-07 20:58</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">CPU load (% of all processors)</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">Average 15,000 fps</text>"), std::string::npos);
+    EXPECT_NE(svg.find(">1 % low 12,000 fps</text>"), std::string::npos);
+    // Samples 2 and 4 alone: each a dot of its own, at its own load, none at 0.
+    const std::regex cpu("<(circle|polyline)[^>]*#ff7f0e");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(svg.begin(), svg.end(), cpu), std::sregex_iterator()),
+        2);
+    EXPECT_EQ(svg.find("cy=\"570.0\" r=\"3\" fill=\"#ff7f0e\""), std::string::npos);
+}
+
 // A large run with GPU monitoring and a name full of markup; the end-to-end tests render one.
 TEST(Chart, ALargeRunIsThinnedAndItsNameEscaped) {
     std::vector<double> fps(500000);

@@ -32,19 +32,23 @@ TEST(NumberFormats, EachRangeUsesItsPrecisionAndLargeValuesSaturate) {
     }
 }
 
-TEST(PadToConsoleWidth, FillsToOneColumnShortOfTheWidthUpTo999Blanks) {
+// Padding fills to one column short of the width, up to 999 blanks; fitting cuts to it.
+TEST(PadToConsoleWidth, FillsOrCutsToOneColumnShortOfTheWidth) {
     CUtils utils;
     const struct {
         int width;
         size_t length;
         size_t padded;
-    } cases[] = {{80, 10, 79}, {80, 0, 79}, {80, 78, 79},   {80, 79, 79},
-                 {80, 85, 85}, {0, 3, 3},   {1011, 10, 10}, {1010, 10, 1009}};
+        size_t fitted;
+    } cases[] = {{80, 10, 79, 10},   {80, 0, 79, 0},       {80, 78, 79, 78},
+                 {80, 79, 79, 79},   {80, 85, 85, 79},     {0, 3, 3, 3},
+                 {1011, 10, 10, 10}, {1010, 10, 1009, 10}, {40, 66, 66, 39}};
     for (const auto& c : cases) {
         utils.SetConsoleWidthForTest(c.width);
         const std::string text(c.length, 'x');
         const std::string padded = utils.PadToConsoleWidth(text);
         EXPECT_EQ(padded, text + std::string(c.padded - c.length, ' ')) << c.width << c.length;
+        EXPECT_EQ(utils.FitToConsoleWidth(text), text.substr(0, c.fitted)) << c.width << c.length;
     }
 }
 

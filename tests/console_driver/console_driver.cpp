@@ -6,8 +6,9 @@
 //
 //   wait:TEXT   until TEXT is on the screen
 //   gone:TEXT   until TEXT is no longer on the screen
-//   key:KEY     a key pressed and released: one character, esc, up, enter, or u+XXXX for the
-//               character of that UTF-16 code with no key of its own
+//   key:KEY     a key pressed and released: one character, esc, up, enter; u+XXXX for the
+//               character of that UTF-16 code, cp+XX for the character of that code in the
+//               console's code page, each with no key of its own
 //   ctrl-c      Ctrl+C raised in the console
 //   sleep:MS    a pause
 //   alive       the program has not ended yet
@@ -105,6 +106,9 @@ bool Press(HANDLE input, const std::wstring& name) {
         character = L'\r';
     } else if (name.size() == 6 && (name.compare(0, 2, L"u+") == 0)) {
         character = static_cast<wchar_t>(std::wcstoul(name.c_str() + 2, nullptr, 16));
+    } else if (name.size() == 5 && (name.compare(0, 3, L"cp+") == 0)) {
+        const char code = static_cast<char>(std::wcstoul(name.c_str() + 3, nullptr, 16));
+        MultiByteToWideChar(GetConsoleCP(), 0, &code, 1, &character, 1);
     } else if (name.size() == 1) {
         character = name[0];
         virtualKey = static_cast<WORD>(VkKeyScanW(character) & 0xFF);

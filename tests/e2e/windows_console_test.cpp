@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ostream>
 
+#include <nlohmann/json.hpp>
+
 #include "e2e/e2e.h"
 
 namespace e2e {
@@ -34,6 +36,7 @@ struct ConsoleCase {
     std::vector<std::string> shown;  // on the screen at the end
     std::vector<std::string> gone;   // not on it
     bool pause = false;
+    const char* end = nullptr;  // how the result file says the run ended
 };
 
 void PrintTo(const ConsoleCase& c, std::ostream* os) {
@@ -44,11 +47,13 @@ const std::string kCancel = "wait:Press 'Esc' to cancel";
 const ConsoleCase kCases[] = {
     {"EscStopsTheRunOtherKeysDoNot",
      true,
-     {"-csv"},
-     {kCancel, "key:x", "key:up", "key:u+00E0", "sleep:1000", "alive", "key:esc"},
+     {"-json"},
+     {kCancel, "key:x", "key:up", "key:cp+E0", "sleep:1000", "alive", "key:esc"},
      0,
      {"Frames processed:"},
-     {"Press 'Esc'", "Frame (current | last):", "1500 (0 - 1499)"}},
+     {"Press 'Esc'", "Frame (current | last):", "1500 (0 - 1499)"},
+     false,
+     "cancelled"},
     {"RangeYes",
      false,
      {"-range=0,5000"},
@@ -148,6 +153,9 @@ TEST_P(WindowsConsole, KeysPromptsPauseAndCtrlC) {
         EXPECT_TRUE(Contains(d.screen, text));
     for (const std::string& text : c.gone)
         EXPECT_FALSE(Contains(d.screen, text));
+    if (c.end != nullptr) {
+        EXPECT_EQ(nlohmann::json::parse(dir.Read("run.json"))["end"], c.end);
+    }
     if (c.args.front() == "-log") {
         EXPECT_TRUE(dir.Exists("run.log"));
         EXPECT_TRUE(dir.Exists("run.csv"));

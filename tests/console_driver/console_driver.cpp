@@ -18,8 +18,8 @@
 // 0 when every step held, 1 when one did not, 2 when the program could not be run.
 #include <windows.h>
 
-#include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -135,6 +135,17 @@ BOOL WINAPI KeepRunning(DWORD event) {
     return event == CTRL_C_EVENT ? TRUE : FALSE;
 }
 
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+struct ArgumentsFree {
+    void operator()(wchar_t** arguments) const { LocalFree(arguments); }
+};
+
 HANDLE OpenConsole(const wchar_t* name) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -150,7 +161,9 @@ void Report(HANDLE to, const std::string& text) {
 
 int main() {
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const std::unique_ptr<wchar_t*, ArgumentsFree> arguments(
+        CommandLineToArgvW(GetCommandLineW(), &argc));
+    wchar_t** argv = arguments.get();
     const HANDLE report = GetStdHandle(STD_OUTPUT_HANDLE);  // before the console replaces it
     int separator = 1;
     while (argv != nullptr && separator < argc && std::wcscmp(argv[separator], L"--") != 0)
@@ -168,8 +181,10 @@ int main() {
         Report(report, "cannot make a console\n");
         return 2;
     }
-    const HANDLE input = OpenConsole(L"CONIN$");
-    const HANDLE output = OpenConsole(L"CONOUT$");
+    const Handle inputHandle(OpenConsole(L"CONIN$"));
+    const Handle outputHandle(OpenConsole(L"CONOUT$"));
+    const HANDLE input = inputHandle.get();
+    const HANDLE output = outputHandle.get();
     SetConsoleScreenBufferSize(output, {kColumns, kRows});
     SetConsoleCtrlHandler(KeepRunning, TRUE);
 
@@ -185,6 +200,8 @@ int main() {
         Report(report, "cannot start " + Utf8(commandLine) + "\n");
         return 2;
     }
+    const Handle thread(process.hThread);
+    const Handle program(process.hProcess);
 
     std::wstring failed;
     for (int i = 1; i < separator && failed.empty(); ++i) {
@@ -223,7 +240,5 @@ int main() {
         text += Utf8(row) + "\n";
     text += "exit code: " + std::to_string(static_cast<int>(exitCode)) + "\n";
     Report(report, text);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     return failed.empty() ? 0 : 1;
 }

@@ -12,10 +12,14 @@
 //   ctrl-c      Ctrl+C raised in the console
 //   sleep:MS    a pause
 //   alive       the program has not ended yet
+//   vt-input    (before the program starts) the console's virtual-terminal input on, as
+//               another program may have left it
+//   vt-off      virtual-terminal input is off now
 //
 // After the steps it waits for the program to end, then prints (UTF-8) a first line "ok" or
-// what failed, the screen's rows and "exit code: N". Every wait ends after 30 s. Exit status
-// 0 when every step held, 1 when one did not, 2 when the program could not be run.
+// what failed, the screen's rows, "virtual-terminal input: on" or "off", and "exit code: N". Every
+// wait ends after 30 s. Exit status 0 when every step held, 1 when one did not, 2 when the program
+// could not be run.
 #include <windows.h>
 
 #include <cwchar>
@@ -28,6 +32,12 @@ namespace {
 constexpr DWORD kLimitMs = 30000;
 constexpr SHORT kColumns = 100;
 constexpr SHORT kRows = 300;
+constexpr DWORD kVirtualTerminalInput = 0x0200;  // ENABLE_VIRTUAL_TERMINAL_INPUT
+
+bool VirtualTerminalInput(HANDLE input) {
+    DWORD mode = 0;
+    return GetConsoleMode(input, &mode) && (mode & kVirtualTerminalInput) != 0;
+}
 
 // The argument as the C run time splits it again: quoted, backslashes before a quote doubled.
 std::wstring Quoted(const std::wstring& argument) {
@@ -187,6 +197,12 @@ int main() {
     const HANDLE output = outputHandle.get();
     SetConsoleScreenBufferSize(output, {kColumns, kRows});
     SetConsoleCtrlHandler(KeepRunning, TRUE);
+    for (int i = 1; i < separator; ++i) {
+        DWORD mode = 0;
+        if (std::wcscmp(argv[i], L"vt-input") == 0 && GetConsoleMode(input, &mode)) {
+            SetConsoleMode(input, mode | kVirtualTerminalInput);
+        }
+    }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -222,6 +238,10 @@ int main() {
             Sleep(static_cast<DWORD>(std::wcstoul(value.c_str(), nullptr, 10)));
         } else if (verb == L"alive") {
             held = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+        } else if (verb == L"vt-input") {
+            held = true;  // done before the start
+        } else if (verb == L"vt-off") {
+            held = !VirtualTerminalInput(input);
         } else {
             held = false;
         }
@@ -238,6 +258,8 @@ int main() {
     std::string text = failed.empty() ? "ok\n" : "failed: " + Utf8(failed) + "\n";
     for (const std::wstring& row : Screen(output))
         text += Utf8(row) + "\n";
+    text += std::string("virtual-terminal input: ") + (VirtualTerminalInput(input) ? "on" : "off") +
+            "\n";
     text += "exit code: " + std::to_string(static_cast<int>(exitCode)) + "\n";
     Report(report, text);
     return failed.empty() ? 0 : 1;

@@ -24,6 +24,7 @@ constexpr int kEndedByCtrlC = 1 << 30;
 struct Driven {
     std::string outcome;  // "ok", or the step that did not hold
     std::string screen;
+    std::string virtualTerminalInput;  // the console's input mode at the end: "on" or "off"
     int exitCode = 0;
 };
 
@@ -61,10 +62,11 @@ const ConsoleCase kCases[] = {
      0,
      {"Frames processed:               300 (0 - 299)"},
      {"[y/n]", "Invalid frame range"}},
-    {"RangeNo",
+    // A console left in virtual-terminal input mode is read with it off, and left as found.
+    {"RangeNoOnAConsoleInVirtualTerminalInputMode",
      false,
      {"-range=0,5000"},
-     {"wait:[y/n]", "key:x", "sleep:500", "alive", "key:n"},
+     {"vt-input", "wait:[y/n]", "vt-off", "key:x", "key:up", "sleep:500", "alive", "key:n"},
      0,
      {"Number of frames:"},
      {"[y/n]", "Invalid frame range", "Frames processed"}},
@@ -125,13 +127,16 @@ class WindowsConsole : public Trevalo, public ::testing::WithParamInterface<Cons
         const testsupport::ProgramResult r = testsupport::RunProgram(WineLoader(), line, options);
         Driven driven;
         std::vector<std::string> rows = SplitLines(r.out);
-        if (rows.size() < 2 || rows.back().rfind("exit code: ", 0) != 0) {
+        const std::string vt = "virtual-terminal input: ";
+        if (rows.size() < 3 || rows.back().rfind("exit code: ", 0) != 0 ||
+            rows[rows.size() - 2].rfind(vt, 0) != 0) {
             driven.outcome = "no report: " + r.out + r.err;
             return driven;
         }
         driven.outcome = rows.front();
         driven.exitCode = std::atoi(rows.back().c_str() + 11);
-        rows.pop_back();
+        driven.virtualTerminalInput = rows[rows.size() - 2].substr(vt.size());
+        rows.erase(rows.end() - 2, rows.end());
         rows.erase(rows.begin());
         driven.screen = testsupport::Joined(rows);
         return driven;
@@ -149,6 +154,8 @@ TEST_P(WindowsConsole, KeysPromptsPauseAndCtrlC) {
     if (c.exitCode != kEndedByCtrlC) {
         EXPECT_EQ(d.exitCode, c.exitCode);
     }
+    const bool vtInput = c.steps.front() == "vt-input";
+    EXPECT_EQ(d.virtualTerminalInput, vtInput ? "on" : "off") << "the mode the console had";
     for (const std::string& text : c.shown)
         EXPECT_TRUE(Contains(d.screen, text));
     for (const std::string& text : c.gone)

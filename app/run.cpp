@@ -240,13 +240,12 @@ int RunPhases(const std::vector<std::string>& args, bool& pauseDone) {
     return exitCode;  // a signal kept since the first frame ends the process now
 }
 
-// The pause before exit; does nothing unless PauseBeforeExit is set. The key stays unread.
+// The pause before exit; does nothing unless PauseBeforeExit is set. A key typed on a
+// terminal stays unread.
 void ExitPause() {
     if (!g_settings.PauseBeforeExit) return;
     g_utils.Print(g_utils.ConsoleIsStdout(), kNoColor, "\nPress any key to exit...");
-    sys::KeyboardMode keyboard;
-    while (!sys::KeyPressed())
-        sys::SleepMs(100);
+    sys::WaitForAnyKey(100);
     ClearLine("");
 }
 

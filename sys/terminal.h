@@ -1,15 +1,18 @@
 // Keyboard and terminal control: the non-blocking key test and the unechoed key read.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sys {
 
 constexpr int kKeyEsc = 27;
 constexpr int kKeyOther = 0;  // an escape sequence such as an arrow key
 constexpr int kKeyEndOfInput = -1;
+constexpr int kNoKey = -2;  // nothing that counts as a key waits
 
 // While alive: standard input (when a terminal) in non-canonical, no-echo mode. Only the
 // outermost instance changes and restores the mode, so nested instances are harmless.
@@ -76,8 +79,12 @@ bool KeyPressed();
 // escape sequence, kKeyEndOfInput at the end of input.
 int ReadKey();
 // Waits for 'y' or 'n' in either case, testing for a key every pollMs; other keys are read
-// and ignored. The end of piped input answers no.
+// and ignored. The end of piped input answers no. Piped input is read as it comes, since a
+// pipe cannot always be tested for a byte without reading it (Wine).
 bool AskYesNo(unsigned pollMs);
+// Waits for any key: on a terminal tested every pollMs and left unread; on a pipe or file one
+// key is read, and the end of input ends the wait too.
+void WaitForAnyKey(unsigned pollMs);
 
 bool StdinIsTerminal();
 // Standard output (true) or standard error (false) is a terminal that takes colours and
@@ -112,5 +119,25 @@ int KeyFromBytes(const std::string& bytes);
 // Reads one key press through readByte (timeoutMs -1 waits for good; false: nothing came or
 // the input ended): a byte, or ESC with whatever of an escape sequence follows within 50 ms.
 int ReadKeyFrom(bool (*readByte)(unsigned char* byte, int timeoutMs));
+
+// Pure parts of the Windows console's key reading.
+// One input event of the console; anything but a key press (a release, the mouse, the focus)
+// has keyDown false.
+struct ConsoleKeyEvent {
+    bool keyDown = false;
+    unsigned short virtualKey = 0;
+    unsigned character = 0;  // UTF-16 unit; 0 for keys without one (arrows, Esc under Wine)
+};
+// The key that the events waiting in the console begin with: its character, kKeyEsc, or
+// kKeyOther for a key without a character and for an escape sequence of a console left in
+// virtual-terminal input mode. consumed: the events it takes, non-keys before it included.
+// kNoKey when none of the events is a key; consumed then counts them all.
+int KeyFromConsoleEvents(const std::vector<ConsoleKeyEvent>& events, std::size_t& consumed);
+// The console input mode for reading keys: virtual-terminal input off, so that an arrow key
+// comes as one key event and not as ESC [ A.
+unsigned long KeyReadingConsoleMode(unsigned long mode);
+// Whether a key (or the end of input) waits in a pipe, from what peeking at it gave: only a
+// broken pipe is its end; a peek that fails otherwise (Wine: not supported) finds no key.
+bool PipeInputReady(bool peeked, bool brokenPipe, unsigned long available);
 
 }  // namespace sys

@@ -7,6 +7,26 @@ namespace sys {
 namespace {
 // Longer runs are not keys; stop consuming rather than swallow typed text.
 constexpr std::size_t kMaxSequence = 16;
+
+constexpr unsigned short kVirtualKeyEscape = 0x1B;
+constexpr unsigned long kVirtualTerminalInput = 0x0200;
+
+// Keys that only change others: pressed alone, they are no key to answer with.
+bool IsModifierKey(unsigned short virtualKey) {
+    switch (virtualKey) {
+        case 0x10:  // Shift
+        case 0x11:  // Ctrl
+        case 0x12:  // Alt
+        case 0x14:  // Caps Lock
+        case 0x5B:  // left Windows key
+        case 0x5C:  // right Windows key
+        case 0x90:  // Num Lock
+        case 0x91:  // Scroll Lock
+            return true;
+        default:
+            return virtualKey >= 0xA0 && virtualKey <= 0xA5;  // left and right Shift, Ctrl, Alt
+    }
+}
 }  // namespace
 
 bool EscapeSequenceComplete(const std::string& tail) {
@@ -50,15 +70,67 @@ int ReadKeyFrom(bool (*readByte)(unsigned char* byte, int timeoutMs)) {
     return KeyFromBytes(bytes);
 }
 
+int KeyFromConsoleEvents(const std::vector<ConsoleKeyEvent>& events, std::size_t& consumed) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const ConsoleKeyEvent& event = events[i];
+        if (!event.keyDown || (event.character == 0 && IsModifierKey(event.virtualKey))) continue;
+        consumed = i + 1;
+        // Wine delivers a lone Esc without its character.
+        if (event.character == 0) {
+            return event.virtualKey == kVirtualKeyEscape ? kKeyEsc : kKeyOther;
+        }
+        // Checked by the character, never by a lead byte: à is 0xE0 in code page 1252.
+        if (event.character != static_cast<unsigned>(kKeyEsc)) {
+            return static_cast<int>(event.character);
+        }
+        // Virtual-terminal input writes a key's whole sequence at once: ESC, then [ or O with
+        // the rest already waiting. An ESC that nothing of the kind follows is Esc.
+        std::string tail;
+        std::size_t next = i + 1;
+        for (; next < events.size() && !EscapeSequenceComplete(tail); ++next) {
+            const ConsoleKeyEvent& more = events[next];
+            if (!more.keyDown) continue;
+            if (tail.empty() && more.character != '[' && more.character != 'O') break;
+            tail.push_back(static_cast<char>(more.character));
+        }
+        if (tail.empty()) return kKeyEsc;
+        consumed = next;
+        return kKeyOther;
+    }
+    consumed = events.size();
+    return kNoKey;
+}
+
+unsigned long KeyReadingConsoleMode(unsigned long mode) {
+    return mode & ~kVirtualTerminalInput;
+}
+
+bool PipeInputReady(bool peeked, bool brokenPipe, unsigned long available) {
+    return peeked ? available > 0 : brokenPipe;
+}
+
 bool AskYesNo(unsigned pollMs) {
     KeyboardMode keyboard;
+    const bool terminal = StdinIsTerminal();
     for (;;) {
-        SleepMs(pollMs);
-        if (!KeyPressed()) continue;
+        if (terminal) {
+            SleepMs(pollMs);
+            if (!KeyPressed()) continue;
+        }
         const int key = ReadKey();
         if (key == 'y' || key == 'Y') return true;
         if (key == 'n' || key == 'N' || key == kKeyEndOfInput) return false;
     }
+}
+
+void WaitForAnyKey(unsigned pollMs) {
+    KeyboardMode keyboard;
+    if (!StdinIsTerminal()) {
+        ReadKey();
+        return;
+    }
+    while (!KeyPressed())
+        SleepMs(pollMs);
 }
 
 }  // namespace sys

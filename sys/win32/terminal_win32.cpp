@@ -1,10 +1,10 @@
-// The console on Windows: _kbhit and _getch on a console, the pipe or file otherwise;
-// Ctrl+C through a console control handler; colours through text attributes.
-#include <conio.h>
+// The console on Windows: key events read from the console input, the pipe or file
+// otherwise; Ctrl+C through a console control handler; colours through text attributes.
 #include <windows.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <vector>
 
 #include "sys/terminal.h"
 
@@ -17,6 +17,9 @@ std::atomic<bool> g_interruptInstalled{false};
 std::atomic<bool> g_restoreInstalled{false};
 std::atomic<HANDLE> g_colourHandle{nullptr};
 std::atomic<WORD> g_colourRestore{0};
+// The input mode the outermost KeyboardMode found, while it has changed it.
+std::atomic<bool> g_inputModeSaved{false};
+std::atomic<DWORD> g_savedInputMode{0};
 
 HANDLE Input() {
     return GetStdHandle(STD_INPUT_HANDLE);
@@ -27,17 +30,70 @@ bool IsConsole(HANDLE handle) {
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
 }
 
-// Bytes waiting in a pipe; true as well at its end (a read then tells).
+void RestoreInputMode() {
+    if (g_inputModeSaved.exchange(false)) SetConsoleMode(Input(), g_savedInputMode.load());
+}
+
 bool PipeReady() {
     DWORD available = 0;
-    if (!PeekNamedPipe(Input(), nullptr, 0, nullptr, &available, nullptr)) return true;
-    return available > 0;
+    const bool peeked = PeekNamedPipe(Input(), nullptr, 0, nullptr, &available, nullptr) != 0;
+    return PipeInputReady(peeked, !peeked && GetLastError() == ERROR_BROKEN_PIPE, available);
+}
+
+// The events waiting in the console input, unread; false when it cannot be read at all.
+bool PendingEvents(std::vector<ConsoleKeyEvent>& events) {
+    events.clear();
+    DWORD count = 0;
+    if (!GetNumberOfConsoleInputEvents(Input(), &count)) return false;
+    if (count == 0) return true;
+    std::vector<INPUT_RECORD> records(count);
+    DWORD got = 0;
+    if (!PeekConsoleInputW(Input(), records.data(), count, &got)) return false;
+    for (DWORD i = 0; i < got; ++i) {
+        ConsoleKeyEvent event;
+        if (records[i].EventType == KEY_EVENT) {
+            const KEY_EVENT_RECORD& key = records[i].Event.KeyEvent;
+            event.keyDown = key.bKeyDown != 0;
+            event.virtualKey = key.wVirtualKeyCode;
+            event.character = key.uChar.UnicodeChar;
+        }
+        events.push_back(event);
+    }
+    return true;
+}
+
+void DropEvents(std::size_t count) {
+    std::vector<INPUT_RECORD> records(count);
+    DWORD got = 0;
+    if (count > 0) ReadConsoleInputW(Input(), records.data(), static_cast<DWORD>(count), &got);
+}
+
+// Whether a key waits; what comes before it and is no key is dropped, the key stays.
+bool ConsoleKeyWaiting() {
+    std::vector<ConsoleKeyEvent> events;
+    if (!PendingEvents(events)) return true;  // a read then tells
+    std::size_t consumed = 0;
+    if (KeyFromConsoleEvents(events, consumed) != kNoKey) return true;
+    DropEvents(consumed);
+    return false;
+}
+
+int ReadConsoleKey() {
+    for (;;) {
+        std::vector<ConsoleKeyEvent> events;
+        if (!PendingEvents(events)) return kKeyEndOfInput;
+        std::size_t consumed = 0;
+        const int key = KeyFromConsoleEvents(events, consumed);
+        DropEvents(consumed);
+        if (key != kNoKey) return key;
+        Sleep(10);
+    }
 }
 
 bool InputReady() {
     const HANDLE input = Input();
     if (input == nullptr || input == INVALID_HANDLE_VALUE) return true;  // reads end at once
-    if (IsConsole(input)) return _kbhit() != 0;
+    if (IsConsole(input)) return ConsoleKeyWaiting();
     return GetFileType(input) == FILE_TYPE_PIPE ? PipeReady() : true;
 }
 
@@ -57,12 +113,12 @@ bool ReadByte(unsigned char* byte, int timeoutMs) {
 BOOL WINAPI OnInterrupt(DWORD event) {
     if (event != CTRL_C_EVENT) return FALSE;
     if (g_interrupts.fetch_add(1) == 0) return TRUE;  // the first Ctrl+C asks to stop
-    ResetPendingColour();
+    RestoreTerminalFromSignal();
     return FALSE;  // the second ends the process as usual
 }
 
 BOOL WINAPI OnConsoleEnd(DWORD) {
-    ResetPendingColour();
+    RestoreTerminalFromSignal();
     return FALSE;
 }
 
@@ -96,13 +152,29 @@ SavedTerminalMode::~SavedTerminalMode() = default;
 void SavedTerminalMode::Restore(bool) const {}
 
 void ReleaseTerminalState() {
-    ResetPendingColour();
+    RestoreTerminalFromSignal();
     if (g_interruptInstalled.exchange(false)) SetConsoleCtrlHandler(OnInterrupt, FALSE);
 }
 
-// _getch reads without echo and without a line; the console's mode need not change.
-KeyboardMode::KeyboardMode() = default;
-KeyboardMode::~KeyboardMode() = default;
+// Key events come without echo or a line anyway; only virtual-terminal input, which another
+// program may have left on, would turn an arrow key into ESC [ A.
+KeyboardMode::KeyboardMode() {
+    DWORD mode = 0;
+    if (g_inputModeSaved || !GetConsoleMode(Input(), &mode)) return;
+    const DWORD keyMode = static_cast<DWORD>(KeyReadingConsoleMode(mode));
+    if (keyMode == mode) return;
+    g_savedInputMode = mode;
+    g_inputModeSaved = true;
+    if (!SetConsoleMode(Input(), keyMode)) {
+        g_inputModeSaved = false;
+        return;
+    }
+    owner_ = true;
+}
+
+KeyboardMode::~KeyboardMode() {
+    if (owner_) RestoreInputMode();
+}
 
 bool KeyPressed() {
     return InputReady();
@@ -110,12 +182,8 @@ bool KeyPressed() {
 
 int ReadKey() {
     if (IsConsole(Input())) {
-        const int key = _getch();
-        if (key == 0 || key == 0xE0) {  // a function or arrow key: its second code follows
-            _getch();
-            return kKeyOther;
-        }
-        return key == kKeyEsc ? kKeyEsc : key;
+        const KeyboardMode mode;
+        return ReadConsoleKey();
     }
     return ReadKeyFrom(ReadByte);
 }
@@ -141,6 +209,7 @@ int TerminalColumns(bool stdoutStream) {
 
 void RestoreTerminalFromSignal() {
     ResetPendingColour();
+    RestoreInputMode();
 }
 
 void InstallTerminalRestoreHandlers() {

@@ -175,6 +175,8 @@ TEST_F(Trevalo, EveryWayOutLeavesAResultFileAndWithSamplesAChart) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // Wine cannot peek into a pipe, so a piped Esc stays unread; its console tests press it.
+        if (OnWine() && c.name == std::string("cancelled")) continue;
         const std::string base = std::regex_replace(c.name, std::regex(" "), "-");
         TrialThenRun part(dir.Path(), base + ".avsi", quick, c.script);
         std::vector<std::string> args = c.args;

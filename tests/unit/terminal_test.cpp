@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <vector>
 
 #include "support/process.h"
 #include "terminal_test_pty.h"
@@ -32,6 +33,51 @@ TEST(EscapeSequenceComplete, TellsWhenTheKeyHasAllItsBytes) {
     }
     // A run of parameter bytes is cut off rather than swallowing whatever follows.
     EXPECT_TRUE(sys::EscapeSequenceComplete("[" + std::string(40, '1')));
+}
+
+// Windows console events: which key the waiting events begin with, and how many it takes.
+TEST(KeyFromConsoleEvents, ReadsEachKeyWholeAndLosesNone) {
+    using E = sys::ConsoleKeyEvent;
+    const E shift{true, 0x10, 0}, up{true, 0x26, 0}, released{false, 0x41, 'a'}, other{};
+    const E esc{true, 0x1B, 0x1B}, wineEsc{true, 0x1B, 0}, y{true, 0x59, 'y'};
+    const E agrave{true, 0xC0, 0xE0};  // à: 0xE0 in code page 1252, like an arrow's prefix
+    const auto c = [](char ch) { return E{true, 0, static_cast<unsigned char>(ch)}; };
+    const E vtEsc{true, 0, 0x1B};
+    const struct {
+        const char* what;
+        std::vector<E> events;
+        int key;
+        size_t consumed;
+    } cases[] = {
+        {"nothing", {}, sys::kNoKey, 0},
+        {"only releases, modifiers, the mouse", {released, shift, other}, sys::kNoKey, 3},
+        {"a letter after non-keys", {released, shift, y, released}, 'y', 3},
+        {"Esc with its character", {esc, y}, sys::kKeyEsc, 1},
+        {"Esc without (Wine)", {wineEsc}, sys::kKeyEsc, 1},
+        {"an arrow key", {up, esc}, sys::kKeyOther, 1},
+        {"a 0xE0 character is itself", {agrave, esc}, 0xE0, 1},
+        {"virtual-terminal arrow", {vtEsc, c('['), released, c('A'), esc}, sys::kKeyOther, 4},
+        {"virtual-terminal F1", {vtEsc, c('O'), c('P'), y}, sys::kKeyOther, 3},
+        {"Esc before a letter", {esc, released, y}, sys::kKeyEsc, 1},
+        {"Esc before an arrow", {esc, up}, sys::kKeyEsc, 1},
+    };
+    for (const auto& k : cases) {
+        size_t consumed = 99;
+        EXPECT_EQ(sys::KeyFromConsoleEvents(k.events, consumed), k.key) << k.what;
+        EXPECT_EQ(consumed, k.consumed) << k.what;
+    }
+    // Virtual-terminal input off, every other mode bit kept.
+    EXPECT_EQ(sys::KeyReadingConsoleMode(0x02F7), 0x00F7u);
+    EXPECT_EQ(sys::KeyReadingConsoleMode(0x0007), 0x0007u);
+}
+
+// A peek at a pipe: only a broken pipe is its end; any other failure is no key (Wine's pipes
+// cannot be peeked at, and a read would block the loop).
+TEST(PipeInputReady, OnlyABrokenPipeEndsTheInput) {
+    EXPECT_TRUE(sys::PipeInputReady(true, false, 1));
+    EXPECT_FALSE(sys::PipeInputReady(true, false, 0));
+    EXPECT_TRUE(sys::PipeInputReady(false, true, 0));
+    EXPECT_FALSE(sys::PipeInputReady(false, false, 0));
 }
 
 // Answers piped in: one key at a time, a byte above 127 is no end, and the end counts.

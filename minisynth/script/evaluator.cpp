@@ -102,7 +102,7 @@ class Evaluator {
                 if (env_.GetVar(n.name, v)) return v;
                 return Located(n, [&] {
                     if (!env_.FunctionExists(n.name))
-                        throw Error("Script error: I don't know what \"" + n.name + "\" means.");
+                        throw Error("Script error: I don't know what '" + n.name + "' means.");
                     return Call(n.name, {}, {}, false);
                 });
             }

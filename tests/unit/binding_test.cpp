@@ -60,7 +60,7 @@ TEST(PreRun, IntervalOrTheReasonThereIsNone) {
         return v;
     };
     EXPECT_EQ(avs::EstimateRefreshInterval(withVariables, typed, error), 0u);
-    EXPECT_NE(error.find("I don't know what"), std::string::npos) << error;
+    EXPECT_NE(error.find("I don't know what 'n' means."), std::string::npos) << error;
     withVariables.globals = {variable("n", avs::ScriptVariable::Kind::kInt, "3"),
                              variable("f", avs::ScriptVariable::Kind::kFloat, "0.5"),
                              variable("s", avs::ScriptVariable::Kind::kString, "fast")};

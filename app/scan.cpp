@@ -214,13 +214,13 @@ size_t SkipBlanks(const std::string& code, size_t i) {
 
 }  // namespace
 
-bool ParseScan(const std::string& spec, std::vector<avs::ScriptVariable>& values,
+bool ParseScan(const std::string& scanText, std::vector<avs::ScriptVariable>& values,
                std::string& reason) {
     values.clear();
     reason.clear();
-    const size_t colon = spec.find(':');
-    const std::string name = Trimmed(spec.substr(0, colon));
-    const std::string list = colon == std::string::npos ? "" : Trimmed(spec.substr(colon + 1));
+    const size_t colon = scanText.find(':');
+    const std::string name = Trimmed(scanText.substr(0, colon));
+    const std::string list = colon == std::string::npos ? "" : Trimmed(scanText.substr(colon + 1));
     if (colon == std::string::npos || name.empty() || list.empty()) {
         reason = kForm;
         return false;

@@ -18,7 +18,7 @@ constexpr size_t kMostScanValues = 100;
 // ("threads:1..8", "size:8..64:8"). Whole numbers become ints, decimals floats (and the whole
 // numbers beside them too, so that the script's arithmetic stays in one kind), anything else
 // strings. false with the reason to print when the text is no scan.
-bool ParseScan(const std::string& spec, std::vector<avs::ScriptVariable>& values,
+bool ParseScan(const std::string& scanText, std::vector<avs::ScriptVariable>& values,
                std::string& reason);
 
 // Whether the script's text names the variable outside comments and strings (any case).

@@ -41,7 +41,7 @@ TEST(ScanSwitch, ValuesOfListsAndRangesOrWhyNot) {
     for (int i = 1; i <= 100; ++i)
         many += "," + std::to_string(i);
     const struct {
-        std::string spec, values, reason;
+        std::string scanText, values, reason;
     } cases[] = {
         {"threads:1,2,4,8", "threads i1 i2 i4 i8", ""},
         {" size : 8..64:16 ", "size i8 i24 i40 i56", ""},
@@ -75,9 +75,9 @@ TEST(ScanSwitch, ValuesOfListsAndRangesOrWhyNot) {
     for (const auto& c : cases) {
         std::vector<avs::ScriptVariable> values;
         std::string reason;
-        EXPECT_EQ(app::ParseScan(c.spec, values, reason), c.reason.empty()) << c.spec;
-        EXPECT_EQ(Shown(values), c.values) << c.spec;
-        EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason) << c.spec << ": " << reason;
+        EXPECT_EQ(app::ParseScan(c.scanText, values, reason), c.reason.empty()) << c.scanText;
+        EXPECT_EQ(Shown(values), c.values) << c.scanText;
+        EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason) << c.scanText << ": " << reason;
     }
 }
 
